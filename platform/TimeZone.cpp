@@ -1,0 +1,10 @@
+#include "platform/TimeZone.h"
+
+namespace tarnwick {
+
+TTimeZoneId GetTimeZoneInformation(TTimeZoneInformation& info) {
+    info = {};
+    return TTimeZoneId::tzInvalid;
+}
+
+}  // namespace tarnwick
