@@ -1,17 +1,269 @@
+// RFC 2047 encoded words: decoding of received header values, encoding of generated ones.
 #include "message/HeaderCoding.h"
+
+#include <algorithm>
+
+#include "platform/Exception.h"
+#include "platform/Locale.h"
 
 namespace tarnwick {
 
-std::string DecodeEncodedWords(std::string_view header) { return std::string(header); }
-std::string JisToShiftJis(std::string_view text) { return std::string(text); }
-std::string ShiftJisToJis(std::string_view text) { return std::string(text); }
-std::string EncodeHeaderText(std::string_view text, const TCharSet&, char, TTransfer, std::string_view) {
-    return std::string(text);
+namespace {
+
+constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+// RFC 2047 limit for one encoded word.
+constexpr size_t kMaxEncodedWord = 75;
+
+constexpr int kLangChinese = 0x04;
+constexpr int kLangKorean = 0x12;
+constexpr int kSubLangChineseSimplified = 0x02;
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
-void ChooseHeaderCharset(TTransfer& transfer, char& encoding, std::string& charset) {
-    transfer = TTransfer::iso2022jp;
+
+unsigned Base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned>(c - 'A');
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned>(c - 'a' + 26);
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0' + 52);
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return 0;  // pad and stray characters alike
+}
+
+bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
+    return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
+}
+
+// Next "=?ISO" or "=?WINDOWS" in the upper-cased header at or after from, walking whole characters
+// so that nothing inside a double-byte character is taken for a word start.
+size_t FindWordStart(std::string_view upper, size_t from) {
+    static const bool multiByte = SysLocaleFarEast();
+    size_t i = from;
+    while (i < upper.size()) {
+        if (upper[i] == '=' && (StartsWith(upper, i, "=?ISO") || StartsWith(upper, i, "=?WINDOWS"))) return i;
+        i += (multiByte && IsLeadByte(upper[i]) && i + 1 < upper.size()) ? 2 : 1;
+    }
+    return std::string_view::npos;
+}
+
+std::string DecodeQ(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '_') {
+            out += ' ';
+            ++i;
+        } else if (c == '=' && i + 2 < text.size()) {
+            const int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+            if (hi >= 0 && lo >= 0) out += static_cast<char>(hi * 16 + lo);
+            else out.append(text, i, 3);  // not an escape: kept as it stands
+            i += 3;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Groups of four from text (which ends with the closing "?="); a short tail is dropped.
+std::string DecodeB(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    for (size_t i = 0; i + 4 <= text.size(); i += 4) {
+        const unsigned x1 = Base64Value(text[i]), x2 = Base64Value(text[i + 1]);
+        const unsigned x3 = Base64Value(text[i + 2]), x4 = Base64Value(text[i + 3]);
+        out += static_cast<char>(((x1 << 2) | (x2 >> 4)) & 0xFF);
+        out += static_cast<char>((((x2 & 15) << 4) | (x3 >> 2)) & 0xFF);
+        out += static_cast<char>((((x3 & 3) << 6) | x4) & 0xFF);
+    }
+    return out;
+}
+
+bool IsWordSeparator(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+bool AlwaysEncoded(unsigned char c) { return c < 32 || c >= 127; }
+
+class EncodedRunWriter {
+public:
+    EncodedRunWriter(std::string& out, std::string_view charset, char encoding, const TCharSet& specials)
+        : out_(out), encoding_(encoding), specials_(specials) {
+        opening_ = "=?";
+        opening_ += charset;
+        opening_ += '?';
+        opening_ += encoding;
+        opening_ += '?';
+    }
+
+    void Write(std::string_view run) {
+        out_ += opening_;
+        count_ = opening_.size() + 2;
+        if (encoding_ == 'Q' || encoding_ == 'q') WriteQ(run);
+        else WriteB(run);
+        out_ += "?=";
+    }
+
+private:
+    void Room(size_t needed) {
+        if (count_ + needed > kMaxEncodedWord) {
+            out_ += "?=\r\n\t";
+            out_ += opening_;
+            count_ = opening_.size() + 2;
+        }
+    }
+
+    void WriteQ(std::string_view run) {
+        for (char c : run) {
+            const unsigned char b = static_cast<unsigned char>(c);
+            char piece[3];
+            size_t length = 1;
+            if (c == ' ') {
+                piece[0] = '_';
+            } else if (AlwaysEncoded(b) || specials_.Contains(b) || c == '=' || c == '?' || c == '_') {
+                piece[0] = '=';
+                piece[1] = kHexDigits[b >> 4];
+                piece[2] = kHexDigits[b & 15];
+                length = 3;
+            } else {
+                piece[0] = c;
+            }
+            Room(length);
+            out_.append(piece, length);
+            count_ += length;
+        }
+    }
+
+    void WriteB(std::string_view run) {
+        // Groups of three bytes; a double-byte character may straddle two encoded words.
+        for (size_t i = 0; i < run.size(); i += 3) {
+            Room(4);
+            const size_t left = std::min<size_t>(3, run.size() - i);
+            const unsigned b1 = static_cast<unsigned char>(run[i]);
+            const unsigned b2 = left > 1 ? static_cast<unsigned char>(run[i + 1]) : 0u;
+            const unsigned b3 = left > 2 ? static_cast<unsigned char>(run[i + 2]) : 0u;
+            out_ += kBase64[b1 >> 2];
+            out_ += kBase64[((b1 & 3) << 4) | (b2 >> 4)];
+            out_ += left > 1 ? kBase64[((b2 & 15) << 2) | (b3 >> 6)] : '=';
+            out_ += left > 2 ? kBase64[b3 & 63] : '=';
+            count_ += 4;
+        }
+    }
+
+    std::string& out_;
+    std::string opening_;
+    char encoding_;
+    const TCharSet& specials_;
+    size_t count_ = 0;
+};
+
+}  // namespace
+
+std::string DecodeEncodedWords(std::string_view header) {
+    const std::string upper = UpperCase(header);
+    std::string out;
+    out.reserve(header.size());
+    size_t copied = 0;  // header bytes before this are in out
+    size_t from = 0;
+    for (;;) {
+        const size_t a = FindWordStart(upper, from);
+        if (a == std::string_view::npos) break;
+        const size_t q1 = header.find('?', a + 5);
+        const size_t q2 = q1 == std::string_view::npos ? q1 : header.find('?', q1 + 1);
+        const size_t c = q2 == std::string_view::npos ? q2 : header.find("?=", q2 + 1);
+        // Every later word would lack its pieces as well, so this one ends the search.
+        if (c == std::string_view::npos) break;
+
+        const std::string_view charset = header.substr(a + 2, q1 - (a + 2));
+        const char letter = header[q1 + 1];
+        std::string decoded;
+        if (letter == 'Q' || letter == 'q') decoded = DecodeQ(header.substr(q2 + 1, c - (q2 + 1)));
+        else decoded = DecodeB(header.substr(q2 + 1, c + 2 - (q2 + 1)));
+        if (SameText(charset, "ISO-2022-JP")) decoded = JisToShiftJis(decoded);
+
+        out.append(header, copied, a - copied);
+        out += decoded;
+        // Decoded text is never searched again for words.
+        copied = from = c + 2;
+    }
+    out.append(header, copied, std::string_view::npos);
+    std::erase(out, '\0');
+    return out;
+}
+
+std::string EncodeHeaderText(std::string_view text, const TCharSet& specials, char encoding, TTransfer transfer,
+                             std::string_view charset) {
+    std::string converted;
+    if (transfer == TTransfer::iso2022jp) converted = ShiftJisToJis(text);
+    const std::string_view s = transfer == TTransfer::iso2022jp ? std::string_view(converted) : text;
+    if (encoding == '8') return std::string(s);
+
+    std::string out;
+    out.reserve(s.size() + s.size() / 2);
+    EncodedRunWriter writer(out, charset, encoding, specials);
+    bool runOpen = false;
+    size_t runStart = 0;
+    size_t i = 0;
+    while (i < s.size()) {
+        // A word: leading separators, then everything up to the next separator.
+        const size_t wordStart = i;
+        while (i < s.size() && IsWordSeparator(s[i])) ++i;
+        const size_t bodyStart = i;
+        bool needsEncoding = false;
+        while (i < s.size() && !IsWordSeparator(s[i])) {
+            const unsigned char b = static_cast<unsigned char>(s[i]);
+            if (AlwaysEncoded(b) || specials.Contains(b)) needsEncoding = true;
+            ++i;
+        }
+        if (needsEncoding) {
+            if (!runOpen) {
+                out.append(s, wordStart, bodyStart - wordStart);
+                runStart = bodyStart;
+                runOpen = true;
+            }
+        } else {
+            if (runOpen) {
+                writer.Write(s.substr(runStart, wordStart - runStart));
+                runOpen = false;
+            }
+            out.append(s, wordStart, i - wordStart);
+        }
+    }
+    if (runOpen) writer.Write(s.substr(runStart));
+    return out;
+}
+
+void ChooseHeaderCharsetFor(int primaryLanguage, int subLanguage, TTransfer& transfer, char& encoding,
+                            std::string& charset) {
+    transfer = TTransfer::bit8;
     encoding = 'B';
-    charset = "ISO-2022-JP";
+    switch (primaryLanguage) {
+        case kLangChinese:
+            charset = subLanguage == kSubLangChineseSimplified ? "GB2312" : "Big5";
+            break;
+        case LANG_JAPANESE:
+            charset = "ISO-2022-JP";
+            transfer = TTransfer::iso2022jp;
+            break;
+        case kLangKorean:
+            charset = "EUC-KR";
+            break;
+        default:
+            charset = "ISO-8859-1";
+            encoding = 'Q';
+            break;
+    }
+}
+
+void ChooseHeaderCharset(TTransfer& transfer, char& encoding, std::string& charset) {
+    // The locale layer knows only the primary language; the sub-language matters for Chinese alone.
+    ChooseHeaderCharsetFor(SysLocalePrimaryLanguage(), 0, transfer, encoding, charset);
 }
 
 }  // namespace tarnwick

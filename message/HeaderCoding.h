@@ -49,5 +49,8 @@ std::string EncodeHeaderText(std::string_view text, const TCharSet& specials, ch
 
 // Header charset, transfer and encoding letter for the system locale.
 void ChooseHeaderCharset(TTransfer& transfer, char& encoding, std::string& charset);
+// The same choice for a given locale language (primary and sub-language numbers).
+void ChooseHeaderCharsetFor(int primaryLanguage, int subLanguage, TTransfer& transfer, char& encoding,
+                            std::string& charset);
 
 }  // namespace tarnwick

@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "message/HeaderCoding.h"
+#include "platform/Exception.h"
+
+namespace tarnwick {
+namespace {
+
+const TCharSet kNoSpecials;
+
+TEST(DecodeEncodedWords, IsoJapaneseWordBecomesShiftJis) {
+    EXPECT_EQ("\x82\xc6\x82\xdf", DecodeEncodedWords("=?ISO-2022-JP?B?GyRCJEgkYRsoQg==?="));
+    EXPECT_EQ("とめ", DecodeEncodedWords("=?iso-2022-jp?b?GyRCJEgkYRsoQg==?="));
+    EXPECT_EQ("件名: とめ!", DecodeEncodedWords("件名: =?ISO-2022-JP?B?GyRCJEgkYRsoQg==?=!"));
+}
+
+TEST(DecodeEncodedWords, QWordWithoutCharsetConversion) {
+    EXPECT_EQ("Caf\xe9 au lait", DecodeEncodedWords("=?ISO-8859-1?Q?Caf=E9_au_lait?="));
+    EXPECT_EQ("caf\xe9", DecodeEncodedWords("=?windows-1252?q?caf=e9?="));
+    EXPECT_EQ("", DecodeEncodedWords("=?ISO-8859-1?Q?" "?="));
+    EXPECT_EQ("[]", DecodeEncodedWords("[=?ISO-8859-1?Q?" "?=]"));
+}
+
+TEST(DecodeEncodedWords, AdjacentWordsKeepTheSpaceBetween) {
+    EXPECT_EQ("とめ とめ",
+              DecodeEncodedWords("=?ISO-2022-JP?B?GyRCJEgkYRsoQg==?= =?ISO-2022-JP?B?GyRCJEgkYRsoQg==?="));
+    EXPECT_EQ("日本 \x1b$B$H$a\x1b(B",
+              DecodeEncodedWords("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?= =?windows-1252?Q?=1B$B$H$a=1B(B?="));
+}
+
+TEST(DecodeEncodedWords, OtherCharsetsAndBrokenWordsStayUnchanged) {
+    for (const char* same : {"=?UTF-8?B?w6k=?=", "=?Shift_JIS?B?gsaC3w==?=", "=?ISO-8859-1?Q?abc",
+                             "=?windows-1252?Q?abc?", "=?ISO-8859-1", "=?ISO-8859-1?", "=?WINDOWS?x",
+                             "plain text", "", "=?", "?=", "=?=?ISO?="})
+        EXPECT_EQ(same, DecodeEncodedWords(same)) << same;
+    // Raw ISO-2022-JP outside encoded words is left alone, escapes included.
+    const std::string raw = "\x1b$B$H$a\x1b(B";
+    EXPECT_EQ(raw, DecodeEncodedWords(raw));
+}
+
+TEST(DecodeEncodedWords, WordsBeforeABrokenOneStillDecode) {
+    EXPECT_EQ("a =?ISO-8859-1?Q?b", DecodeEncodedWords("=?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b"));
+}
+
+TEST(DecodeEncodedWords, QWordWithNonHexEscapeKeepsItAndGoesOn) {
+    EXPECT_EQ("a=ZZbA", DecodeEncodedWords("=?ISO-8859-1?Q?a=ZZb=41?="));
+    EXPECT_EQ("=4G x", DecodeEncodedWords("=?ISO-8859-1?Q?=4G_x?="));
+    EXPECT_EQ("\x82\xa0=\x82\xa0", DecodeEncodedWords("=?ISO-8859-1?Q?=82=A0=\x82\xa0?="));
+    // Too close to the end for an escape: the "=" is copied.
+    EXPECT_EQ("x= ", DecodeEncodedWords("=?ISO-8859-1?Q?x=?= "));
+    EXPECT_EQ("x=4", DecodeEncodedWords("=?ISO-8859-1?Q?x=4?="));
+    // The rest of the header is decoded as well.
+    EXPECT_EQ("=G1 とめ",
+              DecodeEncodedWords("=?ISO-8859-1?Q?=G1?= =?ISO-2022-JP?B?GyRCJEgkYRsoQg==?="));
+}
+
+TEST(DecodeEncodedWords, BWordPaddingAndShortTails) {
+    EXPECT_EQ("a", DecodeEncodedWords("=?ISO-8859-1?B?YQ==?="));
+    EXPECT_EQ("a", DecodeEncodedWords("=?ISO-8859-1?B?YQ?="));   // read as if padded
+    EXPECT_EQ("ab", DecodeEncodedWords("=?ISO-8859-1?B?YWI?="));
+    EXPECT_EQ("", DecodeEncodedWords("=?ISO-8859-1?B?Y?="));
+    EXPECT_EQ("", DecodeEncodedWords("=?ISO-8859-1?B?" "?="));
+    // A letter other than Q means base64.
+    EXPECT_EQ("a", DecodeEncodedWords("=?ISO-8859-1?X?YQ==?="));
+}
+
+TEST(DecodeEncodedWords, NulBytesAreRemovedEverywhere) {
+    EXPECT_EQ("ab", DecodeEncodedWords(std::string_view("a\0b", 3)));
+    EXPECT_EQ("ab", DecodeEncodedWords("=?ISO-8859-1?Q?a=00b?="));
+}
+
+TEST(DecodeEncodedWords, DecodedTextIsNotDecodedAgain) {
+    EXPECT_EQ("=?ISO-8859-1?Q?x?=", DecodeEncodedWords("=?ISO-8859-1?Q?=3D=3FISO-8859-1=3FQ=3Fx=3F=3D?="));
+}
+
+TEST(DecodeEncodedWords, LeadByteAtTheEndAndTruncatedEscapes) {
+    EXPECT_EQ("a\x82", DecodeEncodedWords("a\x82"));
+    EXPECT_EQ("\x82\xc6", DecodeEncodedWords("=?ISO-2022-JP?Q?=1B$B$H=1B?="));   // escape cut short
+    EXPECT_EQ("\x82\xc6", DecodeEncodedWords("=?ISO-2022-JP?Q?=1B$B$H$?="));     // half a character
+}
+
+TEST(DecodeEncodedWords, LargeInputsStayLinear) {
+    std::string many;
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        many += "=?ISO-8859-1?Q?a_b?= ";
+        expected += "a b ";
+    }
+    EXPECT_TRUE(expected == DecodeEncodedWords(many));
+    std::string starts;
+    for (int i = 0; i < 200000; ++i) starts += "=?ISO";
+    EXPECT_TRUE(starts == DecodeEncodedWords(starts));
+    std::string unclosed;
+    for (int i = 0; i < 100000; ++i) unclosed += "=?ISO-8859-1?Q?x";
+    EXPECT_TRUE(unclosed == DecodeEncodedWords(unclosed));
+}
+
+TEST(JisToShiftJis, EscapesSwitchTheMode) {
+    EXPECT_EQ("aとめb", JisToShiftJis("a\x1b$B$H$a\x1b(Bb"));
+    EXPECT_EQ("ab", JisToShiftJis("a\x1b(Jb"));   // JIS X 0201 Roman: skipped
+    EXPECT_EQ("a$", JisToShiftJis("a\x1b$"));     // ESC with one character after it
+    EXPECT_EQ("a", JisToShiftJis("a\x1b"));
+    EXPECT_EQ("と", JisToShiftJis("\x1b$B$H$"));  // odd byte at the end
+    EXPECT_EQ("\xe9\x80", JisToShiftJis("\xe9\x80"));
+}
+
+TEST(JisToShiftJis, RowsAboveThe5FBoundary) {
+    EXPECT_EQ("\xe0\x40", JisToShiftJis("\x1b$B\x5f\x21"));
+    EXPECT_EQ("\x9f\xfc", JisToShiftJis("\x1b$B\x5e\x7e"));
+    EXPECT_EQ("\x88\x9f", JisToShiftJis("\x1b$B\x30\x21"));  // 亜
+}
+
+TEST(ShiftJisToJis, WrapsDoubleByteRunsInEscapes) {
+    EXPECT_EQ("\x1b$B$H$a\x1b(B", ShiftJisToJis("とめ"));
+    EXPECT_EQ("a\x1b$B$H\x1b(Bb\x1b$B$a\x1b(B", ShiftJisToJis("aとbめ"));
+    EXPECT_EQ("abc", ShiftJisToJis("abc"));
+    EXPECT_EQ("", ShiftJisToJis(""));
+}
+
+TEST(ShiftJisToJis, InvalidBytesWriteNothing) {
+    EXPECT_EQ("a", ShiftJisToJis("a\x82"));           // lead byte at the end
+    EXPECT_EQ("ab", ShiftJisToJis("a\x82\x20" "b"));  // bad trail byte: both consumed, no mode switch
+    EXPECT_EQ("ab", ShiftJisToJis("a\xf0\x40" "b"));  // user-defined area
+    EXPECT_EQ("ab", ShiftJisToJis("a\x80\xa0\xfd\xfe\xff" "b"));
+    EXPECT_EQ("", ShiftJisToJis("\xf0"));
+}
+
+TEST(ShiftJisToJis, HalfWidthKatakanaAndVoicedMarks) {
+    EXPECT_EQ("\x1b$B%,\x1b(B", ShiftJisToJis("\xb6\xde"));        // ガ
+    EXPECT_EQ("\x1b$B%Q\x1b(B", ShiftJisToJis("\xca\xdf"));        // パ
+    EXPECT_EQ("\x1b$B%\"!+\x1b(B", ShiftJisToJis("\xb1\xde"));     // ア + voiced mark alone
+    EXPECT_EQ("\x1b$B%t\x1b(B", ShiftJisToJis("\xb3\xde"));        // ヴ
+    EXPECT_EQ("\x1b$B%+!,\x1b(B", ShiftJisToJis("\xb6\xdf"));      // カ has no semi-voiced form
+    EXPECT_EQ("\x1b$B!+\x1b(B", ShiftJisToJis("\xde"));
+    EXPECT_EQ("\x1b$B!#%+\x1b(B", ShiftJisToJis("\xa1\xb6"));
+    EXPECT_EQ("\x1b$B%]\x1b(B", ShiftJisToJis("\xce\xdf"));        // ポ
+    EXPECT_EQ("\x1b$B!,\x1b(B", ShiftJisToJis("\xdf"));
+}
+
+TEST(ShiftJisToJis, EveryDoubleByteCharacterRoundTrips) {
+    for (int lead = 0x81; lead <= 0xEF; ++lead) {
+        if (lead > 0x9F && lead < 0xE0) continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail == 0x7F) continue;
+            const std::string sjis{static_cast<char>(lead), static_cast<char>(trail)};
+            ASSERT_EQ(sjis, JisToShiftJis(ShiftJisToJis(sjis))) << lead << " " << trail;
+        }
+    }
+}
+
+TEST(EncodeHeaderText, PrintableAsciiIsUnchanged) {
+    const std::string text = "  Hello,\tworld  (really) ";
+    EXPECT_EQ(text, EncodeHeaderText(text, kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP"));
+    EXPECT_EQ(text, EncodeHeaderText(text, kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    EXPECT_EQ("", EncodeHeaderText("", kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP"));
+}
+
+TEST(EncodeHeaderText, JapaneseWordThenAscii) {
+    EXPECT_EQ("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?= test",
+              EncodeHeaderText("日本 test", kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP"));
+    EXPECT_EQ("Re: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=",
+              EncodeHeaderText("Re: 日本", kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP"));
+}
+
+TEST(EncodeHeaderText, NeighbouringWordsShareOneRun) {
+    EXPECT_EQ("=?ISO-8859-1?Q?Caf=E9?= au lait",
+              EncodeHeaderText("Caf\xe9 au lait", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    EXPECT_EQ(" =?ISO-8859-1?Q?=E9_=E8?= x ",
+              EncodeHeaderText(" \xe9 \xe8 x ", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    EXPECT_EQ("=?ISO-8859-1?Q?a=3D=3F=5F=01=E9?=",
+              EncodeHeaderText("a=?_\x01\xe9", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    // A TAB separates words; inside a run it is escaped.
+    EXPECT_EQ("a=?_\t=?ISO-8859-1?Q?=E9?=",
+              EncodeHeaderText("a=?_\t\xe9", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    EXPECT_EQ("=?ISO-8859-1?Q?=E9=09=E9?=",
+              EncodeHeaderText("\xe9\t\xe9", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+}
+
+TEST(EncodeHeaderText, SpecialsForceEncoding) {
+    EXPECT_EQ("=?ISO-8859-1?Q?a=2Eb?= c", EncodeHeaderText("a.b c", AddressSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+    EXPECT_EQ("=?X?B?YS5i?=", EncodeHeaderText("a.b", AddressSpecials, 'B', TTransfer::bit8, "X"));
+    EXPECT_EQ("a.b", EncodeHeaderText("a.b", kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1"));
+}
+
+TEST(EncodeHeaderText, LetterEightOnlyConverts) {
+    EXPECT_EQ("\x1b$B$H$a\x1b(B", EncodeHeaderText("とめ", kNoSpecials, '8', TTransfer::iso2022jp, "ISO-2022-JP"));
+    EXPECT_EQ("とめ", EncodeHeaderText("とめ", kNoSpecials, '8', TTransfer::bit8, "ISO-2022-JP"));
+}
+
+// The encoded words of a folded header value, in order.
+std::vector<std::string> Words(const std::string& header) {
+    std::vector<std::string> words;
+    size_t pos = 0;
+    while ((pos = header.find("=?", pos)) != std::string::npos) {
+        size_t end = header.find("?=", header.find('?', header.find('?', pos + 2) + 1) + 1);
+        words.push_back(header.substr(pos, end + 2 - pos));
+        pos = end + 2;
+    }
+    return words;
+}
+
+TEST(EncodeHeaderText, LongRunsSplitIntoWordsOfAtMost75) {
+    std::string kanji;
+    for (int i = 0; i < 30; ++i) kanji += "日";
+    const std::string header = EncodeHeaderText(kanji, kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP");
+    const auto words = Words(header);
+    ASSERT_EQ(2u, words.size());
+    EXPECT_EQ(16u + 14 * 4 + 2, words[0].size());  // 14 groups, 42 bytes
+    EXPECT_NE(std::string::npos, header.find("?=\r\n\t=?ISO-2022-JP?B?"));
+    // The base64 of the words, joined, is the whole converted text.
+    std::string bytes;
+    for (const auto& w : words) bytes += DecodeEncodedWords("=?ISO-8859-1?B?" + w.substr(16));
+    EXPECT_EQ(ShiftJisToJis(kanji), bytes);
+
+    const std::string q = EncodeHeaderText(std::string(100, '\xe9'), kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1");
+    std::string decoded;
+    for (const auto& w : Words(q)) {
+        EXPECT_LE(w.size(), 75u);
+        decoded += DecodeEncodedWords(w);
+    }
+    EXPECT_EQ(std::string(100, '\xe9'), decoded);
+}
+
+TEST(EncodeHeaderText, EncodedTextDecodesBack) {
+    const std::string subject = "お知らせ: meeting 会議室 B (3F)";
+    const std::string header = EncodeHeaderText(subject, kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP");
+    EXPECT_EQ(subject, DecodeEncodedWords(header));
+}
+
+TEST(ChooseHeaderCharset, FollowsTheSystemLanguage) {
+    TTransfer transfer;
+    char letter;
+    std::string charset;
+    ChooseHeaderCharset(transfer, letter, charset);
+    EXPECT_EQ(TTransfer::iso2022jp, transfer);
+    EXPECT_EQ('B', letter);
+    EXPECT_EQ("ISO-2022-JP", charset);
+
+    ChooseHeaderCharsetFor(0x04, 0x02, transfer, letter, charset);
+    EXPECT_EQ("GB2312", charset);
+    EXPECT_EQ(TTransfer::bit8, transfer);
+    ChooseHeaderCharsetFor(0x04, 0x01, transfer, letter, charset);
+    EXPECT_EQ("Big5", charset);
+    ChooseHeaderCharsetFor(0x12, 0x01, transfer, letter, charset);
+    EXPECT_EQ("EUC-KR", charset);
+    EXPECT_EQ('B', letter);
+    ChooseHeaderCharsetFor(0x09, 0x01, transfer, letter, charset);
+    EXPECT_EQ("ISO-8859-1", charset);
+    EXPECT_EQ('Q', letter);
+    EXPECT_EQ(TTransfer::bit8, transfer);
+}
+
+}  // namespace
+}  // namespace tarnwick
