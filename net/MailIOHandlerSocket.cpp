@@ -1,0 +1,162 @@
+#include "net/MailIOHandlerSocket.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <time.h>
+
+#include <cerrno>
+
+#include "net/MailExceptions.h"
+#include "net/MailStack.h"
+
+namespace tarnwick {
+
+namespace {
+
+void SleepMs(int milliseconds) {
+    timespec left{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Connect thread
+
+TMailConnectThread::TMailConnectThread(TMailSocketHandle& binding) : binding_(binding) {
+    cancelFd_ = ::eventfd(0, EFD_CLOEXEC);
+    if (cancelFd_ < 0) {
+        int error = TMailStackLinux::ErrnoToSocketError(errno);
+        throw EMailSocketError(error, TMailStack::TranslateError(error));
+    }
+}
+
+TMailConnectThread::~TMailConnectThread() {
+    Terminate();
+    WaitFor();
+    ::close(cancelFd_);
+}
+
+void TMailConnectThread::Start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+}
+
+void TMailConnectThread::Terminate() {
+    uint64_t one = 1;
+    // Wakes the connect's wait; a full counter already wakes it.
+    ssize_t written = ::write(cancelFd_, &one, sizeof one);
+    (void)written;
+}
+
+void TMailConnectThread::WaitFor() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TMailConnectThread::Execute() {
+    try {
+        TMailStack* stack = TMailStack::Instance();
+        int result = binding_.ConnectToPeer(AF_INET, cancelFd_);
+        // 10009 / 10038: the connect was cut off by the caller; its time-out reports it.
+        if (stack != nullptr) stack->CheckSocketResult(result, {wsa::WSAEBADF, wsa::WSAENOTSOCK});
+    } catch (const std::exception& e) {
+        exceptionMessage_ = e.what();
+        if (exceptionMessage_.empty()) exceptionMessage_ = "Connect failed.";
+    } catch (...) {
+        exceptionMessage_ = "Connect failed.";
+    }
+    finished_.store(true, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Socket transport
+
+TMailIOHandlerSocket::~TMailIOHandlerSocket() { Close(); }
+
+void TMailIOHandlerSocket::Close() {
+    if (binding_) binding_->Release();
+}
+
+void TMailIOHandlerSocket::Open() {
+    if (!binding_) {
+        binding_ = std::make_unique<TMailSocketHandle>();
+    } else {
+        binding_->Reset(true);
+    }
+}
+
+bool TMailIOHandlerSocket::IsConnected() { return binding_ && binding_->HandleAllocated(); }
+
+void TMailIOHandlerSocket::ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
+                                     int boundPortMin, int boundPortMax, int timeout) {
+    if (!binding_) Open();
+    binding_->Allocate(SOCK_STREAM, 0);
+    binding_->IP = boundIP;
+    binding_->Port = boundPort;
+    binding_->ClientPortMin = boundPortMin;
+    binding_->ClientPortMax = boundPortMax;
+    binding_->Bind();
+
+    if (!TMailStack::IsDottedQuad(host)) ReportStatus(TMailStatus::hsResolving, host);
+    binding_->SetPeer(Stack().Resolve(host), port);
+    if (!UseNagle) {
+        int on = 1;
+        binding_->SetOption(IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    ReportStatus(TMailStatus::hsConnecting, binding_->PeerIP());
+
+    if (timeout != -1 && timeout != 0) {
+        ConnectWithTimeout(timeout);
+    } else {
+        Stack().CheckSocketResult(binding_->ConnectToPeer(AF_INET));
+    }
+}
+
+void TMailIOHandlerSocket::ConnectWithTimeout(int timeout) {
+    TMailConnectThread thread(*binding_);
+    thread.Start();
+    const int slice = ConnectSliceMs;
+    // A connect that ends early is noticed at the end of the slice in which it ended.
+    int remaining = timeout == -2 ? slice + 1 : timeout;
+    while (remaining > slice) {
+        SleepMs(slice);
+        remaining -= slice;
+        if (timeout == -2) remaining = slice + 1;
+        if (thread.Finished()) {
+            remaining = 0;
+            break;
+        }
+    }
+    if (remaining > 0) SleepMs(remaining);
+    if (!thread.Finished()) {
+        // Cut the connect off and let the thread end before the socket goes, so that no
+        // descriptor is closed under a call still using it.
+        thread.Terminate();
+        thread.WaitFor();
+        Close();
+        throw EMailConnectTimeout();
+    }
+    thread.WaitFor();
+    if (!thread.ExceptionMessage().empty()) throw EMailConnectException(thread.ExceptionMessage());
+}
+
+bool TMailIOHandlerSocket::WaitReadable(int milliseconds) {
+    if (!binding_) throw EMailConnClosedGracefully();
+    return binding_->WaitReadable(milliseconds);
+}
+
+int TMailIOHandlerSocket::Receive(void* buffer, int length) {
+    if (!IsConnected()) throw EMailClosedSocket();
+    return binding_->Receive(buffer, length);
+}
+
+int TMailIOHandlerSocket::Send(const void* buffer, int length) {
+    if (!IsConnected()) throw EMailClosedSocket();
+    return binding_->Send(buffer, length);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,56 @@
+#pragma once
+// One socket with its local and peer endpoints.
+#include <string>
+
+#include "net/MailStack.h"
+
+namespace tarnwick {
+
+class TMailSocketHandle {
+public:
+    TMailSocketHandle() = default;
+    ~TMailSocketHandle() { Release(); }
+    TMailSocketHandle(const TMailSocketHandle&) = delete;
+    TMailSocketHandle& operator=(const TMailSocketHandle&) = delete;
+
+    // Releases any open socket, then creates a new one (SOCK_STREAM = 1 for TCP).
+    void Allocate(int socketType, int protocol);
+    // Stops sending and closes; does nothing when no socket is open.
+    void Release();
+    void Reset(bool resetLocal = true);
+    // Binds to IP/Port, or to the first free port from ClientPortMax down to ClientPortMin.
+    void Bind();
+    bool TryBind();
+    bool BindInRange();
+    void SetPeer(const std::string& address, int port);
+    // Result unchecked (-1 on failure, the error in the stack's terms); cancelFd >= 0 makes the
+    // wait give up when that descriptor becomes readable.
+    int ConnectToPeer(int family, int cancelFd = -1);
+    void UpdateLocal();
+    void UpdatePeer();
+    int Receive(void* buffer, int length);
+    int Send(const void* buffer, int length);
+    void SetOption(int level, int option, const void* value, int length);
+    // Readable within milliseconds (-2 = no limit); a released socket raises EMailConnClosedGracefully.
+    bool WaitReadable(int milliseconds);
+
+    TMailStackSocketHandle Handle() const { return handle_; }
+    bool HandleAllocated() const { return allocated_; }
+    const std::string& PeerIP() const { return peerIP_; }
+    int PeerPort() const { return peerPort_; }
+
+    std::string IP;  // local address, empty = any
+    int Port = 0;    // local port, 0 = any
+    int ClientPortMin = 0;
+    int ClientPortMax = 0;
+
+private:
+    static TMailStack& Stack();
+
+    TMailStackSocketHandle handle_ = InvalidSocketHandle;
+    bool allocated_ = false;
+    std::string peerIP_;
+    int peerPort_ = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,289 @@
+// Opening connections: refusal, time-out, unknown host, reuse of the transport, status events.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/MailExceptions.h"
+#include "net/MailIOHandlerSocket.h"
+#include "net/MailTCPClient.h"
+#include "support/Clock.h"
+#include "support/ScriptedServer.h"
+
+using namespace tarnwick;
+using tarnwick::test::FullBacklogListener;
+using tarnwick::test::NowMs;
+using tarnwick::test::RefusingPort;
+using tarnwick::test::ScriptedServer;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+struct StatusLog {
+    std::vector<std::string> texts;
+    TMailStatusEvent Handler() {
+        return [this](TMailComponent&, TMailStatus, const std::string& text) { texts.push_back(text); };
+    }
+};
+
+}  // namespace
+
+TEST(Connect, RefusedUnderATimeOutIsReportedAtTheEndOfItsSlice) {
+    RefusingPort refusing;
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(refusing.Port());
+    int64_t start = NowMs();
+    try {
+        client.Connect(2000);
+        FAIL() << "no exception";
+    } catch (const EMailConnectException& e) {
+        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    int64_t took = NowMs() - start;
+    EXPECT_GE(took, 120);
+    EXPECT_LT(took, 600);
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(Connect, RefusedWithoutTimeOutIsASocketError) {
+    RefusingPort refusing;
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(refusing.Port());
+    try {
+        client.Connect(-1);
+        FAIL() << "no exception";
+    } catch (const EMailSocketError& e) {
+        EXPECT_EQ(e.ErrorCode, 10061);
+        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+    }
+}
+
+TEST(Connect, HostThatDoesNotAnswerTimesOutAfterTheTimeOut) {
+    FullBacklogListener silent;
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(silent.Port());
+    int64_t start = NowMs();
+    EXPECT_THROW(
+        {
+            try {
+                client.Connect(2000);
+            } catch (const EMailConnectTimeout& e) {
+                EXPECT_EQ(e.Message(), "Connect timed out.");
+                throw;
+            }
+        },
+        EMailConnectTimeout);
+    int64_t took = NowMs() - start;
+    EXPECT_GE(took, 1950);
+    EXPECT_LT(took, 2600);  // the connect thread is cut off and joined promptly
+    EXPECT_FALSE(client.IsConnected());
+    ASSERT_NE(client.SocketHandler(), nullptr);
+    EXPECT_FALSE(client.SocketHandler()->Binding()->HandleAllocated());
+}
+
+TEST(Connect, ShortTimeOutBelowOneSlice) {
+    FullBacklogListener silent;
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(silent.Port());
+    int64_t start = NowMs();
+    EXPECT_THROW(client.Connect(60), EMailConnectTimeout);
+    EXPECT_LT(NowMs() - start, 400);
+}
+
+TEST(Connect, UnknownHostFailsAtOnceWithoutConnecting) {
+    TMailTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    client.SetHost("no such host");  // rejected by the resolver without asking any server
+    client.SetPort(110);
+    try {
+        client.Connect(2000);
+        FAIL() << "no exception";
+    } catch (const EMailSocketError& e) {
+        EXPECT_EQ(e.ErrorCode, 11001);
+        EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+    }
+    EXPECT_THAT(log.texts, ElementsAre("Resolving hostname no such host."));
+}
+
+TEST(Connect, StatusEventsOfAConnectAndDisconnect) {
+    ScriptedServer server;
+    server.Start();
+    TMailTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    int connected = 0;
+    client.OnConnected = [&](TMailComponent&) { ++connected; };
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(client.SocketHandler()->Binding()->PeerPort(), server.Port());
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    // A dotted host is not resolved; the transport reports its own steps.
+    EXPECT_THAT(log.texts, ElementsAre("Connecting to 127.0.0.1.", "Connected.", "Disconnecting.", "Disconnected."));
+    EXPECT_EQ(client.IOHandler(), nullptr);  // the self-created transport is freed
+}
+
+TEST(Connect, LocalhostInAnyCaseIsLoopback) {
+    ScriptedServer server;
+    server.SendLine("+OK hi").Expect("QUIT");
+    server.Start();
+    TMailTCPClient client;
+    client.SetHost("LocalHost");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(client.ReadLine(), "+OK hi");
+    client.WriteLine("QUIT");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}
+
+TEST(Connect, AlreadyConnectedLeavesTheOpenConnectionUntouched) {
+    ScriptedServer server;
+    server.Expect("STILL HERE").SendLine("+OK");
+    server.Start();
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    try {
+        client.Connect(2000);
+        FAIL() << "no exception";
+    } catch (const EMailAlreadyConnected& e) {
+        EXPECT_EQ(e.Message(), "Already connected.");
+    }
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_EQ(client.SendCommand("STILL HERE"), 0);
+    EXPECT_EQ(client.LastReply.TextCode(), "+OK");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(Connect, FailedConnectKeepsTheTransportForTheNextAttempt) {
+    RefusingPort refusing;
+    ScriptedServer server;
+    server.SendLine("220 ready").Expect("QUIT");
+    server.Start();
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(refusing.Port());
+    EXPECT_THROW(client.Connect(2000), EMailConnectException);
+    TMailIOHandler* transport = client.IOHandler();
+    ASSERT_NE(transport, nullptr);
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(client.IOHandler(), transport);
+    EXPECT_EQ(client.ReadReply({220}), 220);
+    client.WriteLine("QUIT");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}
+
+TEST(Connect, StaleInputDoesNotSurviveIntoTheNextConnection) {
+    ScriptedServer server;
+    server.Send("220 one\r\nleft over\r\n").Accept().SendLine("220 two");
+    server.Start();
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(client.ReadReply({220}), 220);
+    // Make sure the left-over line has arrived before the close.
+    while (client.InputBuffer().Size() < 11) client.FillInputBuffer();
+    client.Disconnect();
+    client.Connect(2000);
+    EXPECT_EQ(client.ReadLine(), "220 two");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(Connect, AnAssignedTransportIsNotFreedByDisconnect) {
+    ScriptedServer server;
+    server.SendLine("hello").Accept().SendLine("again");
+    server.Start();
+    TMailIOHandlerSocket transport;
+    TMailTCPClient client;
+    client.SetIOHandler(&transport);
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect(-1);
+    EXPECT_EQ(client.ReadLine(), "hello");
+    client.Disconnect();
+    EXPECT_EQ(client.IOHandler(), &transport);
+    client.Connect(-1);
+    EXPECT_EQ(client.ReadLine(), "again");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(Connect, ATransportDestroyedElsewhereIsForgotten) {
+    TMailTCPClient client;
+    {
+        TMailIOHandlerSocket transport;
+        client.SetIOHandler(&transport);
+        EXPECT_EQ(client.IOHandler(), &transport);
+    }
+    EXPECT_EQ(client.IOHandler(), nullptr);
+    EXPECT_EQ(client.SocketHandler(), nullptr);
+}
+
+TEST(Connect, ConnectAndReadAll) {
+    ScriptedServer server;
+    server.Send("the whole\r\nanswer").Close();
+    server.Start();
+    TMailTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    EXPECT_EQ(client.ConnectAndReadAll(), "the whole\r\nanswer");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(Connect, ReadTimeoutOnASilentServer) {
+    ScriptedServer server;
+    server.Pause(1000);
+    server.Start();
+    TMailTCPClient client;
+    client.ReadTimeout = 100;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    int64_t start = NowMs();
+    try {
+        client.ReadLine();
+        FAIL() << "no exception";
+    } catch (const EMailReadTimeout& e) {
+        EXPECT_EQ(e.Message(), "Read Timeout");
+    }
+    EXPECT_LT(NowMs() - start, 800);
+    // An explicit time-out does not raise; the line counts as timed out.
+    EXPECT_EQ(client.ReadLine("\n", 50), "");
+    EXPECT_TRUE(client.LineTimedOut());
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(Connect, StackLivesWhileAnyComponentLives) {
+    int before = TMailComponent::LiveComponents();
+    {
+        TMailTCPClient a;
+        EXPECT_NE(TMailStack::Instance(), nullptr);
+        EXPECT_EQ(TMailComponent::LiveComponents(), before + 1);
+    }
+    EXPECT_EQ(TMailComponent::LiveComponents(), before);
+    if (before == 0) {
+        EXPECT_EQ(TMailStack::Instance(), nullptr);
+    }
+}

@@ -1,0 +1,337 @@
+#include "support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace tarnwick::test {
+
+namespace {
+
+int64_t NowMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int LoopbackSocket(int& port, bool listening, int backlog) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || (listening && ::listen(fd, backlog) < 0)) {
+        ::close(fd);
+        throw std::runtime_error("bind/listen failed");
+    }
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
+std::string Shown(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 32 || c >= 127) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+        if (out.size() > 200) {
+            out += "...";
+            break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+ScriptedServer::ScriptedServer() {
+    listenFd_ = LoopbackSocket(port_, true, 16);
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
+}
+
+ScriptedServer::~ScriptedServer() {
+    stop_ = true;
+    uint64_t one = 1;
+    ssize_t w = ::write(wakeFd_, &one, sizeof one);
+    (void)w;
+    if (thread_.joinable()) thread_.join();
+    EndConnection();
+    ::close(listenFd_);
+    ::close(wakeFd_);
+}
+
+ScriptedServer& ScriptedServer::Send(std::string bytes) {
+    steps_.push_back({Step::kSend, std::move(bytes)});
+    return *this;
+}
+ScriptedServer& ScriptedServer::SendLine(std::string line) { return Send(line + "\r\n"); }
+ScriptedServer& ScriptedServer::Expect(std::string line) {
+    steps_.push_back({Step::kExpect, line + "\r\n"});
+    return *this;
+}
+ScriptedServer& ScriptedServer::ExpectUntil(std::string line) {
+    steps_.push_back({Step::kExpectUntil, line + "\r\n"});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Pause(int milliseconds) {
+    steps_.push_back({Step::kPause, {}, milliseconds});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Close() {
+    steps_.push_back({Step::kClose, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Reset() {
+    steps_.push_back({Step::kReset, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Accept() {
+    steps_.push_back({Step::kAccept, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::ByteAtATime(bool on) {
+    byteAtATime_ = on;
+    return *this;
+}
+
+void ScriptedServer::Start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+bool ScriptedServer::Finish(int timeoutMs) {
+    int64_t deadline = NowMs() + timeoutMs;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!finished_) {
+        if (NowMs() >= deadline) return false;
+        lock.unlock();
+        timespec pause{0, 5 * 1000000L};
+        ::nanosleep(&pause, nullptr);
+        lock.lock();
+    }
+    return true;
+}
+
+std::string ScriptedServer::Received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+std::vector<std::string> ScriptedServer::Mismatches() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mismatches_;
+}
+
+void ScriptedServer::Mismatch(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mismatches_.push_back(std::move(text));
+}
+
+bool ScriptedServer::AcceptOne() {
+    pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int64_t deadline = NowMs() + StepTimeoutMs;
+    for (;;) {
+        int left = static_cast<int>(deadline - NowMs());
+        if (left <= 0) {
+            Mismatch("no client connected");
+            return false;
+        }
+        int n = ::poll(p, 2, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (stop_ || p[1].revents != 0) return false;
+        if (n > 0 && p[0].revents != 0) break;
+    }
+    conn_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn_ < 0) return false;
+    int on = 1;
+    ::setsockopt(conn_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    pending_.clear();
+    ++connections_;
+    return true;
+}
+
+void ScriptedServer::EndConnection() {
+    if (conn_ >= 0) ::close(conn_);
+    conn_ = -1;
+}
+
+bool ScriptedServer::SendBytes(const std::string& bytes) {
+    size_t step = byteAtATime_ ? 1 : bytes.size();
+    for (size_t at = 0; at < bytes.size();) {
+        size_t n = std::min(step, bytes.size() - at);
+        ssize_t sent = ::send(conn_, bytes.data() + at, n, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        at += static_cast<size_t>(sent);
+        if (byteAtATime_) sched_yield();
+    }
+    return true;
+}
+
+bool ScriptedServer::ReadMore(int timeoutMs) {
+    pollfd p[2] = {{conn_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int n;
+    do {
+        n = ::poll(p, 2, timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0 || stop_ || p[1].revents != 0) return false;
+    char chunk[65536];
+    ssize_t got;
+    do {
+        got = ::recv(conn_, chunk, sizeof chunk, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    pending_.append(chunk, static_cast<size_t>(got));
+    std::lock_guard<std::mutex> lock(mutex_);
+    received_.append(chunk, static_cast<size_t>(got));
+    return true;
+}
+
+bool ScriptedServer::ReadLine(std::string& line, int timeoutMs) {
+    int64_t deadline = NowMs() + timeoutMs;
+    size_t searched = 0;
+    for (;;) {
+        size_t lf = pending_.find('\n', searched);
+        if (lf != std::string::npos) {
+            line = pending_.substr(0, lf + 1);
+            pending_.erase(0, lf + 1);
+            return true;
+        }
+        searched = pending_.size();
+        int left = static_cast<int>(deadline - NowMs());
+        if (left <= 0 || !ReadMore(left)) {
+            line = pending_;
+            return false;
+        }
+    }
+}
+
+void ScriptedServer::Drain() {
+    // Read until the client closes, so its last words are recorded and no reset is provoked.
+    int64_t deadline = NowMs() + StepTimeoutMs;
+    while (!stop_) {
+        int left = static_cast<int>(deadline - NowMs());
+        if (left <= 0 || !ReadMore(left)) break;
+    }
+}
+
+void ScriptedServer::Run() {
+    bool ok = AcceptOne();
+    for (size_t i = 0; ok && i < steps_.size() && !stop_; ++i) {
+        const Step& step = steps_[i];
+        switch (step.kind) {
+            case Step::kSend:
+                if (conn_ < 0 || !SendBytes(step.bytes)) Mismatch("could not send '" + Shown(step.bytes) + "'");
+                break;
+            case Step::kExpect: {
+                std::string line;
+                if (conn_ < 0 || !ReadLine(line, StepTimeoutMs)) {
+                    Mismatch("expected '" + Shown(step.bytes) + "', connection ended or timed out after '" +
+                             Shown(line) + "'");
+                    ok = false;
+                } else if (line != step.bytes) {
+                    Mismatch("expected '" + Shown(step.bytes) + "', got '" + Shown(line) + "'");
+                }
+                break;
+            }
+            case Step::kExpectUntil: {
+                std::string line;
+                for (;;) {
+                    if (conn_ < 0 || !ReadLine(line, StepTimeoutMs)) {
+                        Mismatch("never got '" + Shown(step.bytes) + "'");
+                        ok = false;
+                        break;
+                    }
+                    if (line == step.bytes) break;
+                }
+                break;
+            }
+            case Step::kPause: {
+                timespec pause{step.ms / 1000, static_cast<long>(step.ms % 1000) * 1000000L};
+                while (::nanosleep(&pause, &pause) < 0 && errno == EINTR) {
+                }
+                break;
+            }
+            case Step::kClose:
+                if (conn_ >= 0) {
+                    ::shutdown(conn_, SHUT_WR);
+                    Drain();
+                    EndConnection();
+                }
+                break;
+            case Step::kReset:
+                if (conn_ >= 0) {
+                    linger hard{1, 0};
+                    ::setsockopt(conn_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+                    EndConnection();
+                }
+                break;
+            case Step::kAccept:
+                if (conn_ >= 0) {
+                    Drain();
+                    EndConnection();
+                }
+                ok = AcceptOne();
+                break;
+        }
+    }
+    if (conn_ >= 0) {
+        Drain();
+        EndConnection();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FullBacklogListener::FullBacklogListener() {
+    listenFd_ = LoopbackSocket(port_, true, 0);
+    // Fill the accept queue: once it is full, further SYNs are dropped and connects hang.
+    for (int i = 0; i < 8; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(static_cast<uint16_t>(port_));
+        int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fillers_.push_back(fd);
+        if (rc == 0) continue;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, 200) == 0) break;  // this one hangs: the queue is full
+    }
+}
+
+FullBacklogListener::~FullBacklogListener() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listenFd_);
+}
+
+RefusingPort::RefusingPort() { fd_ = LoopbackSocket(port_, false, 0); }
+
+RefusingPort::~RefusingPort() { ::close(fd_); }
+
+}  // namespace tarnwick::test

@@ -1,0 +1,131 @@
+#pragma once
+// Loopback test peers for the protocol tests.
+//
+// ScriptedServer: a TCP server on 127.0.0.1 (ephemeral port) that runs a script of steps on its
+// own thread for each test, and records every byte the client sent.
+//
+//     ScriptedServer server;
+//     server.SendLine("+OK ready").Expect("USER bob").SendLine("+OK").Expect("QUIT");
+//     server.Start();
+//     client.SetPort(server.Port()); ... client.Disconnect();
+//     EXPECT_TRUE(server.Finish());            // script done and connection over
+//     EXPECT_THAT(server.Mismatches(), IsEmpty());
+//
+// Steps run in order on the first accepted connection (Accept() moves to the next one). When the
+// script ends with the connection still open, the server keeps reading (and recording) until
+// the client closes. Expect steps never block the test: a step that gets nothing for
+// StepTimeoutMs records a mismatch and the script stops.
+//
+// FullBacklogListener: a listener that never accepts and whose queue is full, so that a connect
+// to it gets no answer (for connect time-outs). RefusingPort: a bound port with no listener, so
+// that a connect to it is refused.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnwick::test {
+
+class ScriptedServer {
+public:
+    ScriptedServer();
+    ~ScriptedServer();  // stops the script and closes every socket
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    // --- script steps (add them before Start)
+    ScriptedServer& Send(std::string bytes);     // these bytes, unchanged
+    ScriptedServer& SendLine(std::string line);  // line + CR LF
+    // Reads one client line; it must be exactly line + CR LF (else a mismatch is recorded).
+    ScriptedServer& Expect(std::string line);
+    // Reads client lines until one is exactly line + CR LF (for a message body, say).
+    ScriptedServer& ExpectUntil(std::string line);
+    ScriptedServer& Pause(int milliseconds);
+    // Graceful close: FIN, then the server reads (records) until the client closes.
+    ScriptedServer& Close();
+    // Abortive close: RST (SO_LINGER 0).
+    ScriptedServer& Reset();
+    // Ends the current connection (if any) and waits for the next client.
+    ScriptedServer& Accept();
+
+    // Each byte of every Send goes out in its own send() (TCP_NODELAY), so the client sees
+    // replies arrive in pieces.
+    ScriptedServer& ByteAtATime(bool on = true);
+    int StepTimeoutMs = 10000;
+
+    void Start();
+    int Port() const { return port_; }
+    // Waits until the script has run and the last connection has ended. False on time-out.
+    bool Finish(int timeoutMs = 10000);
+
+    std::string Received() const;                 // all client bytes, every connection
+    std::vector<std::string> Mismatches() const;  // one text per failed Expect / time-out
+    int Connections() const { return connections_.load(); }
+
+private:
+    struct Step {
+        enum Kind { kSend, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept } kind;
+        std::string bytes;
+        int ms = 0;
+    };
+
+    void Run();
+    bool AcceptOne();
+    void EndConnection();
+    bool SendBytes(const std::string& bytes);
+    // Reads one line (through LF) into line; false on close / time-out / stop.
+    bool ReadLine(std::string& line, int timeoutMs);
+    // Reads more client bytes into pending_; false on close / error / time-out / stop.
+    bool ReadMore(int timeoutMs);
+    void Drain();
+    void Mismatch(std::string text);
+
+    int listenFd_ = -1;
+    int wakeFd_ = -1;
+    int conn_ = -1;
+    int port_ = 0;
+    bool byteAtATime_ = false;
+    std::vector<Step> steps_;
+    std::string pending_;  // client bytes read but not yet consumed by a step
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    mutable std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::string received_;
+    std::vector<std::string> mismatches_;
+};
+
+// A loopback listener that never accepts, with its queue kept full: connects to it hang.
+class FullBacklogListener {
+public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    FullBacklogListener(const FullBacklogListener&) = delete;
+    FullBacklogListener& operator=(const FullBacklogListener&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int listenFd_ = -1;
+    std::vector<int> fillers_;
+    int port_ = 0;
+};
+
+// A loopback port that is bound but not listening: connects to it are refused.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace tarnwick::test
