@@ -1,0 +1,79 @@
+// Whatever a server sends reaches the line reader, the reply parser and the line capture: feed
+// them arbitrary bytes, in arbitrary pieces, through an in-memory transport.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "net/MailExceptions.h"
+#include "net/MailTCPConnection.h"
+
+using namespace tarnwick;
+
+namespace {
+
+// Serves the input in pieces; the end of the input is the peer's close.
+class MemoryTransport : public TMailIOHandler {
+public:
+    MemoryTransport(const uint8_t* data, size_t size, size_t piece) : data_(data), size_(size), piece_(piece) {}
+    void Close() override { open_ = false; }
+    bool IsConnected() override { return open_; }
+    bool WaitReadable(int) override { return true; }
+    int Receive(void* buffer, int length) override {
+        if (!open_) throw EMailClosedSocket();
+        size_t n = std::min({piece_, size_ - at_, static_cast<size_t>(length)});
+        std::memcpy(buffer, data_ + at_, n);
+        at_ += n;
+        return static_cast<int>(n);
+    }
+    int Send(const void*, int length) override { return length; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t piece_;
+    size_t at_ = 0;
+    bool open_ = true;
+};
+
+template <class Body>
+void Run(const uint8_t* data, size_t size, size_t piece, Body body) {
+    MemoryTransport transport(data, size, piece);
+    TMailTCPConnection connection;
+    connection.MaxLineLength = 64;
+    connection.SetIOHandler(&transport);
+    try {
+        body(connection);
+    } catch (const EMailException&) {
+    }
+    connection.SetIOHandler(nullptr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const size_t piece = static_cast<size_t>(data[0] % 17) + 1;
+    ++data;
+    --size;
+
+    Run(data, size, piece, [](TMailTCPConnection& c) {
+        for (int i = 0; i < 1000; ++i) {
+            c.ReadReply({250, 1});
+        }
+    });
+    Run(data, size, piece, [](TMailTCPConnection& c) {
+        TStringList lines;
+        c.CaptureLines(lines);
+        c.CaptureLines(nullptr, "<end>", false);
+    });
+    Run(data, size, piece, [](TMailTCPConnection& c) {
+        c.MaxLineAction = TMailMaxLineAction::maSplit;
+        for (int i = 0; i < 1000; ++i) {
+            std::string line = c.ReadLine(i % 2 ? "\n" : "\r\n.");
+            if (line.size() > 64) __builtin_trap();
+        }
+    });
+    return 0;
+}
