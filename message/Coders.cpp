@@ -1,3 +1,4 @@
+// Base64 (RFC 2045 section 6.8), uuencode and xxencode lines.
 #include "message/Coders.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// RFC 822 dates and zones, and the text helpers the mail code shares.
 #include "message/MailGlobal.h"
 
 #include <sys/syscall.h>
