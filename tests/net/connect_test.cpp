@@ -8,10 +8,12 @@
 #include "net/MailExceptions.h"
 #include "net/MailIOHandlerSocket.h"
 #include "net/MailTCPClient.h"
+#include "support/Raised.h"
 #include "support/Clock.h"
 #include "support/ScriptedServer.h"
 
 using namespace tarnwick;
+using tarnwick::test::Raised;
 using tarnwick::test::FullBacklogListener;
 using tarnwick::test::NowMs;
 using tarnwick::test::RefusingPort;
@@ -36,12 +38,9 @@ TEST(Connect, RefusedUnderATimeOutIsReportedAtTheEndOfItsSlice) {
     client.SetHost("127.0.0.1");
     client.SetPort(refusing.Port());
     int64_t start = NowMs();
-    try {
-        client.Connect(2000);
-        FAIL() << "no exception";
-    } catch (const EMailConnectException& e) {
-        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    auto e = Raised<EMailConnectException>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Socket Error # 10061\r\nConnection refused.");
     int64_t took = NowMs() - start;
     EXPECT_GE(took, 120);
     EXPECT_LT(took, 600);
@@ -53,13 +52,10 @@ TEST(Connect, RefusedWithoutTimeOutIsASocketError) {
     TMailTCPClient client;
     client.SetHost("127.0.0.1");
     client.SetPort(refusing.Port());
-    try {
-        client.Connect(-1);
-        FAIL() << "no exception";
-    } catch (const EMailSocketError& e) {
-        EXPECT_EQ(e.ErrorCode, 10061);
-        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    auto e = Raised<EMailSocketError>([&] { client.Connect(-1); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode, 10061);
+    EXPECT_EQ(e->Message(), "Socket Error # 10061\r\nConnection refused.");
 }
 
 TEST(Connect, HostThatDoesNotAnswerTimesOutAfterTheTimeOut) {
@@ -68,16 +64,9 @@ TEST(Connect, HostThatDoesNotAnswerTimesOutAfterTheTimeOut) {
     client.SetHost("127.0.0.1");
     client.SetPort(silent.Port());
     int64_t start = NowMs();
-    EXPECT_THROW(
-        {
-            try {
-                client.Connect(2000);
-            } catch (const EMailConnectTimeout& e) {
-                EXPECT_EQ(e.Message(), "Connect timed out.");
-                throw;
-            }
-        },
-        EMailConnectTimeout);
+    auto e = Raised<EMailConnectTimeout>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Connect timed out.");
     int64_t took = NowMs() - start;
     EXPECT_GE(took, 1950);
     EXPECT_LT(took, 2600);  // the connect thread is cut off and joined promptly
@@ -86,29 +75,16 @@ TEST(Connect, HostThatDoesNotAnswerTimesOutAfterTheTimeOut) {
     EXPECT_FALSE(client.SocketHandler()->Binding()->HandleAllocated());
 }
 
-TEST(Connect, ShortTimeOutBelowOneSlice) {
-    FullBacklogListener silent;
-    TMailTCPClient client;
-    client.SetHost("127.0.0.1");
-    client.SetPort(silent.Port());
-    int64_t start = NowMs();
-    EXPECT_THROW(client.Connect(60), EMailConnectTimeout);
-    EXPECT_LT(NowMs() - start, 400);
-}
-
 TEST(Connect, UnknownHostFailsAtOnceWithoutConnecting) {
     TMailTCPClient client;
     StatusLog log;
     client.OnStatus = log.Handler();
     client.SetHost("no such host");  // rejected by the resolver without asking any server
     client.SetPort(110);
-    try {
-        client.Connect(2000);
-        FAIL() << "no exception";
-    } catch (const EMailSocketError& e) {
-        EXPECT_EQ(e.ErrorCode, 11001);
-        EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
-    }
+    auto e = Raised<EMailSocketError>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode, 11001);
+    EXPECT_EQ(e->Message(), "Socket Error # 11001\r\nHost not found.");
     EXPECT_THAT(log.texts, ElementsAre("Resolving hostname no such host."));
 }
 
@@ -155,12 +131,9 @@ TEST(Connect, AlreadyConnectedLeavesTheOpenConnectionUntouched) {
     client.SetHost("127.0.0.1");
     client.SetPort(server.Port());
     client.Connect(2000);
-    try {
-        client.Connect(2000);
-        FAIL() << "no exception";
-    } catch (const EMailAlreadyConnected& e) {
-        EXPECT_EQ(e.Message(), "Already connected.");
-    }
+    auto e = Raised<EMailAlreadyConnected>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Already connected.");
     EXPECT_TRUE(client.IsConnected());
     EXPECT_EQ(client.SendCommand("STILL HERE"), 0);
     EXPECT_EQ(client.LastReply.TextCode(), "+OK");
@@ -239,18 +212,6 @@ TEST(Connect, ATransportDestroyedElsewhereIsForgotten) {
     EXPECT_EQ(client.SocketHandler(), nullptr);
 }
 
-TEST(Connect, ConnectAndReadAll) {
-    ScriptedServer server;
-    server.Send("the whole\r\nanswer").Close();
-    server.Start();
-    TMailTCPClient client;
-    client.SetHost("127.0.0.1");
-    client.SetPort(server.Port());
-    EXPECT_EQ(client.ConnectAndReadAll(), "the whole\r\nanswer");
-    EXPECT_FALSE(client.IsConnected());
-    EXPECT_TRUE(server.Finish());
-}
-
 TEST(Connect, ReadTimeoutOnASilentServer) {
     ScriptedServer server;
     server.Pause(1000);
@@ -261,12 +222,9 @@ TEST(Connect, ReadTimeoutOnASilentServer) {
     client.SetPort(server.Port());
     client.Connect(2000);
     int64_t start = NowMs();
-    try {
-        client.ReadLine();
-        FAIL() << "no exception";
-    } catch (const EMailReadTimeout& e) {
-        EXPECT_EQ(e.Message(), "Read Timeout");
-    }
+    auto e = Raised<EMailReadTimeout>([&] { client.ReadLine(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Read Timeout");
     EXPECT_LT(NowMs() - start, 800);
     // An explicit time-out does not raise; the line counts as timed out.
     EXPECT_EQ(client.ReadLine("\n", 50), "");

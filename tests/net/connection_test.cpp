@@ -8,10 +8,12 @@
 #include "net/MailExceptions.h"
 #include "net/MailTCPClient.h"
 #include "net/MailTCPStream.h"
+#include "support/Raised.h"
 #include "support/Clock.h"
 #include "support/ScriptedServer.h"
 
 using namespace tarnwick;
+using tarnwick::test::Raised;
 using tarnwick::test::NowMs;
 using tarnwick::test::ScriptedServer;
 using ::testing::ElementsAre;
@@ -89,13 +91,10 @@ TEST_P(Transcript, RefusedReplyCodeRaisesWithTheServerTextAndLeavesTheConnection
     server.Expect("RSET").SendLine("250 ok").Expect("RCPT TO:<c@d>").SendLine("251 forwarded");
     Connect();
     client.ReadReply({220});
-    try {
-        client.SendCommand("MAIL FROM:<a@b>", 250);
-        FAIL() << "no exception";
-    } catch (const EMailProtocolReplyError& e) {
-        EXPECT_EQ(e.ReplyCode, 550);
-        EXPECT_EQ(e.Message(), "relaying\r\ndenied\r\n");
-    }
+    auto e = Raised<EMailProtocolReplyError>([&] { client.SendCommand("MAIL FROM:<a@b>", 250); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ReplyCode, 550);
+    EXPECT_EQ(e->Message(), "relaying\r\ndenied\r\n");
     EXPECT_TRUE(client.IsConnected());
     EXPECT_EQ(client.SendCommand("RSET"), 250);  // -1: any code
     EXPECT_EQ(client.SendCommand("RCPT TO:<c@d>", {250, 251}), 251);
@@ -215,13 +214,10 @@ TEST_P(Transcript, CloseInTheMiddleOfAMultiLineReply) {
 TEST_P(Transcript, ResetRaisesTheSocketErrorAndDropsTheSocket) {
     server.Send("par").Pause(100).Reset();
     Connect();
-    try {
-        client.ReadLine();
-        FAIL() << "no exception";
-    } catch (const EMailSocketError& e) {
-        EXPECT_EQ(e.ErrorCode, 10054);
-        EXPECT_EQ(e.Message(), "Socket Error # 10054\r\nConnection reset by peer.");
-    }
+    auto e = Raised<EMailSocketError>([&] { client.ReadLine(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ErrorCode, 10054);
+    EXPECT_EQ(e->Message(), "Socket Error # 10054\r\nConnection reset by peer.");
     EXPECT_FALSE(client.IsConnected());
     Done();
 }
