@@ -61,7 +61,7 @@ bool TryStrToInt(std::string_view text, int& value) {
     if (base == 16) {
         // Hexadecimal spans the full 32 bits, as the runtime reads it.
         value = static_cast<int>(static_cast<unsigned int>(acc));
-        if (negative) value = -value;
+        if (negative) value = static_cast<int>(0u - static_cast<unsigned int>(value));  // -$80000000 must not overflow
         return true;
     }
     if (negative) acc = -acc;

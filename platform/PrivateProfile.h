@@ -1,0 +1,19 @@
+#pragma once
+// Private-profile (INI) file access: "[section]" lines and "key=value" lines in the system code page.
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// Value of key in [section] of the file at path, or defaultValue when file, section or key is missing.
+// Read through a 2048-character buffer: at most 2047 bytes of a value come back.
+std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                    const std::string& path);
+
+// Writes key=value into [section]; false when the file cannot be written.
+// Also false, with the file untouched, for names or values that would break the file's line
+// structure (a line break anywhere, "]" in the section, "=" in the key, an empty key).
+bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
+                               const std::string& path);
+
+}  // namespace tarnwick
