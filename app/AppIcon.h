@@ -1,0 +1,9 @@
+#pragma once
+// The program's 32 x 32 picture, for the window and the tray.
+#include <QIcon>
+
+namespace tarnwick {
+
+QIcon MakeAppIcon();
+
+}  // namespace tarnwick

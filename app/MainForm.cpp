@@ -1,0 +1,254 @@
+// The window's controls, their layout and their own handlers, and the activity log.
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/AppIcon.h"
+#include "platform/DateTime.h"
+#include "platform/Locale.h"
+#include "platform/qt/Edit.h"
+#include "platform/qt/QtText.h"
+#include "platform/qt/SpinEdit.h"
+#include "tray/TrayIcon.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int ClientWidth = 360;
+constexpr int LogItemHeight = 12;
+// Passwords show one "*" per character.
+const QString PasswordStyle = QStringLiteral("QLineEdit { lineedit-password-character: 42; }");
+
+// The carriers' mail domains offered for the forwarding address, in a fixed order.
+constexpr const char* MobileDomains[12] = {
+    "docomo.ne.jp",  "ezweb.ne.jp",   "au.com",       "softbank.ne.jp", "i.softbank.jp", "ymobile.ne.jp",
+    "y-mobile.ne.jp", "disney.ne.jp", "pdx.ne.jp",    "willcom.com",    "emnet.ne.jp",   "rakumail.jp",
+};
+
+// Rows of the log list are as high as the design asks, whatever the font's own line spacing.
+class TFixedHeightDelegate : public QStyledItemDelegate {
+public:
+    TFixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), height_);
+    }
+
+private:
+    int height_;
+};
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
+    auto* label = new QLabel(ToQString(text), parent);
+    // The layout was made for a narrower Japanese face; a pixel less between characters keeps the
+    // longest captions clear of the fields beside them.
+    QFont font = label->font();
+    font.setLetterSpacing(QFont::AbsoluteSpacing, -1);
+    label->setFont(font);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+template <typename T>
+T* Place(T* control, int left, int top, int width, int height) {
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+QWidget* MakePanel(QWidget* parent, QVBoxLayout* stack, int height) {
+    auto* panel = new QWidget(parent);
+    panel->setFixedSize(ClientWidth, height);
+    stack->addWidget(panel);
+    return panel;
+}
+
+}  // namespace
+
+Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint) {
+    setWindowTitle(ToQString("Tarnwick Ver1.01"));
+    QFont font(QStringLiteral("Noto Sans CJK JP"));
+    font.setPixelSize(12);
+    setFont(font);
+    setWindowIcon(MakeAppIcon());
+    move(336, 173);
+    CreateControls();
+    CreateTray();
+
+    TForwardingCycle::TAddLog addLog = [this](const std::string& text) { AddLog(text); };
+    if (makeCycle) {
+        cycle_ = makeCycle(addLog);
+    } else {
+        forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
+        cycle_ = [this](const TServerSettings& settings, const std::string& address) {
+            forwardingCycle_->ForwardNewMail(settings, address);
+        };
+    }
+
+    tim_StartAtOnce.OnTimer = [this] { Guarded([this] { tim_StartAtOnceTimer(); }); };
+    tim_Watchinterval.OnTimer = [this] { Guarded([this] { tim_WatchintervalTimer(); }); };
+    tim_TrayPoll.OnTimer = [this] { Guarded([this] { TrayPoll(); }); };
+    tim_StartAtOnce.Update();
+    FormCreate();
+}
+
+Tfrm_Main::~Tfrm_Main() = default;
+
+void Tfrm_Main::CreateControls() {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    // The window's height follows the panels that are visible.
+    stack->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Group captions sit on the frame line, as on the desktop the window was laid out for.
+    const QString groupStyle = QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 8px; padding: 0 2px; }");
+
+    pnl_POP = MakePanel(this, stack, 120);
+    GroupBox1 = Place(new QGroupBox(ToQString("POPサーバ設定"), pnl_POP), 16, 8, 321, 105);
+    Label1 = MakeLabel(GroupBox1, "POP3サーバアドレス", 8, 24);
+    Label2 = MakeLabel(GroupBox1, "ユーザ名", 8, 48);
+    Label3 = MakeLabel(GroupBox1, "パスワード", 8, 72);
+    edt_POP3Server = Place(new TEdit(GroupBox1), 122, 20, 175, 20);
+    edt_POP3User = Place(new TEdit(GroupBox1), 122, 44, 175, 20);
+    edt_POP3Pass = Place(new TEdit(GroupBox1), 122, 68, 175, 20);
+    edt_POP3Pass->setEchoMode(QLineEdit::Password);
+    edt_POP3Pass->setStyleSheet(PasswordStyle);
+    GroupBox1->setStyleSheet(groupStyle);
+
+    pnl_SMTP = MakePanel(this, stack, 120);
+    GroupBox2 = Place(new QGroupBox(ToQString("SMTPサーバ設定"), pnl_SMTP), 16, 4, 321, 105);
+    Label4 = MakeLabel(GroupBox2, "SMTPサーバアドレス", 8, 24);
+    Label5 = MakeLabel(GroupBox2, "ユーザ名", 8, 48);
+    Label6 = MakeLabel(GroupBox2, "パスワード", 8, 72);
+    edt_SMTPServer = Place(new TEdit(GroupBox2), 122, 20, 175, 20);
+    edt_SMTPUser = Place(new TEdit(GroupBox2), 122, 44, 175, 20);
+    edt_SMTPPass = Place(new TEdit(GroupBox2), 122, 68, 175, 20);
+    edt_SMTPPass->setEchoMode(QLineEdit::Password);
+    edt_SMTPPass->setStyleSheet(PasswordStyle);
+    GroupBox2->setStyleSheet(groupStyle);
+
+    pnl_Setting = MakePanel(this, stack, 65);
+    Label7 = MakeLabel(pnl_Setting, "転送先メールアドレス", 20, 4);
+    edt_Adress = Place(new TEdit(pnl_Setting), 132, 0, 69, 20);
+    Label10 = MakeLabel(pnl_Setting, "@", 204, 4);
+    cmb_Adress = Place(new QComboBox(pnl_Setting), 215, 1, 122, 20);
+    cmb_Adress->setEditable(true);
+    // Typed domains stay typed; the list itself never changes.
+    cmb_Adress->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* domain : MobileDomains) cmb_Adress->addItem(ToQString(domain));
+    cmb_Adress->setCurrentIndex(-1);
+    cmb_Adress->setEditText(QString());
+    Label8 = MakeLabel(pnl_Setting, "監視間隔", 20, 36);
+    edt_WatchInterval = Place(new TSpinEdit(pnl_Setting), 68, 32, 65, 21);
+    edt_WatchInterval->SetRange(1, 120);
+    edt_WatchInterval->Increment = 1;
+    edt_WatchInterval->setMaxLength(3);
+    edt_WatchInterval->SetValue(10);
+    Label9 = MakeLabel(pnl_Setting, "分ごとに監視・転送", 134, 36);
+    btn_ViewLog = Place(new QPushButton(ToQString("ログを表示▼"), pnl_Setting), 248, 31, 89, 25);
+
+    pnl_Log = MakePanel(this, stack, 112);
+    lsb_Log = Place(new QListWidget(pnl_Log), 8, 8, 337, 89);
+    lsb_Log->setUniformItemSizes(true);
+    lsb_Log->setItemDelegate(new TFixedHeightDelegate(LogItemHeight, lsb_Log));
+    pnl_Log->hide();
+
+    pnl_Quit = MakePanel(this, stack, 33);
+    btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), 248, 4, 89, 25);
+    pnl_Quit->hide();
+
+    setTabOrder(edt_POP3Server, edt_POP3User);
+    setTabOrder(edt_POP3User, edt_POP3Pass);
+    setTabOrder(edt_POP3Pass, edt_SMTPServer);
+    setTabOrder(edt_SMTPServer, edt_SMTPUser);
+    setTabOrder(edt_SMTPUser, edt_SMTPPass);
+    setTabOrder(edt_SMTPPass, edt_Adress);
+    setTabOrder(edt_Adress, edt_WatchInterval);
+    setTabOrder(edt_WatchInterval, btn_ViewLog);
+    setTabOrder(btn_ViewLog, cmb_Adress);
+    setTabOrder(cmb_Adress, lsb_Log);
+    setTabOrder(lsb_Log, btn_Quit);
+    edt_POP3Server->setFocus(Qt::OtherFocusReason);
+
+    edt_POP3Server->OnExit = [this] { Guarded([this] { edt_POP3ServerExit(); }); };
+    edt_POP3User->OnExit = [this] { Guarded([this] { edt_POP3UserExit(); }); };
+    edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
+    connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
+    connect(btn_Quit, &QPushButton::clicked, this, [this] {
+        Guarded([this] {
+            endRequested_ = true;
+            mi_CloseClick();
+        });
+    });
+    stack->activate();
+}
+
+void Tfrm_Main::CreateTray() {
+    pop_Tary = new QMenu(this);
+    mi_Setting = pop_Tary->addAction(ToQString("設定"));
+    mi_Close = pop_Tary->addAction(ToQString("終了"));
+    connect(mi_Setting, &QAction::triggered, this, [this] { Guarded([this] { mi_SettingClick(); }); });
+    connect(mi_Close, &QAction::triggered, this, [this] { Guarded([this] { mi_CloseClick(); }); });
+
+    tray_Main = std::make_unique<TTrayIcon>(this);
+    tray_Main->SetIcon(windowIcon());
+    tray_Main->SetTipHelp("メール監視中");
+    tray_Main->SetRBPopupMenu(pop_Tary);
+    tray_Main->OnClick = [this](TTrayIcon&) { Guarded([this] { tray_MainClick(); }); };
+}
+
+void Tfrm_Main::AddLog(const std::string& text) {
+    const std::string line = FormatTimeHMS(Now()) + " " + text;
+    lsb_Log->addItem(ToQString(line));
+    const std::string utf8 = Cp932ToUtf8(line);
+    std::fprintf(stdout, "%s\n", utf8.c_str());
+    std::fflush(stdout);
+}
+
+void Tfrm_Main::btn_ViewLogClick() {
+    if (!pnl_Log->isHidden()) {
+        pnl_Log->hide();
+        btn_ViewLog->setText(ToQString("ログを表示▼"));
+    } else {
+        pnl_Log->show();
+        btn_ViewLog->setText(ToQString("ログを非表示▲"));
+    }
+    layout()->activate();
+}
+
+void Tfrm_Main::edt_POP3ServerExit() {
+    if (edt_SMTPServer->text().isEmpty()) edt_SMTPServer->setText(edt_POP3Server->text());
+}
+
+void Tfrm_Main::edt_POP3UserExit() {
+    if (edt_SMTPUser->text().isEmpty()) edt_SMTPUser->setText(edt_POP3User->text());
+}
+
+void Tfrm_Main::edt_POP3PassExit() {
+    if (edt_SMTPPass->text().isEmpty()) edt_SMTPPass->setText(edt_POP3Pass->text());
+}
+
+void Tfrm_Main::Trace(const char* what) {
+    static const bool enabled = std::getenv("TARNWICK_TRACE") != nullptr;
+    if (!enabled) return;
+    std::fprintf(stdout, "trace: %s\n", what);
+    std::fflush(stdout);
+}
+
+}  // namespace tarnwick

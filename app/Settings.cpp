@@ -1,0 +1,52 @@
+// The settings file beside the executable, read into and written from the window's controls.
+#include <QComboBox>
+
+#include "app/AppPaths.h"
+#include "app/MainForm.h"
+#include "platform/IniFile.h"
+#include "platform/Streams.h"
+#include "platform/qt/Edit.h"
+#include "platform/qt/QtText.h"
+#include "platform/qt/SpinEdit.h"
+
+namespace tarnwick {
+
+namespace {
+constexpr int DefaultInterval = 5;
+}  // namespace
+
+std::string Tfrm_Main::SettingsPath() const { return ExePath + ChangeFileExt(ExeName, ".ini"); }
+
+bool Tfrm_Main::LoadSettings() {
+    const std::string path = SettingsPath();
+    const bool existed = FileExists(path);
+    const TIniFile ini(path);
+    edt_POP3Server->setText(ToQString(ini.ReadString("POP3", "Server", "")));
+    edt_POP3User->setText(ToQString(ini.ReadString("POP3", "User", "")));
+    edt_POP3Pass->setText(ToQString(ini.ReadString("POP3", "Pass", "")));
+    edt_SMTPServer->setText(ToQString(ini.ReadString("SMTP", "Server", "")));
+    edt_SMTPUser->setText(ToQString(ini.ReadString("SMTP", "User", "")));
+    edt_SMTPPass->setText(ToQString(ini.ReadString("SMTP", "Pass", "")));
+    edt_Adress->setText(ToQString(ini.ReadString("Mail", "User", "")));
+    cmb_Adress->setEditText(ToQString(ini.ReadString("Mail", "Domain", "")));
+    edt_WatchInterval->SetValue(ini.ReadInteger("Common", "Interval", DefaultInterval));
+    return existed;
+}
+
+bool Tfrm_Main::SaveSettings() {
+    const std::string path = SettingsPath();
+    const bool existed = FileExists(path);
+    TIniFile ini(path);
+    ini.WriteString("POP3", "Server", FromQString(edt_POP3Server->text()));
+    ini.WriteString("POP3", "User", FromQString(edt_POP3User->text()));
+    ini.WriteString("POP3", "Pass", FromQString(edt_POP3Pass->text()));
+    ini.WriteString("SMTP", "Server", FromQString(edt_SMTPServer->text()));
+    ini.WriteString("SMTP", "User", FromQString(edt_SMTPUser->text()));
+    ini.WriteString("SMTP", "Pass", FromQString(edt_SMTPPass->text()));
+    ini.WriteString("Mail", "User", FromQString(edt_Adress->text()));
+    ini.WriteString("Mail", "Domain", FromQString(cmb_Adress->currentText()));
+    ini.WriteInteger("Common", "Interval", edt_WatchInterval->Value());
+    return existed;
+}
+
+}  // namespace tarnwick

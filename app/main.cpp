@@ -1,0 +1,26 @@
+// Program entry: one instance only, then the window and the message loop.
+#include <QApplication>
+#include <QFont>
+
+#include "app/AppIcon.h"
+#include "app/MainForm.h"
+#include "platform/NamedMutex.h"
+
+int main(int argc, char** argv) {
+    // A second start ends here, silently, before it touches the display.
+    std::unique_ptr<tarnwick::TNamedMutex> instance = tarnwick::TNamedMutex::TryCreate("ForwardMail");
+    if (!instance) return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    // Hiding the window for the tray must not end the program; only the tray menu does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QFont font(QStringLiteral("Noto Sans CJK JP"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    QApplication::setWindowIcon(tarnwick::MakeAppIcon());
+
+    tarnwick::Tfrm_Main form;
+    form.show();
+    return app.exec();
+}

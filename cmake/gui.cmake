@@ -1,0 +1,51 @@
+# The Qt program: the toolkit stand-ins (platform/qt), the tray icon (tray), the window and controller
+# (app) and the executable, plus the GUI tests and the end-to-end test under Xvfb.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+
+function(tarnwick_qt_library name dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
+  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARGN})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+endfunction()
+
+tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
+tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
+tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets)
+# Builds with tests accept "host:port" in the server fields so the tests can reach servers on
+# unprivileged ports; the program built for use connects to the standard ports only.
+if(TARNWICK_TESTS)
+  target_compile_definitions(tarnwick_app PUBLIC TARNWICK_SERVER_PORTS=1)
+endif()
+
+add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
+target_link_libraries(tarnwick PRIVATE tarnwick_app)
+set_target_properties(tarnwick PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
+
+if(TARNWICK_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+
+  file(GLOB gui_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.h)
+  add_executable(gui_tests ${gui_test_srcs})
+  target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  target_link_libraries(gui_tests PRIVATE tarnwick_app Qt6::Test GTest::gtest GTest::gmock)
+  set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
+  gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+  # End to end under Xvfb with a real tray host; skipped (77) when the X tools are missing.
+  find_package(X11)
+  if(X11_FOUND)
+    add_executable(tarnwick_xhelper ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/xhelper.cpp)
+    target_link_libraries(tarnwick_xhelper PRIVATE X11::X11)
+    add_test(NAME e2e
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/e2e.sh
+              $<TARGET_FILE:tarnwick> $<TARGET_FILE:tarnwick_xhelper> ${CMAKE_BINARY_DIR}/e2e)
+    set_tests_properties(e2e PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL ON)
+  endif()
+endif()

@@ -1,0 +1,177 @@
+// The settings window: layout, the POP3 fields' exit handlers, the log and the settings file.
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <sys/stat.h>
+
+#include "gui/FormFixture.h"
+
+namespace tarnwick::test {
+namespace {
+
+TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
+    ShowForm();
+    EXPECT_EQ(FromQString(form->windowTitle()), "Tarnwick Ver1.01");
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(form->width(), 360);
+    EXPECT_EQ(ClientHeight(), 305);
+    EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 120));
+    EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 240, 360, 65));
+    EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(68, 32, 65, 21));
+    EXPECT_EQ(FromQString(form->GroupBox1->title()), "POPサーバ設定");
+    EXPECT_EQ(form->edt_POP3Pass->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form->edt_SMTPPass->echoMode(), QLineEdit::Password);
+    form->edt_POP3Pass->setText(QStringLiteral("abc"));
+    EXPECT_EQ(form->edt_POP3Pass->displayText(), "***");
+    EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+
+    QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
+    EXPECT_EQ(ClientHeight(), 417);
+    EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
+    QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
+    EXPECT_EQ(ClientHeight(), 305);
+    EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
+}
+
+TEST_F(FormTest, TabOrderFollowsTheGroupsThenAddressIntervalButtonDomain) {
+    ShowForm();
+    const std::vector<QWidget*> expected = {form->edt_POP3Server, form->edt_POP3User,   form->edt_POP3Pass,
+                                            form->edt_SMTPServer, form->edt_SMTPUser,   form->edt_SMTPPass,
+                                            form->edt_Adress,     form->edt_WatchInterval, form->btn_ViewLog,
+                                            form->cmb_Adress};
+    form->edt_POP3Server->setFocus();
+    for (size_t i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // The editable combo box hands its focus to its own line edit.
+        if (focus && focus->parentWidget() == form->cmb_Adress) focus = form->cmb_Adress;
+        EXPECT_EQ(focus, expected[i]) << "stop " << i;
+    }
+}
+
+TEST_F(FormTest, DomainListHasTwelveEntriesAndTypedDomainsAreNotAdded) {
+    ShowForm();
+    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_TRUE(form->cmb_Adress->isEditable());
+    EXPECT_EQ(form->cmb_Adress->currentText(), "");
+    form->cmb_Adress->setFocus();
+    QTest::keyClicks(form->cmb_Adress, QStringLiteral("example.jp"));
+    QTest::keyClick(form->cmb_Adress, Qt::Key_Return);
+    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_EQ(form->cmb_Adress->currentText(), "example.jp");
+}
+
+TEST_F(FormTest, LeavingAPop3FieldFillsOnlyAnEmptySmtpField) {
+    ShowForm();
+    form->edt_POP3Server->setFocus();
+    QTest::keyClicks(form->edt_POP3Server, QStringLiteral("pop.example.jp"));
+    form->edt_POP3User->setFocus();
+    EXPECT_EQ(form->edt_SMTPServer->text(), "pop.example.jp");
+
+    form->edt_SMTPUser->setText(QStringLiteral(" "));  // blanks are not empty
+    QTest::keyClicks(form->edt_POP3User, QStringLiteral("taro"));
+    form->edt_POP3Pass->setFocus();
+    EXPECT_EQ(form->edt_SMTPUser->text(), " ");
+
+    QTest::keyClicks(form->edt_POP3Pass, QStringLiteral("secret"));
+    form->edt_Adress->setFocus();
+    EXPECT_EQ(form->edt_SMTPPass->text(), "secret");
+
+    // Nothing flows back, and a filled SMTP field is never overwritten.
+    form->edt_POP3Server->setFocus();
+    form->edt_POP3Server->setText(QStringLiteral("other"));
+    form->edt_Adress->setFocus();
+    EXPECT_EQ(form->edt_SMTPServer->text(), "pop.example.jp");
+}
+
+TEST_F(FormTest, LogLinesAreTimeStampedAppendedAndNotScrolledTo) {
+    for (int i = 0; i < 30; ++i) form->AddLog("行 " + std::to_string(i));
+    ASSERT_EQ(form->lsb_Log->count(), 30);
+    const QString first = form->lsb_Log->item(0)->text();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ")).match(first).hasMatch()) << first.toStdString();
+    EXPECT_EQ(LogTexts().front(), "行 0");
+    EXPECT_EQ(LogTexts().back(), "行 29");
+    form->btn_ViewLogClick();
+    ShowForm();
+    form->AddLog("one more");
+    QApplication::processEvents();
+    EXPECT_EQ(form->lsb_Log->verticalScrollBar()->value(), 0);
+}
+
+TEST_F(FormTest, LoadingWithoutAFileGivesEmptyFieldsAndFiveAndCreatesNothing) {
+    form->edt_POP3Server->setText(QStringLiteral("leftover"));
+    EXPECT_FALSE(form->LoadSettings());
+    EXPECT_EQ(form->edt_POP3Server->text(), "");
+    EXPECT_EQ(form->cmb_Adress->currentText(), "");
+    EXPECT_EQ(form->edt_WatchInterval->text(), "5");
+    struct stat info;
+    EXPECT_NE(stat(IniPath().c_str(), &info), 0);
+}
+
+TEST_F(FormTest, LoadingFillsEveryControlAndClampsTheInterval) {
+    WriteIni("[POP3]\r\nServer=pop.example.jp\r\nUser=taro\r\nPass=p@ss=word\r\n"
+             "[SMTP]\r\nServer=smtp.example.jp\r\nUser=jiro\r\nPass=\x83\x70\x83\x58\r\n"
+             "[Mail]\r\nUser=keitai\r\nDomain=not.in.the.list\r\n[Common]\r\nInterval=500\r\n");
+    EXPECT_TRUE(form->LoadSettings());
+    EXPECT_EQ(form->edt_POP3Server->text(), "pop.example.jp");
+    EXPECT_EQ(form->edt_POP3User->text(), "taro");
+    EXPECT_EQ(form->edt_POP3Pass->text(), "p@ss=word");
+    EXPECT_EQ(form->edt_SMTPServer->text(), "smtp.example.jp");
+    EXPECT_EQ(form->edt_SMTPUser->text(), "jiro");
+    EXPECT_EQ(FromQString(form->edt_SMTPPass->text()), "パス");
+    EXPECT_EQ(form->edt_Adress->text(), "keitai");
+    EXPECT_EQ(form->cmb_Adress->currentText(), "not.in.the.list");
+    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_EQ(form->edt_WatchInterval->text(), "120");
+
+    const std::pair<const char*, const char*> intervals[] = {{"0", "1"}, {"0x0A", "10"}, {"word", "5"}, {"7", "7"}};
+    for (const auto& [stored, shown] : intervals) {
+        WriteIni(std::string("[Common]\r\nInterval=") + stored + "\r\n");
+        form->LoadSettings();
+        EXPECT_EQ(form->edt_WatchInterval->text().toStdString(), shown) << stored;
+    }
+}
+
+TEST_F(FormTest, SavingWritesEveryValueAsTypedAndTellsWhetherTheFileWasThere) {
+    form->edt_POP3Server->setText(QStringLiteral("pop.example.jp"));
+    form->edt_POP3User->setText(QStringLiteral("taro"));
+    form->edt_POP3Pass->setText(QStringLiteral("spaced = pass"));
+    form->edt_SMTPServer->setText(QStringLiteral("smtp.example.jp"));
+    form->edt_SMTPPass->setText(ToQString("パス"));
+    form->edt_Adress->setText(QStringLiteral("keitai"));
+    form->cmb_Adress->setEditText(QStringLiteral("docomo.ne.jp"));
+    form->edt_WatchInterval->setText(QStringLiteral("999"));  // typed, not yet corrected
+    EXPECT_FALSE(form->SaveSettings());
+    EXPECT_TRUE(form->SaveSettings());
+
+    struct stat info;
+    ASSERT_EQ(stat(IniPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    form->edt_POP3Server->clear();
+    form->edt_POP3Pass->clear();
+    form->edt_SMTPPass->clear();
+    form->cmb_Adress->setEditText(QString());
+    EXPECT_TRUE(form->LoadSettings());
+    EXPECT_EQ(form->edt_POP3Server->text(), "pop.example.jp");
+    EXPECT_EQ(form->edt_POP3Pass->text(), "spaced = pass");
+    EXPECT_EQ(FromQString(form->edt_SMTPPass->text()), "パス");
+    EXPECT_EQ(form->edt_SMTPUser->text(), "");
+    EXPECT_EQ(form->cmb_Adress->currentText(), "docomo.ne.jp");
+    EXPECT_EQ(form->edt_WatchInterval->text(), "120");
+    EXPECT_NE(ReadIni().find("Interval=999"), std::string::npos);
+}
+
+TEST_F(FormTest, AnotherExecutableNameUsesAnotherSettingsFile) {
+    WriteIni("[POP3]\r\nServer=pop.example.jp\r\n");
+    ExeName = "renamed.bin";
+    EXPECT_EQ(form->SettingsPath(), folder + "/renamed.ini");
+    EXPECT_FALSE(form->LoadSettings());
+    ExeName = "noext";
+    EXPECT_EQ(form->SettingsPath(), folder + "/noext.ini");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
