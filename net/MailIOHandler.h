@@ -32,6 +32,8 @@ public:
         (void)buffer, (void)length;
         return 0;
     }
+    // While on, each send leaves at once, without waiting for earlier data to be acknowledged.
+    virtual void SetPushMode(bool on) { (void)on; }
 };
 
 }  // namespace tarnwick

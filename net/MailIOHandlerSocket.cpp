@@ -159,4 +159,11 @@ int TMailIOHandlerSocket::Send(const void* buffer, int length) {
     return binding_->Send(buffer, length);
 }
 
+void TMailIOHandlerSocket::SetPushMode(bool on) {
+    if (!UseNagle || !IsConnected()) return;
+    int value = on ? 1 : 0;
+    // Switching the option on also sends what the stack still holds back; a failure only costs time.
+    ::setsockopt(binding_->Handle(), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
 }  // namespace tarnwick

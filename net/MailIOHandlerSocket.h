@@ -63,6 +63,8 @@ public:
     // Without a socket these raise EMailClosedSocket.
     int Receive(void* buffer, int length) override;
     int Send(const void* buffer, int length) override;
+    // With UseNagle, switches TCP_NODELAY on for the duration (it is on anyway without).
+    void SetPushMode(bool on) override;
 
     // Runs the connect on a TMailConnectThread; -2 waits without limit.
     virtual void ConnectWithTimeout(int timeout);

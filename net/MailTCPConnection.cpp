@@ -362,11 +362,11 @@ void TMailTCPConnection::WriteBytes(const void* buffer, int64_t count, bool writ
         CheckDisconnected(true, true);
         if (!IsConnected()) throw EMailNotConnected();
         writeBuffer_.append(bytes, static_cast<size_t>(count));
-        if (writeThreshold_ > 0 && writeBuffer_.size() >= static_cast<size_t>(writeThreshold_)) FlushWriteBuffer();
+        if (writeThreshold_ > 0 && writeBuffer_.size() >= static_cast<size_t>(writeThreshold_)) SendGathered();
         return;
     }
     // Bytes written now must not overtake the ones gathered before them.
-    if (!writeBuffer_.empty()) FlushWriteBuffer();
+    if (!writeBuffer_.empty()) SendGathered();
     SendNow(bytes, count);
 }
 
@@ -449,9 +449,12 @@ void TMailTCPConnection::OpenWriteBuffer(int32_t threshold) {
     writeThreshold_ = threshold < 0 ? SendBufferSize : threshold;
     if (writeBuffer_.capacity() < static_cast<size_t>(writeThreshold_) + 1024)
         writeBuffer_.reserve(static_cast<size_t>(writeThreshold_) + 1024);
+    // Only large gathered chunks are sent while the buffer is open, so none of them needs to wait
+    // for the acknowledgement of the one before (which the peer may delay by 40 ms or more).
+    if (ioHandler_ != nullptr) ioHandler_->SetPushMode(true);
 }
 
-void TMailTCPConnection::FlushWriteBuffer() {
+void TMailTCPConnection::SendGathered() {
     if (writeBuffer_.empty()) return;
     std::string pending;
     pending.swap(writeBuffer_);
@@ -467,6 +470,12 @@ void TMailTCPConnection::FlushWriteBuffer() {
     writeBuffer_.swap(pending);
 }
 
+void TMailTCPConnection::FlushWriteBuffer() {
+    if (writeBuffer_.empty()) return;
+    if (ioHandler_ != nullptr) ioHandler_->SetPushMode(true);
+    SendGathered();
+}
+
 void TMailTCPConnection::CloseWriteBuffer() {
     if (!writeBufferOpen_) return;
     try {
@@ -475,13 +484,14 @@ void TMailTCPConnection::CloseWriteBuffer() {
         CancelWriteBuffer();
         throw;
     }
-    writeBufferOpen_ = false;
+    CancelWriteBuffer();
 }
 
 void TMailTCPConnection::ClearWriteBuffer() { writeBuffer_.clear(); }
 
 void TMailTCPConnection::CancelWriteBuffer() {
     writeBuffer_.clear();
+    if (writeBufferOpen_ && ioHandler_ != nullptr) ioHandler_->SetPushMode(false);
     writeBufferOpen_ = false;
 }
 

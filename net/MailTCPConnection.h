@@ -131,9 +131,12 @@ public:
     virtual int64_t WriteFileContents(const std::string& fileName, bool allowSystemSend = true);
 
     // The write buffer gathers writes so that many small lines leave in few large sends.
-    // threshold: flush when this many bytes are gathered (-1 = SendBufferSize, 0 = only on demand).
-    // Before any wait for input the gathered bytes are sent, so a command never waits unsent.
+    // threshold: send when this many bytes are gathered (-1 = SendBufferSize, 0 = only on demand).
+    // Before any wait for input the gathered bytes go out, so a command never waits unsent.
+    // While it is open, sends do not wait for the peer's acknowledgement of earlier data, so keep
+    // it open through the command whose reply is awaited (the end-of-data line, say).
     void OpenWriteBuffer(int32_t threshold = -1);
+    // Sends what is gathered now.
     void FlushWriteBuffer();
     // Sends what is gathered and closes the buffer.
     void CloseWriteBuffer();
@@ -153,6 +156,7 @@ protected:
 private:
     int CaptureInto(TStringList* list, TStream* stream, std::string_view delimiter, bool unstuff);
     void SendNow(const char* bytes, int64_t count);
+    void SendGathered();
     void FreeOwnedTransport();
 
     bool peerClosed_ = false;

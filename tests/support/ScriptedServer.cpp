@@ -169,6 +169,7 @@ bool ScriptedServer::AcceptOne() {
     int on = 1;
     ::setsockopt(conn_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     pending_.clear();
+    pendingStart_ = 0;
     ++connections_;
     return true;
 }
@@ -212,18 +213,26 @@ bool ScriptedServer::ReadMore(int timeoutMs) {
 
 bool ScriptedServer::ReadLine(std::string& line, int timeoutMs) {
     int64_t deadline = NowMs() + timeoutMs;
-    size_t searched = 0;
+    size_t searched = pendingStart_;
     for (;;) {
         size_t lf = pending_.find('\n', searched);
         if (lf != std::string::npos) {
-            line = pending_.substr(0, lf + 1);
-            pending_.erase(0, lf + 1);
+            line.assign(pending_, pendingStart_, lf + 1 - pendingStart_);
+            pendingStart_ = lf + 1;
+            // Consumed bytes are dropped in bulk, not line by line.
+            if (pendingStart_ == pending_.size()) {
+                pending_.clear();
+                pendingStart_ = 0;
+            } else if (pendingStart_ > 65536) {
+                pending_.erase(0, pendingStart_);
+                pendingStart_ = 0;
+            }
             return true;
         }
         searched = pending_.size();
         int left = static_cast<int>(deadline - NowMs());
         if (left <= 0 || !ReadMore(left)) {
-            line = pending_;
+            line = pending_.substr(pendingStart_);
             return false;
         }
     }

@@ -88,7 +88,8 @@ private:
     int port_ = 0;
     bool byteAtATime_ = false;
     std::vector<Step> steps_;
-    std::string pending_;  // client bytes read but not yet consumed by a step
+    std::string pending_;  // client bytes read, consumed by steps from pendingStart_ on
+    size_t pendingStart_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
