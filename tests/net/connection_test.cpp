@@ -113,6 +113,19 @@ TEST_P(Transcript, LineEndsBareLfCrLfAndCrCrLf) {
     Done();
 }
 
+TEST_P(Transcript, ManyLinesAcrossBufferCompactionArriveIntact) {
+    std::vector<std::string> sent;
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i) {
+        sent.push_back(std::to_string(i) + std::string(static_cast<size_t>(i * 37 % 150), static_cast<char>('a' + i % 26)));
+        bytes += sent.back() + (i % 3 ? "\r\n" : "\n");
+    }
+    server.Send(bytes);
+    Connect();
+    for (const std::string& line : sent) ASSERT_EQ(client.ReadLine(), line);
+    Done();
+}
+
 TEST_P(Transcript, NulBytesAndHighBytesPassThroughUnchanged) {
     server.Send(std::string("a\0b\x82\xA0\xFF\r\n", 8) + std::string(1, '\0') + "\r\n");
     Connect();
@@ -389,5 +402,6 @@ TEST(ConnectionWithoutPeer, ReadsAndWritesRaiseNotConnected) {
     EXPECT_FALSE(client.IsConnected());
     EXPECT_THROW(client.WriteLine("x"), EMailNotConnected);
     EXPECT_THROW(client.ReadLine(), EMailNotConnected);
+    EXPECT_THROW(client.WriteFileContents("/nonexistent/file.eml"), EMailFileNotFound);
     client.Disconnect();  // safe without a transport
 }
