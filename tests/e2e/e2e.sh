@@ -186,10 +186,21 @@ eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
-step "close again, then end from the tray menu"
+step "close again"
 "$xhelper" close "$WIN"
 wait_line 'trace: background tray' out1.txt 5 2
 wait_line 'trace: cycle' out1.txt 5 2
+
+step "a double click on the icon is not a single click"
+icon=$(find_icon) || fail "no tray icon"
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+sleep 0.1
+xdotool click --repeat 2 --delay 100 1
+sleep 1
+[ "$(grep -c 'trace: watch off' out1.txt)" = 1 ] || fail "a double click opened the settings window"
+
+step "end from the tray menu"
 click_icon 3
 sleep 0.5
 xdotool key Up Return
