@@ -129,13 +129,6 @@ TEST_F(NamedMutexTest, KilledHolderFreesTheNameAtOnce) {
     EXPECT_NE(TNamedMutex::TryCreate(name_), nullptr);
 }
 
-TEST_F(NamedMutexTest, HolderThatEndsNormallyFreesTheName) {
-    Child child = Spawn(name_);
-    ASSERT_EQ(Answer(child), "HELD");
-    Reap(child);  // closing its stdin ends it
-    EXPECT_NE(TNamedMutex::TryCreate(name_), nullptr);
-}
-
 TEST_F(NamedMutexTest, ProgramsStartedByTheHolderDoNotKeepTheName) {
     auto held = TNamedMutex::TryCreate(name_);
     ASSERT_NE(held, nullptr);
