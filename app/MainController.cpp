@@ -153,8 +153,16 @@ void Tfrm_Main::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
+    // A close asked for again from inside this one (the tray menu is live while a message box
+    // waits) would save and run the last cycle twice.
+    if (closing_) {
+        event->ignore();
+        return;
+    }
+    closing_ = true;
     TCloseAction action = TCloseAction::caHide;
     Guarded([&] { FormClose(action); });
+    closing_ = false;
     if (action != TCloseAction::caFree) {
         event->ignore();
         return;

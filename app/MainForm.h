@@ -132,6 +132,7 @@ private:
     TTimer tim_TrayPoll{false, TrayPollInterval};
     TBackground background_ = TBackground::None;
     bool endRequested_ = false;
+    bool closing_ = false;
     bool ended_ = false;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 // A one-line edit box that reports when the focus leaves it for another control. Losing the focus
 // because the whole window was deactivated, or to a popup, does not count as leaving.
+// Characters that code page 932 cannot hold are refused with a beep: the program keeps its texts in
+// that code page and would otherwise store them as "?".
 #include <QLineEdit>
 #include <functional>
 
@@ -11,6 +13,10 @@ public:
     explicit TEdit(QWidget* parent = nullptr);
 
     std::function<void()> OnExit;
+    // Called for every refused character; sounds the system bell unless replaced.
+    std::function<void()> OnBeep;
+
+    void Beep();
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;

@@ -125,13 +125,6 @@ bool TSpinEdit::IsValidChar(QChar c) const {
     return c.unicode() < 0x20 && c != u'\r';
 }
 
-void TSpinEdit::Beep() {
-    if (OnBeep)
-        OnBeep();
-    else
-        QApplication::beep();
-}
-
 void TSpinEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Up) {
         UpClick();

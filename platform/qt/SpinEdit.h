@@ -55,8 +55,6 @@ public:
     void DownClick();
 
     TSpinButton* Button() const { return button_; }
-    // Called for every refused character; sounds the system bell unless replaced.
-    std::function<void()> OnBeep;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -66,7 +64,6 @@ protected:
 
 private:
     bool IsValidChar(QChar c) const;
-    void Beep();
 
     TSpinButton* button_;
     int minValue_ = 0;

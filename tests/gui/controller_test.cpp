@@ -92,6 +92,19 @@ TEST_F(ControllerTest, EndingFromTheTrayMenuSavesShowsTheFirstRunMessageAndRunsA
     EXPECT_NE(ini.find("Interval=5"), std::string::npos);
 }
 
+TEST_F(ControllerTest, EndingAskedAgainWhileTheFirstSaveMessageWaitsIsIgnored) {
+    StartWithoutFile();
+    CloseWindow();
+    form->MessageBoxHook = [this](const std::string& caption, const std::string& text) {
+        boxes.push_back(caption + "|" + text);
+        ChooseEnd();  // the tray menu still works while the box is up
+    };
+    ChooseEnd();
+    EXPECT_TRUE(form->Ended());
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(cycles.size(), 2u);
+}
+
 TEST_F(ControllerTest, StartWithASettingsFileGoesToTheTrayByItselfAndWaitsAnInterval) {
     WriteIni("[POP3]\r\nServer=pop.example.jp\r\n[Mail]\r\nUser=u\r\nDomain=d.jp\r\n[Common]\r\nInterval=3\r\n");
     ShowForm();

@@ -1,5 +1,6 @@
 // The settings window: layout, the POP3 fields' exit handlers, the log and the settings file.
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -84,6 +85,20 @@ TEST_F(FormTest, LeavingAPop3FieldFillsOnlyAnEmptySmtpField) {
     form->edt_POP3Server->setText(QStringLiteral("other"));
     form->edt_Adress->setFocus();
     EXPECT_EQ(form->edt_SMTPServer->text(), "pop.example.jp");
+}
+
+TEST_F(FormTest, CharactersOutsideTheCodePageAreRefused) {
+    ShowForm();
+    int beeps = 0;
+    form->edt_POP3Pass->OnBeep = [&] { ++beeps; };
+    form->edt_POP3Pass->setFocus();
+    for (const char8_t* text : {u8"パス", u8"\U0001F600", u8"\u00E9"}) {  // kana fit; an emoji and é do not
+        QInputMethodEvent commit(QString(), {});
+        commit.setCommitString(QString::fromUtf8(text));
+        QApplication::sendEvent(form->edt_POP3Pass, &commit);
+    }
+    EXPECT_EQ(FromQString(form->edt_POP3Pass->text()), "パス");
+    EXPECT_EQ(beeps, 2);
 }
 
 TEST_F(FormTest, LogLinesAreTimeStampedAppendedAndNotScrolledTo) {
