@@ -152,6 +152,7 @@ void Tfrm_Main::CreateControls() {
     // Typed domains stay typed; the list itself never changes.
     cmb_Adress->setInsertPolicy(QComboBox::NoInsert);
     for (const char* domain : MobileDomains) cmb_Adress->addItem(ToQString(domain));
+    RestrictToCodePage932(cmb_Adress->lineEdit(), nullptr);
     cmb_Adress->setCurrentIndex(-1);
     cmb_Adress->setEditText(QString());
     Label8 = MakeLabel(pnl_Setting, "監視間隔", 20, 36);

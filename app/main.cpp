@@ -1,6 +1,7 @@
 // Program entry: one instance only, then the window and the message loop.
 #include <QApplication>
 #include <QFont>
+#include <csignal>
 
 #include "app/AppIcon.h"
 #include "app/MainForm.h"
@@ -10,6 +11,9 @@ int main(int argc, char** argv) {
     // A second start ends here, silently, before it touches the display.
     std::unique_ptr<tarnwick::TNamedMutex> instance = tarnwick::TNamedMutex::TryCreate("ForwardMail");
     if (!instance) return 0;
+
+    // The log also goes to standard output; a reader that went away must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));

@@ -12,24 +12,33 @@ namespace {
 
 class TCodePageValidator : public QValidator {
 public:
-    explicit TCodePageValidator(TEdit* edit) : QValidator(edit), edit_(edit) {}
+    TCodePageValidator(QObject* parent, std::function<void()> beep) : QValidator(parent), beep_(std::move(beep)) {}
     State validate(QString& input, int&) const override {
         const QByteArray utf8 = input.toUtf8();
         std::string converted;
         if (TryConvert("UTF-8", "CP932", std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())),
                        converted))
             return Acceptable;
-        edit_->Beep();
+        if (beep_)
+            beep_();
+        else
+            QApplication::beep();
         return Invalid;
     }
 
 private:
-    TEdit* edit_;
+    std::function<void()> beep_;
 };
 
 }  // namespace
 
-TEdit::TEdit(QWidget* parent) : QLineEdit(parent) { setValidator(new TCodePageValidator(this)); }
+void RestrictToCodePage932(QLineEdit* edit, std::function<void()> beep) {
+    edit->setValidator(new TCodePageValidator(edit, std::move(beep)));
+}
+
+TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
+    RestrictToCodePage932(this, [this] { Beep(); });
+}
 
 void TEdit::Beep() {
     if (OnBeep)

@@ -8,6 +8,9 @@
 
 namespace tarnwick {
 
+// Refuses, with a beep, input that code page 932 cannot hold (see TEdit).
+void RestrictToCodePage932(QLineEdit* edit, std::function<void()> beep);
+
 class TEdit : public QLineEdit {
 public:
     explicit TEdit(QWidget* parent = nullptr);
