@@ -5,6 +5,7 @@
 #include <string>
 
 #include "message/MailException.h"
+#include "message/StreamLines.h"
 
 namespace tarnwick {
 
@@ -148,10 +149,7 @@ public:
         : EMailTCPConnectionError("File \"" + fileName + "\" not found") {}
 };
 
-// A line reader on a plain stream found nothing left to read.
-class EMailEndOfStream : public EMailException {
-public:
-    using EMailException::EMailException;
-};
+// EMailEndOfStream (a line reader on a plain stream found nothing left) is in
+// message/StreamLines.h.
 
 }  // namespace tarnwick

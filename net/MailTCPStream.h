@@ -1,9 +1,11 @@
 #pragma once
-// A stream view over a connection, and the line helpers the message coders read and write with.
+// A stream view over a connection; the line helpers (message/StreamLines.h) read lines from it
+// through ReadLineNative.
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "message/StreamLines.h"
 #include "platform/Streams.h"
 
 namespace tarnwick {
@@ -28,14 +30,5 @@ public:
 private:
     TMailTCPConnection& connection_;
 };
-
-// A line from the stream: on a connection stream the connection's ReadLine; on any other stream
-// the bytes up to LF, CR or CR LF read in chunks of 2048 (maxLength < 0 = no limit). At the end:
-// EMailEndOfStream "End of stream: <class> at <position>" when raiseAtEnd, else an empty line.
-std::string ReadLineFromStream(TStream& stream, int maxLength = -1, bool raiseAtEnd = true);
-// The text and CR LF.
-void WriteLineToStream(TStream& stream, std::string_view text);
-// The text's bytes; nothing for an empty text.
-void WriteStringToStream(TStream& stream, std::string_view text);
 
 }  // namespace tarnwick
