@@ -1,13 +1,227 @@
 #include "app/ForwardingCycle.h"
 
-// Placeholder until the real cycle lands: logs that it ran.
+#include <string_view>
+
+#include "app/Ledger.h"
+#include "app/ServerEndpoint.h"
+#include "message/MailMessage.h"
+#include "net/MailCommandText.h"
+#include "net/MailExceptions.h"
+#include "net/MailPOP3.h"
+#include "net/MailSMTP.h"
+#include "platform/Exception.h"
+#include "platform/StringList.h"
+
 namespace tarnwick {
 
-struct TForwardingCycle::Impl {};
+namespace {
+
+constexpr int kConnectTimeoutMs = 2000;
+// A server that stops answering ends the cycle with "Read Timeout" instead of freezing the window.
+constexpr int32_t kReadTimeoutMs = 120000;
+// Long HTML lines are common enough in real mail; they pass whole, but stay bounded.
+constexpr int32_t kContentLineLimit = 16 * 1024 * 1024;
+
+// One log line per failure: the error's lines joined.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r') continue;
+        out += c == '\n' ? ' ' : c;
+    }
+    return TrimRight(out);
+}
+
+// Closes a client whatever state it is in; errors on the way are of no interest any more.
+void ForceClose(TMailTCPClient& client) {
+    try {
+        client.Disconnect();
+    } catch (...) {
+    }
+}
+
+// A refusal the server means for good (5xx): the message is skipped, the next one may pass.
+bool IsPermanentRefusal(const EMailProtocolReplyError& e) { return e.ReplyCode >= 500 && e.ReplyCode <= 599; }
+
+}  // namespace
+
+struct TForwardingCycle::Impl {
+    TMailPOP3 MailPOP3;
+    TMailSMTP MailSMTP;
+
+    Impl() {
+        for (TMailMessageClient* client : {static_cast<TMailMessageClient*>(&MailPOP3),
+                                           static_cast<TMailMessageClient*>(&MailSMTP)}) {
+            client->MaxLineAction = TMailMaxLineAction::maException;
+            client->ReadTimeout = kReadTimeoutMs;
+            client->MaxContentLineLength = kContentLineLimit;
+        }
+        MailPOP3.SetPort(110);
+        MailSMTP.SetPort(25);
+    }
+};
 
 TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)), impl_(std::make_unique<Impl>()) {}
 TForwardingCycle::~TForwardingCycle() = default;
 
-void TForwardingCycle::ForwardNewMail(const TServerSettings&, const std::string&) {}
+TMailPOP3& TForwardingCycle::MailPOP3() { return impl_->MailPOP3; }
+TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
+
+void TForwardingCycle::AddLog(const std::string& text) {
+    if (addLog_) addLog_(text);
+}
+
+bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    try {
+        TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, 110);
+        pop3.SetHost(endpoint.Host);
+        pop3.SetPort(endpoint.Port);
+        pop3.Username = settings.Pop3User;
+        pop3.Password = settings.Pop3Pass;
+        pop3.Connect(kConnectTimeoutMs);
+        AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(pop3);
+        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")");
+        return false;
+    }
+}
+
+bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
+    TMailSMTP& smtp = impl_->MailSMTP;
+    try {
+        TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, 25);
+        smtp.SetHost(endpoint.Host);
+        smtp.SetPort(endpoint.Port);
+        smtp.Username = settings.SmtpUser;
+        smtp.Password = settings.SmtpPass;
+        AddLog("SMTPサーバにログイン(" + settings.SmtpServer + ")");
+        smtp.Connect(kConnectTimeoutMs);
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(smtp);
+        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")");
+        return false;
+    }
+}
+
+bool TForwardingCycle::LogoffPop3() {
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    try {
+        pop3.Disconnect();
+        AddLog("POP3サーバからログオフ(" + pop3.Host() + ")");
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(pop3);
+        AddLog("POP3サーバからログオフ失敗(" + pop3.Host() + ")");
+        return false;
+    }
+}
+
+bool TForwardingCycle::LogoffSmtp() {
+    TMailSMTP& smtp = impl_->MailSMTP;
+    try {
+        smtp.Disconnect();
+        AddLog("SMTPサーバからログオフ(" + smtp.Host() + ")");
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(smtp);
+        AddLog("SMTPサーバからログオフ失敗(" + smtp.Host() + ")");
+        return false;
+    }
+}
+
+void TForwardingCycle::SkipMessage(const TMailMessage& message, const std::string& id, const std::string& reason) {
+    AddLog("メール転送失敗(" + message.Subject + ") " + OneLine(reason) + " [" + id + "]");
+}
+
+void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
+    TStringList listing, allIds, ledger, newIds, newNumbers;
+    TMailMessage message;
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    TMailSMTP& smtp = impl_->MailSMTP;
+
+    if (!LoginPop3(settings)) return;
+    try {
+        pop3.ListUniqueIds(listing);
+        AddLog("メールリストを取得");
+        allIds.Assign(listing);
+        StripNumbers(allIds);
+        LoadLedger(forwardAddress, ledger);
+        PruneLedger(ledger, allIds);
+        SelectNewIds(allIds, ledger, newIds);
+        MapIdsToNumbers(listing, newIds, newNumbers);
+        const int count = newNumbers.Count();
+        AddLog("新規メール " + IntToStr(count) + "件");
+
+        if (count >= 1 && !LoginSmtp(settings)) {
+            LogoffPop3();
+            return;
+        }
+
+        TLedgerWriter writer(forwardAddress);
+        for (int i = 0; i < count; ++i) {
+            const std::string& id = newIds[i];
+            message.Clear();
+            message.NoEncode = true;
+            // Body lines pass through unchanged; decoding would drop encoded content from what
+            // is sent on. The subject is decoded from the header all the same.
+            message.NoDecode = true;
+
+            // A message that cannot be had is logged and left for the next cycle; a lost
+            // connection ends the cycle.
+            try {
+                const int number = StrToInt(newNumbers[i]);
+                if (!pop3.RetrieveMessage(number, message)) {
+                    SkipMessage(message, id, pop3.LastReply.Text.Text());
+                    continue;
+                }
+            } catch (const EConvertError& e) {
+                SkipMessage(message, id, e.Message());
+                continue;
+            } catch (const EMailReadLnMaxLineLengthExceeded& e) {
+                // The reader closed the connection in the middle of the message: log in again.
+                SkipMessage(message, id, e.Message());
+                if (!LoginPop3(settings)) {
+                    LogoffSmtp();
+                    return;
+                }
+                continue;
+            }
+
+            message.Recipients.Clear();
+            message.CCList.Clear();
+            message.Recipients.ParseAddresses(forwardAddress);
+
+            try {
+                // A sender that would break the MAIL command is this message's fault alone.
+                CheckCommandText(message.From.Address, "sender address");
+            } catch (const EMailException& e) {
+                SkipMessage(message, id, e.Message());
+                continue;
+            }
+            try {
+                smtp.SendMail(message);
+            } catch (const EMailProtocolReplyError& e) {
+                if (!IsPermanentRefusal(e)) throw;
+                SkipMessage(message, id, e.Message());
+                continue;
+            }
+            AddLog("メール転送(" + message.Subject + ")");
+            ledger.Add(id);
+            writer.SaveLedger(ledger);
+        }
+    } catch (...) {
+        // Leave no half-open session behind: the next cycle logs in afresh.
+        ForceClose(pop3);
+        ForceClose(smtp);
+        throw;
+    }
+    LogoffPop3();
+    LogoffSmtp();
+}
 
 }  // namespace tarnwick
