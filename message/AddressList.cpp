@@ -25,6 +25,14 @@ std::string_view TrimLeftView(std::string_view text) {
 // Trimmed and stripped of spaces and TABs, the way address pieces are taken.
 std::string Stripped(std::string_view text) { return TrimChars(kBlanks, Trim(text)); }
 
+// The same in place: a name that is stripped again at every "<" must not be copied every time.
+void StripInPlace(std::string& text) {
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
+    size_t b = 0;
+    while (b < text.size() && static_cast<unsigned char>(text[b]) <= ' ') ++b;
+    if (b > 0) text.erase(0, b);
+}
+
 // Quotes text against an allowed set, starting at the 1-based position i of its first byte
 // outside the set: a backslash goes before each quote and backslash. The closing quote is the
 // caller's. A double-byte character is copied whole, so a trail byte that equals a backslash
@@ -183,7 +191,7 @@ void TMailAddressItem::SetText(std::string_view value) {
             break;
         case '<':
             Name.append(before);
-            Name = Stripped(Name);
+            StripInPlace(Name);
             angle = inAddress = true;
             s.remove_prefix(p);
             break;
@@ -236,7 +244,8 @@ void TMailAddressItem::SetText(std::string_view value) {
         else set = startSet;
         p = FirstOfAny(set, s);
     }
-    if (inAddress && !angle) Address += Stripped(s);
+    // The text of a comment left open is no part of the address.
+    if (inAddress && !angle && depth == 0) Address += Stripped(s);
 }
 
 // ---- TMailAddressList ----
@@ -289,10 +298,9 @@ void TMailAddressList::ParseAddresses(std::string_view text) {
         case ';':  // end of a group
             pending.append(s.substr(0, p - 1));
             s.remove_prefix(p);
-            if (!IsBlankText(pending)) {
-                AddFromText(TrimLeftView(pending), true);
-                pending.clear();
-            }
+            // Blanks alone never count (every use trims them), so they need not pile up.
+            if (!IsBlankText(pending)) AddFromText(TrimLeftView(pending), true);
+            pending.clear();
             break;
         case ',':
             pending.append(s.substr(0, p - 1));
