@@ -22,6 +22,9 @@ done
 check_mail=0
 if [ "${TARNWICK_E2E_MAIL:-0}" = 1 ] && [ -n "${TARNWICK_POP3_PORT:-}" ] && [ -n "${TARNWICK_SMTP_PORT:-}" ]; then
   check_mail=1
+  # The servers are shared with the integration tests: hold their lock while we use them.
+  exec 9>"${TARNWICK_SERVERS_DIR:-/tmp/tarnwick-servers}/tests.lock"
+  flock -w 180 9 || { echo "FAIL: mail servers busy" >&2; exit 1; }
 fi
 
 work=$(mktemp -d /tmp/tarnwick-e2e-XXXXXX)
