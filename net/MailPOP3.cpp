@@ -1,0 +1,115 @@
+#include "net/MailPOP3.h"
+
+#include <openssl/evp.h>
+
+#include <exception>
+
+#include "message/MailMessage.h"
+#include "net/MailCommandText.h"
+#include "platform/Exception.h"
+#include "platform/StringList.h"
+
+namespace tarnwick {
+
+TMailPOP3::TMailPOP3() { SetPort(110); }
+
+TMailPOP3::~TMailPOP3() = default;
+
+std::string TMailPOP3::GreetingTimestamp(const std::string& greeting) {
+    size_t open = greeting.find('<');
+    if (open == std::string::npos) return {};
+    size_t close = greeting.find('>', open);
+    if (close == std::string::npos) return {};
+    return greeting.substr(open, close - open + 1);
+}
+
+std::string TMailPOP3::ApopDigest(const std::string& timestamp, const std::string& password) {
+    const std::string text = timestamp + password;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1)
+        throw EMailException("MD5 digest failed.");
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 0x0F];
+    }
+    return out;
+}
+
+void TMailPOP3::Connect(int timeout) {
+    CheckCommandText(Username, "user name");
+    if (!APOP) CheckCommandText(Password, "password");
+    TMailMessageClient::Connect(timeout);
+    try {
+        ReadReply({1});
+        if (!APOP) {
+            SendCommand("USER " + Username, 1);
+            SendCommand("PASS " + Password, 1);
+        } else {
+            const std::string greeting = LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string();
+            const std::string timestamp = GreetingTimestamp(greeting);
+            if (timestamp.empty()) throw EMailException("Server do not support APOP (no timestamp)");
+            SendCommand("APOP " + Username + " " + ApopDigest(timestamp, Password), 1);
+        }
+    } catch (...) {
+        // The login's own failure is the one to report, not a failure to say QUIT.
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void TMailPOP3::Disconnect() {
+    std::exception_ptr failure;
+    if (IsConnected()) {
+        try {
+            WriteLine("QUIT");
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    TMailMessageClient::Disconnect();
+    if (failure) std::rethrow_exception(failure);
+}
+
+int16_t TMailPOP3::ReadReply(const std::vector<int16_t>& allowed) {
+    ReadReplyLines();
+    if (SameText(LastReply.TextCode(), "+OK")) {
+        LastReply.SetNumericCode(1);
+    } else if (SameText(LastReply.TextCode(), "-ERR")) {
+        LastReply.SetNumericCode(2);
+    } else {
+        throw EMailException("Unrecognized POP3 Response Header:\n\"" + LastReply.Text.Text() + "\"");
+    }
+    return CheckReplyCode(static_cast<int16_t>(LastReply.NumericCode()), allowed);
+}
+
+bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
+    if (messageNumber < 0) {
+        if (SendCommand("UIDL") != 1) return false;
+        try {
+            CaptureLines(list, ".", true);
+        } catch (...) {
+            AbandonMessage();
+            throw;
+        }
+        return true;
+    }
+    if (SendCommand("UIDL " + IntToStr(messageNumber)) != 1) return false;
+    list.Assign(LastReply.Text);
+    return true;
+}
+
+bool TMailPOP3::RetrieveMessage(int messageNumber, TMailMessage& message) {
+    if (SendCommand("RETR " + IntToStr(messageNumber)) != 1) return false;
+    // A message without body ends with "." right after its header lines.
+    if (ReadMessageHeader(message, "").empty()) ReadMessageBody(message, ".");
+    return LastReply.NumericCode() == 1;
+}
+
+}  // namespace tarnwick

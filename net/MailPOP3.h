@@ -1,0 +1,46 @@
+#pragma once
+// POP3 client (RFC 1939): USER/PASS or APOP login, UIDL, RETR and QUIT. Nothing is ever deleted.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/MailMessageClient.h"
+
+namespace tarnwick {
+
+class TMailMessage;
+class TStringList;
+
+class TMailPOP3 : public TMailMessageClient {
+public:
+    TMailPOP3();
+    ~TMailPOP3() override;
+
+    // Log in with APOP instead of USER and PASS.
+    bool APOP = false;
+
+    // Opens the connection, reads the "+OK" greeting and logs in. Any failure after the TCP
+    // connect runs Disconnect before the exception passes on. A user name or password holding
+    // CR, LF or NUL is refused before anything is opened.
+    void Connect(int timeout = -1) override;
+    // "QUIT" when connected (its answer is not read), then the close; an exception from writing
+    // QUIT reaches the caller after the close.
+    void Disconnect() override;
+    // The status line: "+OK" gives code 1, "-ERR" code 2 (ignoring case); anything else raises
+    // "Unrecognized POP3 Response Header:".
+    int16_t ReadReply(const std::vector<int16_t>& allowed = {}) override;
+
+    // "UIDL" (messageNumber < 0: every message's "number id" line is appended to list) or
+    // "UIDL n" (list := the reply's text). False on "-ERR".
+    bool ListUniqueIds(TStringList& list, int messageNumber = -1);
+    // "RETR n" read into message (which is not cleared first). False on "-ERR", with nothing read.
+    // A failure inside the message closes the connection (see ReadMessageBody).
+    bool RetrieveMessage(int messageNumber, TMailMessage& message);
+
+    // The APOP digest: 32 lower-case hexadecimal digits of MD5(timestamp + password).
+    static std::string ApopDigest(const std::string& timestamp, const std::string& password);
+    // The "<...>" timestamp of a greeting's text, empty when it has none.
+    static std::string GreetingTimestamp(const std::string& greeting);
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,65 @@
+#pragma once
+// SMTP client (RFC 5321, EHLO of RFC 1869, AUTH LOGIN): greet, hand over one message per
+// transaction with its envelope, log off.
+#include <cstdint>
+#include <string>
+
+#include "net/MailMessageClient.h"
+#include "platform/StringList.h"
+
+namespace tarnwick {
+
+class TMailMessage;
+
+enum class TAuthenticationType : uint8_t { atNone, atLogin };
+
+class TMailSMTP : public TMailMessageClient {
+public:
+    TMailSMTP();
+    ~TMailSMTP() override;
+
+    // Copies AuthenticationType (through its setter), Host, MailAgent, Password, Port, Username.
+    void Assign(const TMailSMTP& source);
+
+    bool Authenticated = false;
+    // Schemes offered after "AUTH" in the EHLO reply, upper case, each once.
+    TStringList AuthSchemes;
+    // Value of the message's "X-Mailer" header; empty removes one.
+    std::string MailAgent;
+    // Name sent with EHLO / HELO; empty means this machine's host name.
+    std::string HeloName;
+
+    TAuthenticationType AuthenticationType() const { return authenticationType_; }
+    // atLogin also turns UseEhlo on.
+    void SetAuthenticationType(TAuthenticationType value);
+    bool UseEhlo() const { return useEhlo_; }
+    // False also sets AuthenticationType to atNone.
+    void SetUseEhlo(bool value);
+
+    // Opens the connection, reads the 220 greeting and greets with EHLO (HELO when EHLO is
+    // refused or UseEhlo is off). Any failure after the TCP connect runs Disconnect first.
+    void Connect(int timeout = -1) override;
+    // "QUIT" when connected (its answer is not read), then the close; Authenticated := false.
+    void Disconnect() override;
+
+    virtual bool AuthSchemeOffered(TAuthenticationType type);
+    // AUTH LOGIN for atLogin (true); nothing for atNone (false). Authenticated := true.
+    virtual bool Authenticate();
+    // RSET, login once per connection when asked for and offered, MAIL FROM, RCPT TO for
+    // Recipients, CCList and BccList, DATA, the message, ".". A refused command raises
+    // EMailProtocolReplyError with the server's code in ReplyCode. Addresses holding CR, LF or
+    // NUL are refused before anything is sent. A failure while the message content is being
+    // written closes the connection, so that no partial message can ever be completed.
+    virtual void SendMail(TMailMessage& message);
+    virtual void ExpandList(const std::string& name);
+    // The reply's first text line.
+    virtual std::string VerifyAddress(const std::string& name);
+
+private:
+    void CollectAuthSchemes();
+
+    TAuthenticationType authenticationType_ = TAuthenticationType::atNone;
+    bool useEhlo_ = true;
+};
+
+}  // namespace tarnwick
