@@ -49,6 +49,9 @@ bool IsPermanentRefusal(const EMailProtocolReplyError& e) { return e.ReplyCode >
 struct TForwardingCycle::Impl {
     TMailPOP3 MailPOP3;
     TMailSMTP MailSMTP;
+    // The server fields as typed at the last login, for the log-off lines ("host:port" in
+    // builds that take a port).
+    std::string Pop3Shown, SmtpShown;
 
     Impl() {
         for (TMailMessageClient* client : {static_cast<TMailMessageClient*>(&MailPOP3),
@@ -75,6 +78,7 @@ void TForwardingCycle::AddLog(const std::string& text) {
 bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
     TMailPOP3& pop3 = impl_->MailPOP3;
     try {
+        impl_->Pop3Shown = settings.Pop3Server;
         TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, 110);
         pop3.SetHost(endpoint.Host);
         pop3.SetPort(endpoint.Port);
@@ -93,6 +97,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
 bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
     try {
+        impl_->SmtpShown = settings.SmtpServer;
         TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, 25);
         smtp.SetHost(endpoint.Host);
         smtp.SetPort(endpoint.Port);
@@ -112,11 +117,11 @@ bool TForwardingCycle::LogoffPop3() {
     TMailPOP3& pop3 = impl_->MailPOP3;
     try {
         pop3.Disconnect();
-        AddLog("POP3サーバからログオフ(" + pop3.Host() + ")");
+        AddLog("POP3サーバからログオフ(" + impl_->Pop3Shown + ")");
         return true;
     } catch (const std::exception&) {
         ForceClose(pop3);
-        AddLog("POP3サーバからログオフ失敗(" + pop3.Host() + ")");
+        AddLog("POP3サーバからログオフ失敗(" + impl_->Pop3Shown + ")");
         return false;
     }
 }
@@ -125,11 +130,11 @@ bool TForwardingCycle::LogoffSmtp() {
     TMailSMTP& smtp = impl_->MailSMTP;
     try {
         smtp.Disconnect();
-        AddLog("SMTPサーバからログオフ(" + smtp.Host() + ")");
+        AddLog("SMTPサーバからログオフ(" + impl_->SmtpShown + ")");
         return true;
     } catch (const std::exception&) {
         ForceClose(smtp);
-        AddLog("SMTPサーバからログオフ失敗(" + smtp.Host() + ")");
+        AddLog("SMTPサーバからログオフ失敗(" + impl_->SmtpShown + ")");
         return false;
     }
 }

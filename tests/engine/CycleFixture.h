@@ -1,0 +1,87 @@
+#pragma once
+// Shared pieces of the forwarding-cycle tests: a private working folder (the ledger lives in the
+// current directory), the log the cycle writes, and file helpers.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/ForwardingCycle.h"
+#include "app/ServerSettings.h"
+#include "platform/StringList.h"
+
+namespace tarnwick::test {
+
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline std::vector<std::string> Items(const TStringList& list) {
+    std::vector<std::string> items;
+    for (const std::string& item : list) items.push_back(item);
+    return items;
+}
+
+inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Identity of a file's content on disk: a rewrite (rename) changes the inode, an append the
+// size and modification time.
+struct FileStamp {
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec mtime{};
+    bool operator==(const FileStamp& o) const {
+        return inode == o.inode && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+inline FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    FileStamp stamp;
+    if (::stat(path.c_str(), &st) == 0) stamp = {st.st_ino, st.st_size, st.st_mtim};
+    return stamp;
+}
+
+// Each test runs in a fresh folder of its own and leaves it afterwards.
+class CycleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarnwick-cycle-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_EQ(::getcwd(oldDir_, sizeof oldDir_), oldDir_);
+        ASSERT_EQ(::chdir(dir_.c_str()), 0);
+    }
+    void TearDown() override {
+        ASSERT_EQ(::chdir(oldDir_), 0);
+        std::system(("chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'").c_str());
+    }
+
+    // The cycle's log lines since the last call.
+    std::vector<std::string> TakeLog() {
+        std::vector<std::string> lines;
+        lines.swap(log_);
+        return lines;
+    }
+    std::string Ledger() const { return ReadWholeFile(ledgerFile_); }
+    bool LedgerExists() const { return ::access(ledgerFile_.c_str(), F_OK) == 0; }
+
+    std::string dir_;
+    char oldDir_[4096];
+    std::vector<std::string> log_;
+    TForwardingCycle cycle_{[this](const std::string& text) { log_.push_back(text); }};
+    std::string forwardAddress_ = "taro@docomo.ne.jp";
+    std::string ledgerFile_ = "taro@docomo.ne.jp.txt";
+};
+
+}  // namespace tarnwick::test

@@ -1,0 +1,240 @@
+// The forwarding cycle end to end with the real clients, against the local Dovecot (POP3) and
+// Postfix (SMTP) instances: what arrives, the ledger, and the log.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <map>
+#include <thread>
+
+#include "app/Ledger.h"
+#include "engine/CycleFixture.h"
+#include "net/MailPOP3.h"
+#include "platform/StringList.h"
+#include "support/MailServers.h"
+
+namespace tarnwick::test {
+namespace {
+
+using ::testing::ElementsAreArray;
+
+// A mailbox of the kinds of mail that reach a phone: every one must arrive byte for byte.
+std::vector<std::pair<std::string, std::string>> VariedMailbox() {
+    const std::string head = "From: Sender <sender@example.jp>\nTo: box@example.jp\nDate: Mon, 3 Jun 2024 09:00:00 +0900\n";
+    std::string longLine(100 * 1024, 'x');
+    for (size_t i = 0; i < longLine.size(); i += 97) longLine[i] = static_cast<char>('a' + i % 26);
+    return {
+        {"plain", head + "Subject: plain\nMessage-ID: <1@example.jp>\n\nHello.\n\nSecond paragraph.\n"},
+        {"テスト転送",
+         head + "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIRT5BdxsoQg==?=\nMessage-ID: <2@example.jp>\nMIME-Version: 1.0\n"
+                "Content-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n\n"
+                "\x1b$B$3$s$K$A$O!\"@$3&!#\x1b(B\n"},
+        {"base64",
+         head + "Subject: base64\nMessage-ID: <3@example.jp>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=UTF-8\n"
+                "Content-Transfer-Encoding: base64\n\n44GT44KT44Gr44Gh44Gv44CB5LiW55WM44CCCg==\n"},
+        {"qp",
+         head + "Subject: qp\nMessage-ID: <4@example.jp>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-8859-1\n"
+                "Content-Transfer-Encoding: quoted-printable\n\na=3Db soft=\n break caf=E9\n=2E starts with a dot\n"},
+        {"attachment",
+         head + "Subject: attachment\nMessage-ID: <5@example.jp>\nMIME-Version: 1.0\n"
+                "Content-Type: multipart/mixed;\n\tboundary=\"outer\"\n\nPreamble.\n--outer\n"
+                "Content-Type: text/plain; charset=US-ASCII\n\nSee the file.\n--outer\n"
+                "Content-Type: application/octet-stream; name=\"data.bin\"\nContent-Transfer-Encoding: base64\n"
+                "Content-Disposition: attachment; filename=\"data.bin\"\n\n"
+                "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4\n"
+                "OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5fYGFiY2RlZmdoaWprbG1ub3Bx\n"
+                "--outer--\nEpilogue.\n"},
+        {"nested",
+         head + "Subject: nested\nMessage-ID: <6@example.jp>\nMIME-Version: 1.0\n"
+                "Content-Type: multipart/mixed; boundary=\"a1\"\n\n--a1\n"
+                "Content-Type: multipart/alternative; boundary=\"b2\"\n\n--b2\nContent-Type: text/plain\n\ntext\n--b2\n"
+                "Content-Type: text/html\n\n<p>html</p>\n--b2--\n\n--a1\nContent-Type: text/plain; name=\"n.txt\"\n"
+                "Content-Disposition: attachment\n\nnote\n--a1--\n"},
+        {"dots", head + "Subject: dots\nMessage-ID: <7@example.jp>\n\n.\n..\n.hidden\n. \nend\n"},
+        {"long", head + "Subject: long\nMessage-ID: <8@example.jp>\n\nbefore\n" + longLine + "\nafter\n"},
+        {"uuencode",
+         head + "Subject: uuencode\nMessage-ID: <9@example.jp>\n\nThe file:\n\nbegin 644 hello.txt\n"
+                "-:&5L;&\\L('=O<FQD\"@``\n`\nend\n"},
+        {"headers only", head + "Subject: headers only\nMessage-ID: <10@example.jp>\n"},
+        {"empty body", head + "Subject: empty body\nMessage-ID: <11@example.jp>\n\n"},
+    };
+}
+
+// Header block and body of a CR LF message; a message without an empty line is all header.
+std::pair<std::string, std::string> SplitMessage(const std::string& crlf) {
+    size_t blank = crlf.rfind("\r\n\r\n", 0) == 0 ? 0 : crlf.find("\r\n\r\n");
+    if (blank == std::string::npos) return {crlf, ""};
+    return {crlf.substr(0, blank + 2), crlf.substr(blank + 4)};
+}
+
+std::string SubjectOf(const DeliveredMessage& m) {
+    std::string text = m.WithoutDeliveryTrace();
+    size_t at = text.find("\nSubject: ");
+    if (at == std::string::npos) return "";
+    size_t end = text.find('\n', at + 1);
+    return text.substr(at + 10, end - at - 10);
+}
+
+class CycleWithServers : public CycleTest {
+protected:
+    void SetUp() override {
+        CycleTest::SetUp();
+        servers_ = MailServers::Acquire();
+        if (!servers_) GTEST_SKIP() << "local mail servers not configured (scripts/servers start)";
+        pop3Text_ = servers_->pop3Host + ":" + std::to_string(servers_->pop3Port);
+        smtpText_ = servers_->smtpHost + ":" + std::to_string(servers_->smtpPort);
+        settings_ = {servers_->pop3User, servers_->pop3Pass, pop3Text_, "", "", smtpText_};
+    }
+
+    void Run() { cycle_.ForwardNewMail(settings_, forwardAddress_); }
+
+    // The server's own UIDL listing, ids only, in server order.
+    std::vector<std::string> ServerIds() {
+        TMailPOP3 pop3;
+        pop3.SetHost(servers_->pop3Host);
+        pop3.SetPort(servers_->pop3Port);
+        pop3.Username = servers_->pop3User;
+        pop3.Password = servers_->pop3Pass;
+        pop3.Connect(2000);
+        TStringList listing;
+        EXPECT_TRUE(pop3.ListUniqueIds(listing));
+        pop3.Disconnect();
+        StripNumbers(listing);
+        return Items(listing);
+    }
+
+    std::vector<std::string> LedgerIds() {
+        TStringList ledger;
+        LoadLedger(forwardAddress_, ledger);
+        return Items(ledger);
+    }
+
+    std::vector<std::string> EndLines() {
+        return {"POP3サーバからログオフ(" + pop3Text_ + ")", "SMTPサーバからログオフ(" + smtpText_ + ")"};
+    }
+
+    // Removes a dropped message from the mailbox, wherever Dovecot moved it.
+    void RemoveFromMailbox(const std::string& name) {
+        for (const char* sub : {"/new/", "/cur/"})
+            for (const std::string& file : FilesIn(servers_->pop3Maildir + sub))
+                if (file.rfind(name, 0) == 0) ::unlink((servers_->pop3Maildir + sub + file).c_str());
+    }
+    static std::vector<std::string> FilesIn(const std::string& dir) {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+            ::closedir(d);
+        }
+        return names;
+    }
+
+    std::unique_ptr<MailServers> servers_;
+    std::string pop3Text_, smtpText_;
+    TServerSettings settings_;
+};
+
+TEST_F(CycleWithServers, FirstCycleForwardsEveryKindOfMessageUnchangedToTheForwardingAddressOnly) {
+    const auto mailbox = VariedMailbox();
+    std::map<std::string, std::string> sent;  // subject -> message as the server holds it (CR LF)
+    for (const auto& [subject, bytes] : mailbox) {
+        servers_->DropPop3Message(bytes);
+        std::string raw = bytes.substr(bytes.find("Subject: ") + 9);
+        sent[raw.substr(0, raw.find('\n'))] = ToCrLf(bytes);
+    }
+
+    Run();
+
+    std::vector<std::string> expected = {"POP3サーバにログイン(" + pop3Text_ + ")", "メールリストを取得",
+                                         "新規メール 11件", "SMTPサーバにログイン(" + smtpText_ + ")"};
+    for (const auto& [subject, bytes] : mailbox) expected.push_back("メール転送(" + subject + ")");
+    for (const std::string& line : EndLines()) expected.push_back(line);
+    EXPECT_THAT(TakeLog(), ElementsAreArray(expected));
+
+    std::vector<DeliveredMessage> got = servers_->WaitForDelivered(mailbox.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything extra would show now
+    got = servers_->Delivered();
+    ASSERT_EQ(got.size(), mailbox.size());
+    for (const DeliveredMessage& m : got) {
+        std::string subject = SubjectOf(m);
+        ASSERT_EQ(sent.count(subject), 1u) << "unexpected delivery: " << m.content.substr(0, 300);
+        EXPECT_EQ(m.OriginalTo(), forwardAddress_) << subject;
+        EXPECT_EQ(m.ReturnPath(), "sender@example.jp") << subject;
+        auto [wantHead, wantBody] = SplitMessage(sent[subject]);
+        auto [gotHead, gotBody] = SplitMessage(m.SentCrLf());
+        EXPECT_EQ(gotHead, wantHead) << subject;
+        EXPECT_EQ(gotBody, wantBody) << subject;
+        sent.erase(subject);
+    }
+
+    // Every id, in server order.
+    EXPECT_EQ(LedgerIds(), ServerIds());
+    EXPECT_EQ(ServerIds().size(), mailbox.size());
+}
+
+TEST_F(CycleWithServers, LaterCyclesForwardOnlyNewMailAndWriteTheLedgerOnlyWhenTheyForward) {
+    std::string first = servers_->DropPop3Message("From: a@example.jp\nSubject: one\n\n1\n");
+    servers_->DropPop3Message("From: a@example.jp\nSubject: two\n\n2\n");
+    Run();
+    ASSERT_EQ(servers_->WaitForDelivered(2).size(), 2u);
+    servers_->ClearDelivered();
+    TakeLog();
+    const std::vector<std::string> firstIds = ServerIds();
+    ASSERT_EQ(LedgerIds(), firstIds);
+
+    // Nothing new: no SMTP session, and the ledger file stays the very same file.
+    const FileStamp before = StampOf(ledgerFile_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Run();
+    std::vector<std::string> quiet = {"POP3サーバにログイン(" + pop3Text_ + ")", "メールリストを取得", "新規メール 0件"};
+    for (const std::string& line : EndLines()) quiet.push_back(line);
+    EXPECT_THAT(TakeLog(), ElementsAreArray(quiet));
+    EXPECT_TRUE(StampOf(ledgerFile_) == before);
+
+    // One new message: forwarded alone, appended to the ledger.
+    servers_->DropPop3Message("From: b@example.jp\nSubject: three\n\n3\n");
+    Run();
+    std::vector<std::string> log = TakeLog();
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(log[2], "新規メール 1件");
+    EXPECT_EQ(log[4], "メール転送(three)");
+    std::vector<DeliveredMessage> got = servers_->WaitForDelivered(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    got = servers_->Delivered();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(SubjectOf(got[0]), "three");
+    EXPECT_EQ(LedgerIds(), ServerIds());
+    servers_->ClearDelivered();
+
+    // A message gone from the server: its id stays in the file until the next save...
+    RemoveFromMailbox(first);
+    ASSERT_EQ(ServerIds().size(), 2u);
+    const FileStamp kept = StampOf(ledgerFile_);
+    Run();
+    EXPECT_TRUE(StampOf(ledgerFile_) == kept);
+    EXPECT_EQ(LedgerIds().size(), 3u);
+    // ...and leaves it there.
+    servers_->DropPop3Message("From: c@example.jp\nSubject: four\n\n4\n");
+    Run();
+    EXPECT_EQ(LedgerIds(), ServerIds());
+    EXPECT_EQ(LedgerIds()[0], firstIds[1]);
+    EXPECT_EQ(servers_->WaitForDelivered(1).size(), 1u);
+}
+
+TEST_F(CycleWithServers, RefusedPop3LoginEndsTheCycleWithItsLineAlone) {
+    servers_->DropPop3Message("From: a@example.jp\nSubject: one\n\n1\n");
+    settings_.Pop3Pass = "not-" + settings_.Pop3Pass;
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAreArray({"POP3サーバにログイン失敗(" + pop3Text_ + ")"}));
+    EXPECT_FALSE(LedgerExists());
+    // The next cycle with the right password logs in afresh and forwards.
+    settings_.Pop3Pass = servers_->pop3Pass;
+    Run();
+    EXPECT_EQ(TakeLog()[0], "POP3サーバにログイン(" + pop3Text_ + ")");
+    EXPECT_EQ(servers_->WaitForDelivered(1).size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
