@@ -19,8 +19,9 @@ namespace {
 constexpr int kConnectTimeoutMs = 2000;
 // A server that stops answering ends the cycle with "Read Timeout" instead of freezing the window.
 constexpr int32_t kReadTimeoutMs = 120000;
-// Long HTML lines are common enough in real mail; they pass whole, but stay bounded.
-constexpr int32_t kContentLineLimit = 16 * 1024 * 1024;
+// Long HTML lines are common enough in real mail; they pass whole, but stay bounded. The reader
+// counts the CR before the LF as part of the line: one byte more lets 16 MiB of text through.
+constexpr int32_t kContentLineLimit = 16 * 1024 * 1024 + 1;
 
 // One log line per failure: the error's lines joined.
 std::string OneLine(const std::string& text) {
@@ -30,7 +31,7 @@ std::string OneLine(const std::string& text) {
         if (c == '\r') continue;
         out += c == '\n' ? ' ' : c;
     }
-    return TrimRight(out);
+    return Trim(out);  // a POP3 reason keeps the blank after "-ERR"
 }
 
 // Closes a client whatever state it is in; errors on the way are of no interest any more.

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the forwarding-cycle tests: a private working folder (the ledger lives in the
 // current directory), the log the cycle writes, and file helpers.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,16 @@ inline std::vector<std::string> Items(const TStringList& list) {
     std::vector<std::string> items;
     for (const std::string& item : list) items.push_back(item);
     return items;
+}
+
+inline std::vector<std::string> NamesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
 }
 
 inline void WriteWholeFile(const std::string& path, const std::string& bytes) {

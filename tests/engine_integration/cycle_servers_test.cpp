@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <map>
 #include <thread>
@@ -118,17 +116,8 @@ protected:
     // Removes a dropped message from the mailbox, wherever Dovecot moved it.
     void RemoveFromMailbox(const std::string& name) {
         for (const char* sub : {"/new/", "/cur/"})
-            for (const std::string& file : FilesIn(servers_->pop3Maildir + sub))
+            for (const std::string& file : NamesIn(servers_->pop3Maildir + sub))
                 if (file.rfind(name, 0) == 0) ::unlink((servers_->pop3Maildir + sub + file).c_str());
-    }
-    static std::vector<std::string> FilesIn(const std::string& dir) {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(dir.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-            ::closedir(d);
-        }
-        return names;
     }
 
     std::unique_ptr<MailServers> servers_;

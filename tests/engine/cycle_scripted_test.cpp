@@ -1,0 +1,410 @@
+// The forwarding cycle against scripted loopback servers: exact transcripts, and what each kind of
+// failure does to the log, the ledger and the next cycle.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/CycleFixture.h"
+#include "net/MailExceptions.h"
+#include "net/MailPOP3.h"
+#include "net/MailSMTP.h"
+#include "platform/Exception.h"
+#include "support/Raised.h"
+#include "support/ScriptedServer.h"
+
+namespace tarnwick::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string Mail(int n) {
+    return "From: a@example.jp\r\nSubject: s" + std::to_string(n) + "\r\n\r\nbody " + std::to_string(n) + "\r\n";
+}
+
+class ScriptedCycle : public CycleTest {
+protected:
+    void SetUp() override {
+        CycleTest::SetUp();
+        cycle_.MailSMTP().HeloName = "tester";
+        pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
+        smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
+        settings_ = {"u", "p", pop3Text_, "", "", smtpText_};
+    }
+
+    // --- script pieces
+    void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
+    void Pop3Listing(std::initializer_list<std::string> lines) {
+        pop3_.Expect("UIDL").SendLine("+OK");
+        for (const std::string& line : lines) pop3_.SendLine(line);
+        pop3_.SendLine(".");
+    }
+    void Pop3Retr(int n, const std::string& message) {
+        pop3_.Expect("RETR " + std::to_string(n)).SendLine("+OK").Send(message + ".\r\n");
+    }
+    void SmtpLogin() { smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok"); }
+    // One transaction; refuseAt names the command ("MAIL", "RCPT", "DATA", ".") that gets reply.
+    void SmtpSend(const std::string& refuseAt = "", const std::string& reply = "") {
+        auto step = [&](const std::string& command, const std::string& expect, const std::string& ok) {
+            if (command == ".") smtp_.ExpectUntil(".");
+            else smtp_.Expect(expect);
+            smtp_.SendLine(refuseAt == command ? reply : ok);
+            return refuseAt != command;
+        };
+        smtp_.Expect("RSET").SendLine("250 ok");
+        step("MAIL", "MAIL FROM:<a@example.jp>", "250 ok") && step("RCPT", "RCPT TO:<" + forwardAddress_ + ">", "250 ok") &&
+            step("DATA", "DATA", "354 go") && step(".", ".", "250 queued");
+    }
+    void Start() {
+        pop3_.Start();
+        smtp_.Start();
+    }
+    void Run() { cycle_.ForwardNewMail(settings_, forwardAddress_); }
+    void ExpectScriptsDone() {
+        EXPECT_TRUE(pop3_.Finish());
+        EXPECT_TRUE(smtp_.Finish());
+        EXPECT_THAT(pop3_.Mismatches(), IsEmpty());
+        EXPECT_THAT(smtp_.Mismatches(), IsEmpty());
+    }
+
+    std::string Pop3In() const { return "POP3サーバにログイン(" + pop3Text_ + ")"; }
+    std::string Pop3Out() const { return "POP3サーバからログオフ(" + pop3Text_ + ")"; }
+    std::string SmtpIn() const { return "SMTPサーバにログイン(" + smtpText_ + ")"; }
+    std::string SmtpOut() const { return "SMTPサーバからログオフ(" + smtpText_ + ")"; }
+
+    ScriptedServer pop3_, smtp_;
+    std::string pop3Text_, smtpText_;
+    TServerSettings settings_;
+};
+
+// --- the whole conversation
+
+class ScriptedCycleTranscript : public ScriptedCycle, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ScriptedCycleTranscript, ForwardsEachNewMessageUnchangedAndRecordsItsId) {
+    pop3_.ByteAtATime(GetParam());
+    smtp_.ByteAtATime(GetParam());
+    WriteWholeFile(ledgerFile_, "gone\r\nID1\r\n");  // id1 known (any case), "gone" no longer listed
+    const std::string encoded =
+        "From: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?= <x@example.jp>\r\nSubject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "aGVsbG8=\r\n--b--\r\n";
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id 3"});
+    Pop3Retr(2, "From: a@example.jp\r\nSubject: s2\r\n\r\n..leading dot\r\n\r\nend\r\n");
+    Pop3Retr(3, encoded);
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("RSET").SendLine("250 ok").Expect("MAIL FROM:<x@example.jp>").SendLine("250 ok");
+    smtp_.Expect("RCPT TO:<taro@docomo.ne.jp>").SendLine("250 ok").Expect("DATA").SendLine("354 go");
+    smtp_.ExpectUntil(".").SendLine("250 ok").Expect("QUIT");
+    Start();
+
+    Run();
+
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(), "メール転送(s2)",
+                                       "メール転送(テスト)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "ID1\r\nid2\r\nid 3\r\n");
+    // Header lines and body lines go out as retrieved, dot-stuffed; encoded parts stay encoded.
+    const std::string smtp = smtp_.Received();
+    EXPECT_THAT(smtp, HasSubstr("DATA\r\nFrom: a@example.jp\r\nSubject: s2\r\n\r\n..leading dot\r\n\r\nend\r\n.\r\n"));
+    EXPECT_THAT(smtp, HasSubstr("DATA\r\n" + encoded + ".\r\nQUIT\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Delivery, ScriptedCycleTranscript, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ByteAtATime" : "Whole"; });
+
+TEST_F(ScriptedCycle, NoNewMailLogsTheShortSequenceWithoutSmtpOrLedgerWrite) {
+    WriteWholeFile(ledgerFile_, "a\r\nb\r\n");
+    const FileStamp before = StampOf(ledgerFile_);
+    Pop3Login();
+    Pop3Listing({"1 a", "2 b"});
+    pop3_.Expect("QUIT");
+    pop3_.Start();
+    Run();
+    EXPECT_TRUE(pop3_.Finish());
+    EXPECT_THAT(pop3_.Mismatches(), IsEmpty());
+    // No SMTP login yet in this run: the log-off line names no server.
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 0件", Pop3Out(), "SMTPサーバからログオフ()"));
+    EXPECT_EQ(smtp_.Connections(), 0);
+    EXPECT_TRUE(StampOf(ledgerFile_) == before);
+}
+
+TEST_F(ScriptedCycle, NewIdThatIsPartOfAnEarlierIdRetrievesItsOwnMessage) {
+    WriteWholeFile(ledgerFile_, "abc12\r\n");
+    Pop3Login();
+    Pop3Listing({"1 abc12", "2 abc"});
+    Pop3Retr(2, Mail(2));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_EQ(Ledger(), "abc12\r\nabc\r\n");
+}
+
+// --- logins and the listing
+
+TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {
+    WriteWholeFile(ledgerFile_, "a\r\n");
+    const FileStamp before = StampOf(ledgerFile_);
+    pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("-ERR wrong password");
+    pop3_.Start();
+    Run();
+    EXPECT_TRUE(pop3_.Finish());
+    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ")"));
+    EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
+    EXPECT_EQ(smtp_.Connections(), 0);
+    EXPECT_TRUE(StampOf(ledgerFile_) == before);
+
+    // Nobody listening at all: the same.
+    RefusingPort closed;
+    settings_.Pop3Server = "127.0.0.1:" + std::to_string(closed.Port());
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server + ")"));
+}
+
+TEST_F(ScriptedCycle, RefusedSmtpLoginLogsOffPop3AndLeavesTheLedgerAlone) {
+    WriteWholeFile(ledgerFile_, "gone\r\n");
+    const FileStamp before = StampOf(ledgerFile_);
+    Pop3Login();
+    Pop3Listing({"1 a", "2 b"});
+    pop3_.Expect("QUIT");
+    smtp_.SendLine("554 go away");
+    Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(),
+                                       "SMTPサーバにログイン失敗(" + smtpText_ + ")", Pop3Out()));
+    EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
+    EXPECT_TRUE(StampOf(ledgerFile_) == before);
+}
+
+TEST_F(ScriptedCycle, RefusedListingCountsNothingAndLeavesTheLedgerAlone) {
+    WriteWholeFile(ledgerFile_, "a\r\n");
+    const FileStamp before = StampOf(ledgerFile_);
+    Pop3Login();
+    pop3_.Expect("UIDL").SendLine("-ERR not now").Expect("QUIT");
+    pop3_.Start();
+    Run();
+    EXPECT_TRUE(pop3_.Finish());
+    EXPECT_THAT(pop3_.Mismatches(), IsEmpty());
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 0件", Pop3Out(), "SMTPサーバからログオフ()"));
+    EXPECT_TRUE(StampOf(ledgerFile_) == before);
+}
+
+// --- a message that cannot be had or is refused for good: skipped, offered again next cycle
+
+struct Refusal {
+    const char* at;
+    const char* reply;
+};
+
+class PermanentRefusal : public ScriptedCycle, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgain) {
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    Pop3Retr(1, Mail(1));
+    Pop3Retr(2, Mail(2));
+    Pop3Retr(3, Mail(3));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    SmtpSend(GetParam().at, GetParam().reply);
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    // The next cycle: only message 2.
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    Pop3Retr(2, Mail(2));
+    pop3_.Expect("QUIT");
+    smtp_.Accept();
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(), "メール転送(s1)",
+                                       "メール転送失敗(s2) " + std::string(GetParam().reply + 4) + " [id2]",
+                                       "メール転送(s3)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\nid3\r\n");
+
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", SmtpIn(), "メール転送(s2)",
+                                       Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\nid3\r\nid2\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, PermanentRefusal,
+                         ::testing::Values(Refusal{"MAIL", "553 sender refused"}, Refusal{"RCPT", "550 no such user"},
+                                           Refusal{"DATA", "554 no data for you"}, Refusal{".", "552 too big"}),
+                         [](const auto& info) { return std::string(info.param.at) == "." ? "Dot" : info.param.at; });
+
+TEST_F(ScriptedCycle, MessageThePop3ServerWillNotGiveIsSkipped) {
+    Pop3Login();
+    // Message 2 is refused; the line of id3 has no message number.
+    Pop3Listing({"1 id1", "2 id2", "id3", "4 id4"});
+    Pop3Retr(1, Mail(1));
+    pop3_.Expect("RETR 2").SendLine("-ERR no such message");
+    Pop3Retr(4, Mail(4));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 4件", SmtpIn(), "メール転送(s1)",
+                                       "メール転送失敗() no such message [id2]",
+                                       "メール転送失敗() '' は整数ではありません [id3]", "メール転送(s4)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\nid4\r\n");
+}
+
+TEST_F(ScriptedCycle, LinesUpTo16MiBPassAndALongerOneSkipsItsMessageAfterANewLogin) {
+    const std::string limitLine(16 * 1024 * 1024, 'a');
+    const std::string head = "From: a@example.jp\r\nSubject: big\r\n\r\n";
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    Pop3Retr(1, head + limitLine + "\r\n");
+    pop3_.Expect("RETR 2").SendLine("+OK").Send("From: a@example.jp\r\nSubject: bigger\r\n\r\n" + limitLine + "b\r\n.\r\n");
+    // The reader gave up inside the message: the client logs in again for the rest.
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Retr(3, Mail(3));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+    Run();
+    EXPECT_TRUE(pop3_.Finish());
+    EXPECT_TRUE(smtp_.Finish());
+    // The server may fail to push the rest of the abandoned message; nothing else may go wrong.
+    for (const std::string& m : pop3_.Mismatches()) EXPECT_THAT(m, HasSubstr("could not send")) << m;
+    EXPECT_THAT(smtp_.Mismatches(), IsEmpty());
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(), "メール転送(big)",
+                                       "メール転送失敗(bigger) Max line length exceeded. [id2]", Pop3In(),
+                                       "メール転送(s3)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\nid3\r\n");
+    EXPECT_THAT(smtp_.Received(), HasSubstr("\r\n\r\n" + limitLine + "\r\n.\r\n"));
+}
+
+// --- errors that end the cycle: both connections closed, the next cycle logs in afresh
+
+TEST_F(ScriptedCycle, TemporaryRefusalEndsTheCycleKeepingWhatWasSent) {
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    Pop3Retr(1, Mail(1));
+    Pop3Retr(2, Mail(2));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    SmtpSend("RCPT", "451 try later");
+    smtp_.Expect("QUIT");
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    Pop3Retr(2, Mail(2));
+    Pop3Retr(3, Mail(3));
+    pop3_.Expect("QUIT");
+    smtp_.Accept();
+    SmtpLogin();
+    SmtpSend();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+
+    auto error = Raised<EMailProtocolReplyError>([&] { Run(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->ReplyCode, 451);
+    EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
+    EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(), "メール転送(s1)"));
+    EXPECT_EQ(Ledger(), "id1\r\n");
+
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(), "メール転送(s2)",
+                                       "メール転送(s3)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\nid2\r\nid3\r\n");
+}
+
+TEST_F(ScriptedCycle, ConnectionLostDuringDataEndsTheCycleKeepingWhatWasSent) {
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2"});
+    Pop3Retr(1, Mail(1));
+    Pop3Retr(2, Mail(2));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("RSET").SendLine("250 ok").Expect("MAIL FROM:<a@example.jp>").SendLine("250 ok");
+    smtp_.Expect("RCPT TO:<taro@docomo.ne.jp>").SendLine("250 ok").Expect("DATA").SendLine("354 go").Close();
+    Start();
+    EXPECT_TRUE(Raised<EMailException>([&] { Run(); }));
+    ExpectScriptsDone();
+    EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
+    EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
+    EXPECT_EQ(Ledger(), "id1\r\n");
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(), "メール転送(s1)"));
+}
+
+TEST_F(ScriptedCycle, SilentPop3ServerEndsTheCycleWithReadTimeout) {
+    cycle_.MailPOP3().ReadTimeout = 200;
+    Pop3Login();
+    Pop3Listing({"1 id1"});
+    pop3_.Expect("RETR 1").SendLine("+OK").Send("From: a@example.jp\r\nSubject: s1\r\n").Pause(1500);
+    SmtpLogin();
+    smtp_.Expect("QUIT");
+    Start();
+    // The server stays silent longer than the read time-out, then closes.
+    auto error = Raised<EMailReadTimeout>([&] { Run(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Message(), "Read Timeout");
+    EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
+    EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
+    EXPECT_FALSE(LedgerExists());
+    ExpectScriptsDone();
+}
+
+TEST_F(ScriptedCycle, UnwritableLedgerEndsTheCycleAfterSendingAndTheMessageGoesAgainNextTime) {
+    ASSERT_EQ(::mkdir(ledgerFile_.c_str(), 0755), 0);  // a folder where the file should be
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        if (cycle > 0) {
+            pop3_.Accept();
+            smtp_.Accept();
+        }
+        Pop3Login();
+        Pop3Listing({"1 id1"});
+        Pop3Retr(1, Mail(1));
+        SmtpLogin();
+        SmtpSend();
+        pop3_.Expect("QUIT");
+        smtp_.Expect("QUIT");
+    }
+    Start();
+
+    auto error = Raised<EFCreateError>([&] { Run(); });
+    ASSERT_TRUE(error);
+    EXPECT_THAT(error->Message(), HasSubstr(dir_ + "/" + ledgerFile_));
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", SmtpIn(), "メール転送(s1)"));
+    EXPECT_THAT(NamesIn("."), ElementsAre(ledgerFile_));  // no temporary file left behind
+
+    ASSERT_EQ(::rmdir(ledgerFile_.c_str()), 0);
+    Run();
+    ExpectScriptsDone();
+    EXPECT_EQ(Ledger(), "id1\r\n");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
