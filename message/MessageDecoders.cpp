@@ -32,9 +32,11 @@ bool StartsWithBlank(std::string_view line) { return !line.empty() && (line[0] =
 
 // "Name: value" to "Name=value"; only the first ": " is replaced.
 std::string NameEqualsValue(std::string_view line) {
-    std::string entry(line);
-    size_t colon = entry.find(": ");
-    if (colon != std::string::npos) entry.replace(colon, 2, "=");
+    const size_t colon = line.find(": ");
+    if (colon == std::string_view::npos) return std::string(line);
+    std::string entry;
+    entry.reserve(line.size() - 1);
+    entry.append(line.substr(0, colon)).append(1, '=').append(line.substr(colon + 2));
     return entry;
 }
 

@@ -50,11 +50,16 @@ std::string BodyOf(const std::string& data) {
     return end == std::string::npos ? std::string() : data.substr(end + 4);
 }
 
-std::string TempFileWith(const std::string& content) {
+// An attachment of the message whose file holds content; the part owns (and deletes) the file.
+TMailAttachment& AttachFile(TMailMessage& message, const std::string& content) {
     std::string path = ProcessTempDir() + "/attachment-" + std::to_string(content.size());
-    TFileStream file(path, TFileStream::fmCreate);
-    file.WriteString(content);
-    return path;
+    {
+        TFileStream file(path, TFileStream::fmCreate);
+        file.WriteString(content);
+    }
+    TMailAttachment& part = message.MessageParts.Add<TMailAttachment>(path);
+    part.OwnsFile = true;
+    return part;
 }
 
 }  // namespace
@@ -111,7 +116,7 @@ TEST(WriteMessage, PlainBodyFollowsGeneratedHeadersInIso2022jp) {
 TEST(WriteMessage, OneAttachmentWithoutTextParts) {
     TMailMessage message;
     message.Body.Add("see attached");
-    TMailAttachment& part = message.MessageParts.Add<TMailAttachment>(TempFileWith("hello"));
+    TMailAttachment& part = AttachFile(message, "hello");
     part.FileName = "dir/hello.txt";
     std::string data = Written([&](TMailMessageClient& c) { c.WriteMessage(message); });
     EXPECT_THAT(data, HasSubstr("Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfktarnsadvnqw3nerasdf\""));
@@ -131,7 +136,7 @@ TEST(WriteMessage, OneAttachmentWithoutTextParts) {
 
 TEST(WriteMessage, AttachmentContentUsesTheMessageEncoderAndLongFilesSplitAt76) {
     TMailMessage message;
-    TMailAttachment& part = message.MessageParts.Add<TMailAttachment>(TempFileWith(std::string(60, 'z')));
+    TMailAttachment& part = AttachFile(message, std::string(60, 'z'));
     part.SetContentTransfer("quoted-printable");
     part.SetContentType("text/plain");
     std::string body = BodyOf(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }));
@@ -146,7 +151,7 @@ TEST(WriteMessage, UuencodedAttachmentsFollowTheBodyWithTheirDotsDoubled) {
     message.SetEncoding(TMailMessageEncoding::meUU);
     message.Body.Add("text");
     // 14 bytes give a line whose count character is ".".
-    TMailAttachment& part = message.MessageParts.Add<TMailAttachment>(TempFileWith("fourteen bytes"));
+    TMailAttachment& part = AttachFile(message, "fourteen bytes");
     part.FileName = "f.txt";
     std::string body = BodyOf(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }));
     EXPECT_EQ(body, "text\r\n\r\nbegin 660 f.txt\r\n..9F]U<G1E96X@8GET97,`\r\n`\r\nend\r\n\r\n");
@@ -174,7 +179,7 @@ TEST(WriteMessage, TextPartsWithAnAttachmentNestAnAlternative) {
     TMailMessage message;
     message.MessageParts.Add<TMailText>().Body.Add("one");
     message.MessageParts.Add<TMailText>().Body.Add("two");
-    TMailAttachment& part = message.MessageParts.Add<TMailAttachment>(TempFileWith("x"));
+    TMailAttachment& part = AttachFile(message, "x");
     part.ExtraHeaders.Add("Content-ID: <id@x>");
     std::string body = BodyOf(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }));
     const std::string rel = "--=_NextPart_2relrfksadvnqtarnw3nerasdf";
