@@ -14,9 +14,12 @@
 #include "platform/Streams.h"
 #include "support/Raised.h"
 #include "support/TempDir.h"
+#include "support/Transcript.h"
 
 using namespace tarnwick;
+using tarnwick::test::CrLf;
 using tarnwick::test::FilesIn;
+using tarnwick::test::Items;
 using tarnwick::test::ProcessTempDir;
 using tarnwick::test::Raised;
 using ::testing::ElementsAre;
@@ -25,18 +28,6 @@ using ::testing::IsEmpty;
 namespace {
 
 const bool tempDirReady = !ProcessTempDir().empty();
-
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
-}
-
-std::vector<std::string> Items(const TStringList& list) {
-    std::vector<std::string> out;
-    for (const std::string& line : list) out.push_back(line);
-    return out;
-}
 
 std::string FileContent(const std::string& path) {
     TFileStream file(path, TFileStream::fmOpenRead);
@@ -73,7 +64,7 @@ protected:
 // --- header
 
 TEST_F(Reader, HeaderLinesAreKeptAsReceivedAndFieldsLoaded) {
-    Read(Lines({"Subject: =?ISO-2022-JP?B?GyRCJEgkRiRiGyhC?=", "To: a@example.com,", " b@example.com",
+    Read(CrLf({"Subject: =?ISO-2022-JP?B?GyRCJEgkRiRiGyhC?=", "To: a@example.com,", " b@example.com",
                 "..Odd: dotted", "", "body", "."}));
     EXPECT_THAT(Items(message.Headers), ElementsAre("Subject: =?ISO-2022-JP?B?GyRCJEgkRiRiGyhC?=",
                                                     "To: a@example.com,", " b@example.com", ".Odd: dotted"));
@@ -84,7 +75,7 @@ TEST_F(Reader, HeaderLinesAreKeptAsReceivedAndFieldsLoaded) {
 }
 
 TEST_F(Reader, AMessageWithoutBodyEndsAtTheDotAfterItsHeader) {
-    EXPECT_EQ(Read(Lines({"Subject: x", "."})), ".");
+    EXPECT_EQ(Read(CrLf({"Subject: x", "."})), ".");
     EXPECT_EQ(message.Subject, "x");
     EXPECT_EQ(source->Position(), static_cast<int64_t>(wire.size()));
 }
@@ -92,14 +83,14 @@ TEST_F(Reader, AMessageWithoutBodyEndsAtTheDotAfterItsHeader) {
 // --- plain bodies
 
 TEST_F(Reader, PlainBodyLinesLoseTheTransferDotOnly) {
-    Read(Lines({"Subject: s", "", "..", "...x", ".single", "--", "", "last", "."}));
+    Read(CrLf({"Subject: s", "", "..", "...x", ".single", "--", "", "last", "."}));
     EXPECT_THAT(Items(message.Body), ElementsAre(".", "..x", ".single", "--", "", "last"));
     EXPECT_TRUE(message.MessageParts.Empty());
 }
 
 TEST_F(Reader, NoDecodeKeepsEveryBodyLine) {
     message.NoDecode = true;
-    Read(Lines({"Content-Transfer-Encoding: base64", "", "aGVsbG8=", "begin 644 a.txt", "..x", "."}));
+    Read(CrLf({"Content-Transfer-Encoding: base64", "", "aGVsbG8=", "begin 644 a.txt", "..x", "."}));
     EXPECT_THAT(Items(message.Body), ElementsAre("aGVsbG8=", "begin 644 a.txt", ".x"));
     EXPECT_TRUE(message.MessageParts.Empty());
 }
@@ -112,7 +103,7 @@ TEST_F(Reader, UuencodedBlockBecomesAnAttachmentAndLeavesNoTraceInBody) {
     TMailEncoderUUE uue;
     std::vector<std::string> encoded;
     while (in.Position() < in.Size()) encoded.push_back(uue.EncodeFromStream(in, 45));
-    Read(Lines({"Subject: s", "", "before", "begin 644 notes.txt", encoded[0], encoded[1], encoded[2], "`", "end",
+    Read(CrLf({"Subject: s", "", "before", "begin 644 notes.txt", encoded[0], encoded[1], encoded[2], "`", "end",
                 "after", "."}));
     EXPECT_THAT(Items(message.Body), ElementsAre("before", "after"));
     ASSERT_EQ(message.MessageParts.Count(), 1);
@@ -130,7 +121,7 @@ TEST_F(Reader, ShortBlocksAndXxencodeAreDecodedToo) {
     ASSERT_EQ(uueLine[0], '.');
     in.SetPosition(0);
     std::string xxeLine = TMailEncoderXXE().EncodeFromStream(in, 45);
-    Read(Lines({"", "begin 600 a.bin", "." + uueLine, "`", "end", "begin 600 b.bin", xxeLine, "+", "end", "."}));
+    Read(CrLf({"", "begin 600 a.bin", "." + uueLine, "`", "end", "begin 600 b.bin", xxeLine, "+", "end", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 2);
     EXPECT_EQ(FileContent(Attachment(0).StoredPath), fourteen);
     EXPECT_EQ(FileContent(Attachment(1).StoredPath), fourteen);
@@ -138,20 +129,20 @@ TEST_F(Reader, ShortBlocksAndXxencodeAreDecodedToo) {
 }
 
 TEST_F(Reader, BeginLinesWithoutAModeStayInTheBody) {
-    Read(Lines({"", "begin abc notes.txt", "begin 000 x.txt", "Begin 644x y.txt", "."}));
+    Read(CrLf({"", "begin abc notes.txt", "begin 000 x.txt", "Begin 644x y.txt", "."}));
     EXPECT_EQ(message.Body.Count(), 3);
     EXPECT_TRUE(message.MessageParts.Empty());
 }
 
 TEST_F(Reader, BlocksThatStopEarlyEndInOrder) {
     // No "end" before the end of the message: the block ends with it.
-    Read(Lines({"", "begin 644 a", "#86)C", "."}));
+    Read(CrLf({"", "begin 644 a", "#86)C", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_EQ(FileContent(Attachment(0).StoredPath), "abc");
     EXPECT_TRUE(endReached);
     message.Clear();
     // "end" right away: an empty file.
-    Read(Lines({"", "begin 644 b", "end", "tail", "."}));
+    Read(CrLf({"", "begin 644 b", "end", "tail", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_EQ(FileContent(Attachment(0).StoredPath), "");
     EXPECT_THAT(Items(message.Body), ElementsAre("tail"));
@@ -160,7 +151,7 @@ TEST_F(Reader, BlocksThatStopEarlyEndInOrder) {
 TEST_F(Reader, UnknownSchemeFailsAndLeavesNoFile) {
     for (const std::string& first : {std::string(), std::string("{{{{")}) {
         message.Clear();
-        auto e = Raised<EMailException>([&] { Read(Lines({"", "text", "begin 644 a", first, "rest", "."})); });
+        auto e = Raised<EMailException>([&] { Read(CrLf({"", "text", "begin 644 a", first, "rest", "."})); });
         ASSERT_TRUE(e);
         EXPECT_EQ(e->Message(), "Unrecognized UUE encoding scheme.");
         EXPECT_FALSE(endReached);
@@ -173,7 +164,7 @@ TEST_F(Reader, UnknownSchemeFailsAndLeavesNoFile) {
 // --- single-part MIME bodies
 
 TEST_F(Reader, Base64BodyBecomesOneTextPart) {
-    Read(Lines({"Content-Transfer-Encoding: BASE64", "", "aGVsbG8gd29y", "bGQNCnNlY29uZA==", "", "."}));
+    Read(CrLf({"Content-Transfer-Encoding: BASE64", "", "aGVsbG8gd29y", "bGQNCnNlY29uZA==", "", "."}));
     EXPECT_TRUE(message.Body.Empty());
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_THAT(Items(Text(0).Body), ElementsAre("hello world", "second"));
@@ -181,14 +172,14 @@ TEST_F(Reader, Base64BodyBecomesOneTextPart) {
 }
 
 TEST_F(Reader, QuotedPrintableBodyIsDecodedWithTheTransferDotRemoved) {
-    Read(Lines({"Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable", "", "caf=E9 soft=",
+    Read(CrLf({"Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable", "", "caf=E9 soft=",
                 "break", "..dot line", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_THAT(Items(Text(0).Body), ElementsAre("caf\xE9 softbreak", ".dot line"));
 }
 
 TEST_F(Reader, NamedSinglePartIsAnAttachment) {
-    Read(Lines({"Content-Type: application/pdf; name=\"r.pdf\"", "Content-Transfer-Encoding: base64", "",
+    Read(CrLf({"Content-Type: application/pdf; name=\"r.pdf\"", "Content-Transfer-Encoding: base64", "",
                 "JVBERg==", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_EQ(Attachment(0).FileName, "r.pdf");
@@ -198,7 +189,7 @@ TEST_F(Reader, NamedSinglePartIsAnAttachment) {
 // --- multipart
 
 TEST_F(Reader, MultipartMixedGivesPreambleTextAndAttachments) {
-    Read(Lines({"Content-Type: multipart/mixed; boundary=\"b1\"", "", "preamble", "--B1",
+    Read(CrLf({"Content-Type: multipart/mixed; boundary=\"b1\"", "", "preamble", "--B1",
                 "Content-Type: text/plain; charset=us-ascii", "", "hello", "..dot", "--b1",
                 "Content-Type: application/octet-stream", "Content-Transfer-Encoding: base64",
                 "Content-Disposition: attachment;", "\tfilename=\"a b.bin\"", "", "AAEC", "--b1",
@@ -219,7 +210,7 @@ TEST_F(Reader, MultipartMixedGivesPreambleTextAndAttachments) {
 }
 
 TEST_F(Reader, NestedAlternativeIsFlattened) {
-    Read(Lines({"Content-Type: multipart/mixed; boundary=outer", "", "--outer",
+    Read(CrLf({"Content-Type: multipart/mixed; boundary=outer", "", "--outer",
                 "Content-Type: multipart/alternative;", " boundary=\"inner\"", "", "--inner",
                 "Content-Type: text/plain", "", "plain", "--inner", "Content-Type: text/html", "", "<p>html</p>",
                 "--inner--", "", "--outer", "Content-Type: text/plain; name=n.txt", "", "file", "--outer--", "."}));
@@ -233,7 +224,7 @@ TEST_F(Reader, NestedAlternativeIsFlattened) {
 }
 
 TEST_F(Reader, EightBitMultipartTakesPartHeadersAsContent) {
-    Read(Lines({"Content-Type: multipart/mixed; boundary=b", "Content-Transfer-Encoding: 8bit", "", "--b",
+    Read(CrLf({"Content-Type: multipart/mixed; boundary=b", "Content-Transfer-Encoding: 8bit", "", "--b",
                 "Content-Type: text/plain", "", "text", "--b--", "."}));
     ASSERT_EQ(message.MessageParts.Count(), 1);
     EXPECT_THAT(Items(Text(0).Body), ElementsAre("Content-Type: text/plain", "", "text"));
@@ -241,7 +232,7 @@ TEST_F(Reader, EightBitMultipartTakesPartHeadersAsContent) {
 
 TEST_F(Reader, MessageEndingInsidePartHeadersFailsAfterItsEnd) {
     auto e = Raised<EMailException>([&] {
-        Read(Lines({"Content-Type: multipart/mixed; boundary=b", "", "--b", "Content-Type: text/plain", "."}));
+        Read(CrLf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "Content-Type: text/plain", "."}));
     });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Message(), "Unknown Message Part Type.");
@@ -275,7 +266,7 @@ TEST_F(Reader, TooManyPartsAreRefused) {
 }
 
 TEST_F(Reader, AStreamThatEndsBeforeTheMessageRaisesAndDropsThePartialFile) {
-    auto e = Raised<EMailEndOfStream>([&] { Read(Lines({"", "begin 644 a", "#86)C"})); });
+    auto e = Raised<EMailEndOfStream>([&] { Read(CrLf({"", "begin 644 a", "#86)C"})); });
     ASSERT_TRUE(e);
     EXPECT_FALSE(endReached);
     EXPECT_TRUE(message.MessageParts.Empty());
@@ -284,7 +275,7 @@ TEST_F(Reader, AStreamThatEndsBeforeTheMessageRaisesAndDropsThePartialFile) {
 TEST_F(Reader, LongLinesAreCutAtTheLimitOnPlainStreams) {
     TMailReadLimits limits;
     limits.MaxLineLength = 10;
-    Read(Lines({"", std::string(25, 'x'), "."}), limits);
+    Read(CrLf({"", std::string(25, 'x'), "."}), limits);
     EXPECT_THAT(Items(message.Body), ElementsAre(std::string(10, 'x'), std::string(10, 'x'), "xxxxx"));
 }
 

@@ -13,20 +13,16 @@
 #include "platform/Streams.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/Transcript.h"
 
 using namespace tarnwick;
+using tarnwick::test::CrLf;
 using tarnwick::test::ProcessTempDir;
 using tarnwick::test::ScriptedServer;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 namespace {
-
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
-}
 
 // What the client wrote, as the server saw it.
 std::string Written(const std::function<void(TMailMessageClient&)>& write) {
@@ -75,7 +71,7 @@ TEST(WriteMessage, NoEncodeSendsTheStoredLinesDotStuffed) {
     for (const char* line : {".", ".leading", "plain", "", "..two"}) message.Body.Add(line);
     message.Recipients.ParseAddresses("forward@example.com");
     EXPECT_EQ(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }),
-              Lines({"From: a@example.com", "To: first@example.com", "Subject: hi", "X-Folded: a,", "\tb", "",
+              CrLf({"From: a@example.com", "To: first@example.com", "Subject: hi", "X-Folded: a,", "\tb", "",
                      "..", "..leading", "plain", "", "...two"}));
 }
 
@@ -83,9 +79,9 @@ TEST(WriteMessage, NoEncodeWithoutBodyAndHeadersOnly) {
     TMailMessage message;
     message.NoEncode = true;
     message.Headers.Add("Subject: s");
-    EXPECT_EQ(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }), Lines({"Subject: s", ""}));
+    EXPECT_EQ(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }), CrLf({"Subject: s", ""}));
     message.Body.Add("not sent");
-    EXPECT_EQ(Written([&](TMailMessageClient& c) { c.WriteMessage(message, true); }), Lines({"Subject: s", ""}));
+    EXPECT_EQ(Written([&](TMailMessageClient& c) { c.WriteMessage(message, true); }), CrLf({"Subject: s", ""}));
 }
 
 TEST(WriteMessage, NoLineOfTheContentCanEndTheData) {
@@ -121,7 +117,7 @@ TEST(WriteMessage, OneAttachmentWithoutTextParts) {
     std::string data = Written([&](TMailMessageClient& c) { c.WriteMessage(message); });
     EXPECT_THAT(data, HasSubstr("Content-Type: multipart/mixed; boundary=\"=_NextPart_2rfktarnsadvnqw3nerasdf\""));
     EXPECT_THAT(data, HasSubstr("MIME-Version: 1.0\r\n"));
-    EXPECT_EQ(BodyOf(data), Lines({"This is a multi-part message in MIME format", "",
+    EXPECT_EQ(BodyOf(data), CrLf({"This is a multi-part message in MIME format", "",
                                    "--=_NextPart_2rfktarnsadvnqw3nerasdf", "Content-Type: text/plain",
                                    "Content-Transfer-Encoding: 7bit", "", "see attached", "",
                                    "--=_NextPart_2rfktarnsadvnqw3nerasdf",
@@ -168,7 +164,7 @@ TEST(WriteMessage, TwoTextPartsAreWrittenAsAlternatives) {
     html.SetContentTransfer("7bit");
     html.Body.Add(".<p>");
     std::string body = BodyOf(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }));
-    EXPECT_EQ(body, Lines({"This is a multi-part message in MIME format", "", "--=_NextPart_2rfktarnsadvnqw3nerasdf",
+    EXPECT_EQ(body, CrLf({"This is a multi-part message in MIME format", "", "--=_NextPart_2rfktarnsadvnqw3nerasdf",
                            "Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable", "",
                            std::string(72, 'a') + "=", "..b", "..x", "", "--=_NextPart_2rfktarnsadvnqw3nerasdf",
                            "Content-Type: text/html", "Content-Transfer-Encoding: 7bit", "", "..<p>", "",
@@ -184,7 +180,7 @@ TEST(WriteMessage, TextPartsWithAnAttachmentNestAnAlternative) {
     std::string body = BodyOf(Written([&](TMailMessageClient& c) { c.WriteMessage(message); }));
     const std::string rel = "--=_NextPart_2relrfksadvnqtarnw3nerasdf";
     const std::string alt = "--=_NextPart_2altrfktarnsadvnqw3nerasdf";
-    EXPECT_EQ(body, Lines({"This is a multi-part message in MIME format", "", rel,
+    EXPECT_EQ(body, CrLf({"This is a multi-part message in MIME format", "", rel,
                            "Content-Type: multipart/alternative; ",
                            "        boundary=\"=_NextPart_2altrfktarnsadvnqw3nerasdf\"", "", alt,
                            "Content-Type: text/plain", "Content-Transfer-Encoding: quoted-printable", "", "one", "", "",
