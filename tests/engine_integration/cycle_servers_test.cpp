@@ -212,18 +212,5 @@ TEST_F(CycleWithServers, LaterCyclesForwardOnlyNewMailAndWriteTheLedgerOnlyWhenT
     EXPECT_EQ(servers_->WaitForDelivered(1).size(), 1u);
 }
 
-TEST_F(CycleWithServers, RefusedPop3LoginEndsTheCycleWithItsLineAlone) {
-    servers_->DropPop3Message("From: a@example.jp\nSubject: one\n\n1\n");
-    settings_.Pop3Pass = "not-" + settings_.Pop3Pass;
-    Run();
-    EXPECT_THAT(TakeLog(), ElementsAreArray({"POP3サーバにログイン失敗(" + pop3Text_ + ")"}));
-    EXPECT_FALSE(LedgerExists());
-    // The next cycle with the right password logs in afresh and forwards.
-    settings_.Pop3Pass = servers_->pop3Pass;
-    Run();
-    EXPECT_EQ(TakeLog()[0], "POP3サーバにログイン(" + pop3Text_ + ")");
-    EXPECT_EQ(servers_->WaitForDelivered(1).size(), 1u);
-}
-
 }  // namespace
 }  // namespace tarnwick::test
