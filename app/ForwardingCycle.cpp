@@ -189,8 +189,10 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
                 SkipMessage(message, id, e.Message());
                 continue;
             } catch (const EMailReadLnMaxLineLengthExceeded& e) {
-                // The reader closed the connection in the middle of the message: log in again.
+                // The rest of the message (or of an over-long status line) is still on its way:
+                // close and log in again.
                 SkipMessage(message, id, e.Message());
+                ForceClose(pop3);
                 if (!LoginPop3(settings)) {
                     LogoffSmtp();
                     return;

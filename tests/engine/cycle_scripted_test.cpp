@@ -278,6 +278,26 @@ TEST_F(ScriptedCycle, LinesUpTo16MiBPassAndALongerOneSkipsItsMessageAfterANewLog
     EXPECT_THAT(smtp_.Received(), HasSubstr("\r\n\r\n" + limitLine + "\r\n.\r\n"));
 }
 
+TEST_F(ScriptedCycle, OverlongStatusLineToRetrSkipsTheMessageAndLogsInAgain) {
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2"});
+    pop3_.Expect("RETR 1").SendLine("+OK " + std::string(20000, 'x'));
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Retr(2, Mail(2));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(),
+                                       "メール転送失敗() Max line length exceeded. [id1]", Pop3In(), "メール転送(s2)",
+                                       Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id2\r\n");
+}
+
 // --- errors that end the cycle: both connections closed, the next cycle logs in afresh
 
 TEST_F(ScriptedCycle, TemporaryRefusalEndsTheCycleKeepingWhatWasSent) {
