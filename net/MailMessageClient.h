@@ -21,9 +21,10 @@ class TStream;
 class TMailMessageClient : public TMailTCPClient {
 public:
     // Longest line of message content that ReadMessageHeader and ReadMessageBody accept (so
-    // also a retrieved message's lines): -1 = MaxLineLength, 0 = no limit. Replies and commands
-    // keep MaxLineLength. A longer line raises EMailReadLnMaxLineLengthExceeded (with
-    // maException) and closes the connection, since the rest of the message is still on its way.
+    // also a retrieved message's lines), in bytes before the LF, a CR included: -1 =
+    // MaxLineLength, 0 = no limit. Replies and commands keep MaxLineLength. A longer line raises
+    // EMailReadLnMaxLineLengthExceeded (with maException) and closes the connection, since the
+    // rest of the message is still on its way.
     int32_t MaxContentLineLength = -1;
     // Most parts one decoding read may add (0 = no limit); more raise "Too many message parts."
     int32_t MaxMessageParts = 10000;

@@ -89,9 +89,19 @@ int16_t TMailPOP3::ReadReply(const std::vector<int16_t>& allowed) {
     return CheckReplyCode(static_cast<int16_t>(LastReply.NumericCode()), allowed);
 }
 
+int16_t TMailPOP3::SendListCommand(const std::string& command) {
+    try {
+        return SendCommand(command);
+    } catch (...) {
+        // A status line that could not be read may still be followed by its lines.
+        AbandonMessage();
+        throw;
+    }
+}
+
 bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
     if (messageNumber < 0) {
-        if (SendCommand("UIDL") != 1) return false;
+        if (SendListCommand("UIDL") != 1) return false;
         try {
             CaptureLines(list, ".", true);
         } catch (...) {
@@ -106,7 +116,7 @@ bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
 }
 
 bool TMailPOP3::RetrieveMessage(int messageNumber, TMailMessage& message) {
-    if (SendCommand("RETR " + IntToStr(messageNumber)) != 1) return false;
+    if (SendListCommand("RETR " + IntToStr(messageNumber)) != 1) return false;
     // A message without body ends with "." right after its header lines.
     if (ReadMessageHeader(message, "").empty()) ReadMessageBody(message, ".");
     return LastReply.NumericCode() == 1;

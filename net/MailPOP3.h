@@ -34,13 +34,20 @@ public:
     // "UIDL n" (list := the reply's text). False on "-ERR".
     bool ListUniqueIds(TStringList& list, int messageNumber = -1);
     // "RETR n" read into message (which is not cleared first). False on "-ERR", with nothing read.
-    // A failure inside the message closes the connection (see ReadMessageBody).
+    // Both: a failure before the whole answer was read (an over-long or unrecognised status
+    // line, an over-long content line, a malformed part, a close) closes the connection, since
+    // the rest of the answer would be taken for replies; the exception passes on, IsConnected
+    // is false and Disconnect sends nothing.
     bool RetrieveMessage(int messageNumber, TMailMessage& message);
 
     // The APOP digest: 32 lower-case hexadecimal digits of MD5(timestamp + password).
     static std::string ApopDigest(const std::string& timestamp, const std::string& password);
     // The "<...>" timestamp of a greeting's text, empty when it has none.
     static std::string GreetingTimestamp(const std::string& greeting);
+
+private:
+    // A command whose answer may run over several lines.
+    int16_t SendListCommand(const std::string& command);
 };
 
 }  // namespace tarnwick

@@ -233,3 +233,12 @@ TEST_P(Pop3, ByDefaultContentLinesHaveTheReplyLimit) {
     EXPECT_FALSE(client.IsConnected());
     Done(CrLf({"USER bob", "PASS secret", "RETR 1"}), true);
 }
+
+TEST_P(Pop3, AnOverlongStatusLineToRetrClosesTheConnection) {
+    Converse(Login(), {{"RETR 1", "+OK " + std::string(20000, 'x') + "\r\nSubject: s\r\n."}});
+    Connect();
+    TMailMessage message;
+    EXPECT_THROW(client.RetrieveMessage(1, message), EMailReadLnMaxLineLengthExceeded);
+    EXPECT_FALSE(client.IsConnected());
+    Done(CrLf({"USER bob", "PASS secret", "RETR 1"}), true);
+}
