@@ -1,5 +1,6 @@
 // RETR of one large message over loopback from an in-process POP3 peer: the stored-lines path the
 // forwarding cycle uses (NoDecode) and the decoding path.
+#include "LoopbackListener.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -22,15 +23,7 @@ namespace {
 class Pop3Peer {
 public:
     explicit Pop3Peer(std::string message) : message_(std::move(message)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || ::listen(listen_, 1) < 0)
-            throw std::runtime_error("listen failed");
-        socklen_t len = sizeof sa;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~Pop3Peer() {

@@ -1,5 +1,6 @@
 // Line reading over loopback: the connection's ReadLine against a plain recv() loop over the same
 // 100 MB of text, and the cost of one long line that arrives in many small pieces.
+#include "LoopbackListener.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -46,15 +47,7 @@ const std::string& TextLines() {
 class OneShotSender {
 public:
     OneShotSender(const std::string& bytes, size_t piece) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || ::listen(listen_, 1) < 0)
-            throw std::runtime_error("listen failed");
-        socklen_t len = sizeof sa;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this, &bytes, piece] {
             int fd = ::accept(listen_, nullptr, nullptr);
             if (fd < 0) return;

@@ -1,6 +1,7 @@
 // One forwarded message per SendMail (RSET, MAIL, RCPT, DATA, content, "."), over loopback: against
 // an in-process SMTP peer that answers at once, and against the local Postfix when the test
 // servers are running (scripts/servers start; . $TARNWICK_SERVERS_DIR/env).
+#include "LoopbackListener.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,15 +25,7 @@ namespace {
 class SmtpPeer {
 public:
     SmtpPeer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || ::listen(listen_, 1) < 0)
-            throw std::runtime_error("listen failed");
-        socklen_t len = sizeof sa;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SmtpPeer() {

@@ -1,6 +1,7 @@
 // One message written line by line and its end-of-data reply awaited, over loopback: through the
 // write buffer (few large sends, no wait for delayed acknowledgements) and, for comparison,
 // line by line.
+#include "LoopbackListener.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,15 +24,7 @@ namespace {
 class DataSink {
 public:
     DataSink() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || ::listen(listen_, 1) < 0)
-            throw std::runtime_error("listen failed");
-        socklen_t len = sizeof sa;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] {
             int fd = ::accept(listen_, nullptr, nullptr);
             if (fd < 0) return;
