@@ -1,5 +1,7 @@
 #include "net/MailMessageClient.h"
 
+#include <exception>
+
 #include <memory>
 #include <optional>
 
@@ -296,6 +298,26 @@ void TMailMessageClient::WriteMessageBody(TMailMessage& message) {
     }
     FinishWork(TWorkMode::wmWrite);
     section.Finish();
+}
+
+void TMailMessageClient::QuitAndDisconnect() {
+    std::exception_ptr failure;
+    if (IsConnected()) {
+        try {
+            WriteLine("QUIT");
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    TMailTCPClient::Disconnect();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TMailMessageClient::DisconnectQuietly() noexcept {
+    try {
+        Disconnect();
+    } catch (...) {
+    }
 }
 
 }  // namespace tarnwick

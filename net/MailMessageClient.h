@@ -55,6 +55,11 @@ public:
     bool DataAtLineStart() const { return dataAtLineStart_; }
 
 protected:
+    // "QUIT" when connected (its answer is not read), then the base close; a failure to write
+    // QUIT reaches the caller after the close.
+    void QuitAndDisconnect();
+    // Closes after a failed login or greeting, whose own error is the one to report.
+    void DisconnectQuietly() noexcept;
     // The dot-stuffing writer of the message being written.
     TMailDotStuffingStream& Data();
     // Closes a connection whose multi-line answer was not read to its end.

@@ -56,25 +56,13 @@ void TMailPOP3::Connect(int timeout) {
         }
     } catch (...) {
         // The login's own failure is the one to report, not a failure to say QUIT.
-        try {
-            Disconnect();
-        } catch (...) {
-        }
+        DisconnectQuietly();
         throw;
     }
 }
 
 void TMailPOP3::Disconnect() {
-    std::exception_ptr failure;
-    if (IsConnected()) {
-        try {
-            WriteLine("QUIT");
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    TMailMessageClient::Disconnect();
-    if (failure) std::rethrow_exception(failure);
+    QuitAndDisconnect();
 }
 
 int16_t TMailPOP3::ReadReply(const std::vector<int16_t>& allowed) {

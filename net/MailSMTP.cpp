@@ -51,10 +51,7 @@ void TMailSMTP::Connect(int timeout) {
         SendCommand("HELO " + name, 250);
     } catch (...) {
         // The greeting's own failure is the one to report, not a failure to say QUIT.
-        try {
-            Disconnect();
-        } catch (...) {
-        }
+        DisconnectQuietly();
         throw;
     }
 }
@@ -80,17 +77,8 @@ void TMailSMTP::CollectAuthSchemes() {
 }
 
 void TMailSMTP::Disconnect() {
-    std::exception_ptr failure;
-    if (IsConnected()) {
-        try {
-            WriteLine("QUIT");
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    TMailMessageClient::Disconnect();
     Authenticated = false;
-    if (failure) std::rethrow_exception(failure);
+    QuitAndDisconnect();
 }
 
 bool TMailSMTP::AuthSchemeOffered(TAuthenticationType type) {
