@@ -22,6 +22,8 @@ public:
 
     // -1 for no button held, otherwise +1 (up) or -1 (down).
     int HeldDirection() const { return held_; }
+    // The pause before the next repeat while held (tests check it instead of timing it).
+    int NextRepeatPause() const { return repeat_.isActive() ? repeat_.interval() : 0; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

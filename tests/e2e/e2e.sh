@@ -49,10 +49,13 @@ fail() {
 }
 step() { echo "== $*"; }
 
+# The limits of the waits below only end a failing run; a busy machine gets this many times
+# the seconds each names.
+slow=${TARNWICK_E2E_SLOW:-6}
 # Waits until FILE holds a line matching the pattern, at most SECONDS.
 wait_line() { # pattern file seconds [count]
   local i count=${4:-1}
-  for i in $(seq 1 $(($3 * 10))); do
+  for i in $(seq 1 $(($3 * 10 * slow))); do
     if [ -f "$2" ] && [ "$(grep -c -- "$1" "$2" || true)" -ge "$count" ]; then return 0; fi
     sleep 0.1
   done
@@ -61,7 +64,7 @@ wait_line() { # pattern file seconds [count]
 # Waits until the process has ended and returns its exit code in $rc.
 wait_exit() { # pid seconds
   local i
-  for i in $(seq 1 $(($2 * 10))); do
+  for i in $(seq 1 $(($2 * 10 * slow))); do
     if ! kill -0 "$1" 2>/dev/null; then
       rc=0
       wait "$1" || rc=$?
@@ -72,7 +75,16 @@ wait_exit() { # pid seconds
   fail "process $1 still running after $2 s"
 }
 visible_window() { # name-regex seconds
-  timeout "$2" xdotool search --sync --onlyvisible --name "$1" | head -n1
+  timeout $(($2 * slow)) xdotool search --sync --onlyvisible --name "$1" | head -n1
+}
+# Waits until no visible window has the name; false when one is still there after SECONDS.
+window_gone() { # name-regex seconds
+  local i
+  for i in $(seq 1 $(($2 * 10 * slow))); do
+    xdotool search --onlyvisible --name "$1" >/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
 }
 click_at() { # x y [button]
   xdotool mousemove "$1" "$2"
@@ -88,7 +100,7 @@ type_into() { # x y text
 # The tray icon: the visible window of the program's class other than the settings window.
 find_icon() {
   local id i
-  for i in $(seq 1 50); do
+  for i in $(seq 1 $((50 * slow))); do
     for id in $(xdotool search --onlyvisible --classname tarnwick 2>/dev/null); do
       if [ "$id" != "${WIN:-}" ]; then echo "$id"; return 0; fi
     done
@@ -114,12 +126,12 @@ cd "$work"
 step "X server and notification area"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
-for i in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+for i in $(seq 1 $((100 * slow))); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(cat "$work/display")
 trayer --edge bottom --align right --widthtype request --height 32 --transparent false 2>"$work/trayer.log" &
 tray_pid=$!
-for i in $(seq 1 100); do "$xhelper" tray && break; sleep 0.1; done
+for i in $(seq 1 $((100 * slow))); do "$xhelper" tray && break; sleep 0.1; done
 "$xhelper" tray || fail "no notification area"
 
 if [ $check_mail = 1 ]; then
@@ -161,11 +173,10 @@ step "close the window: icon appears and a cycle runs at once"
 "$xhelper" close "$WIN"
 wait_line 'trace: background tray' out1.txt 5
 wait_line 'trace: cycle' out1.txt 5
-sleep 0.3
-xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null && fail "window still on screen in the tray mode"
+window_gone '^Tarnwick Ver1.01$' 5 || fail "window still on screen in the tray mode"
 if [ $check_mail = 1 ]; then
   wait_line 'メール転送(e2e' out1.txt 20
-  for i in $(seq 1 100); do
+  for i in $(seq 1 $((100 * slow))); do
     [ "$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)" -gt "$delivered_before" ] && break
     sleep 0.1
   done
@@ -183,8 +194,11 @@ visible_window '^Tarnwick Ver1.01$' 5 >/dev/null || fail "window not back after 
 
 step "screenshot with the log shown"
 click_at $((WX + 292)) $((WY + 283))
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
+for i in $(seq 1 $((50 * slow))); do
+  eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
+  [ "$WHEIGHT" = 417 ] && break
+  sleep 0.1
+done
 [ "$WHEIGHT" = 417 ] || fail "window is $WHEIGHT high with the log shown, not 417"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
@@ -238,12 +252,11 @@ wait_line 'trace: background tray' out2.txt 5
 grep -q 'trace: cycle' out2.txt && fail "a cycle ran before the first interval"
 
 step "a second start while one runs ends silently"
-start=$(date +%s%N)
 rc=0
-timeout 10 ./tarnwick >out3.txt 2>err3.txt || rc=$?
+# A second start that waited instead of ending would be cut off here (status 124).
+timeout 60 ./tarnwick >out3.txt 2>err3.txt || rc=$?
 [ "$rc" = 0 ] || fail "second start ended with $rc"
 [ ! -s out3.txt ] && [ ! -s err3.txt ] || fail "second start said something"
-[ $((($(date +%s%N) - start) / 1000000)) -lt 3000 ] || fail "second start took too long"
 
 step "end again: no message this time"
 WIN=""

@@ -8,6 +8,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,18 @@
 
 namespace tarnwick::test {
 namespace {
+
+// Runs the event loop until the condition holds. The bound only ends a failing test: a busy
+// machine may run a timer late, never early.
+bool Eventually(const std::function<bool()>& condition) {
+    QElapsedTimer limit;
+    limit.start();
+    while (!condition()) {
+        if (limit.elapsed() > 30000) return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
 
 QIcon RedIcon() {
     QPixmap pixmap(16, 16);
@@ -146,18 +159,19 @@ TEST_F(TrayIconTest, SingleClickFiresOnceAfterTheDoubleClickTimePlus50) {
     shell.Send(WM_LBUTTONDOWN);
     shell.Send(WM_LBUTTONUP);
     EXPECT_TRUE(icon->ClickPending());
-    QTest::qWait(Wait() + 300);
-    EXPECT_EQ(clicks, 1);
+    ASSERT_TRUE(Eventually([&] { return clicks > 0; }));
     EXPECT_GE(clickAfter, Wait() - 2);
-    EXPECT_LT(clickAfter, Wait() + 200);
     EXPECT_FALSE(icon->ClickPending());
+    QTest::qWait(Wait());
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(TrayIconTest, DoubleClickGivesNoSingleClick) {
     auto icon = MakeVisibleIcon();
     shell.Send(WM_LBUTTONDOWN);
     shell.Send(WM_LBUTTONUP);
-    QTest::qWait(100);
+    // The double click follows before the wait for it could run out, however busy the machine.
+    QCoreApplication::processEvents();
     shell.Send(WM_LBUTTONDBLCLK);
     shell.Send(WM_LBUTTONUP);
     QTest::qWait(Wait() + 300);
@@ -305,13 +319,11 @@ TEST(QtNotifyShellTest, TriggerThenDoubleClickThroughTheComponent) {
 
     clock.start();
     emit tray->activated(QSystemTrayIcon::Trigger);
-    QTest::qWait(wait + 300);
-    EXPECT_EQ(clicks, 1);
+    ASSERT_TRUE(Eventually([&] { return clicks > 0; }));
     EXPECT_GE(after, wait - 2);
-    EXPECT_LT(after, wait + 200);
 
     emit tray->activated(QSystemTrayIcon::Trigger);
-    QTest::qWait(100);
+    QCoreApplication::processEvents();
     emit tray->activated(QSystemTrayIcon::DoubleClick);
     QTest::qWait(wait + 300);
     EXPECT_EQ(clicks, 1);

@@ -71,6 +71,7 @@ std::string Shown(const std::string& bytes) {
 ScriptedServer::ScriptedServer() {
     listenFd_ = LoopbackSocket(port_, true, 16);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
+    releaseFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE);
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -82,6 +83,7 @@ ScriptedServer::~ScriptedServer() {
     EndConnection();
     ::close(listenFd_);
     ::close(wakeFd_);
+    ::close(releaseFd_);
 }
 
 ScriptedServer& ScriptedServer::Send(std::string bytes) {
@@ -100,6 +102,19 @@ ScriptedServer& ScriptedServer::ExpectUntil(std::string line) {
 ScriptedServer& ScriptedServer::Pause(int milliseconds) {
     steps_.push_back({Step::kPause, {}, milliseconds});
     return *this;
+}
+ScriptedServer& ScriptedServer::Offer(std::string bytes) {
+    steps_.push_back({Step::kOffer, std::move(bytes)});
+    return *this;
+}
+ScriptedServer& ScriptedServer::Hold() {
+    steps_.push_back({Step::kHold, {}});
+    return *this;
+}
+void ScriptedServer::Release() {
+    uint64_t one = 1;
+    ssize_t w = ::write(releaseFd_, &one, sizeof one);
+    (void)w;
 }
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Step::kClose, {}});
@@ -247,13 +262,57 @@ void ScriptedServer::Drain() {
     }
 }
 
+int ScriptedServer::Held() {
+    int64_t deadline = NowMs() + StepTimeoutMs;
+    for (;;) {
+        pollfd p[3] = {{conn_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {releaseFd_, POLLIN, 0}};
+        int left = static_cast<int>(deadline - NowMs());
+        if (left <= 0) {
+            Mismatch("held without a release or a hang-up");
+            return -1;
+        }
+        int n = ::poll(p, 3, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (stop_ || p[1].revents != 0) return -1;
+        if (p[2].revents != 0) {
+            uint64_t count = 0;
+            ssize_t r = ::read(releaseFd_, &count, sizeof count);
+            (void)r;
+            return 1;
+        }
+        // Whatever the client sends meanwhile is kept for the later steps; an end is a hang-up.
+        if (p[0].revents != 0 && !ReadMore(0)) {
+            ++hungUp_;
+            return 0;
+        }
+    }
+}
+
 void ScriptedServer::Run() {
     bool ok = AcceptOne();
     for (size_t i = 0; ok && i < steps_.size() && !stop_; ++i) {
         const Step& step = steps_[i];
+        bool hungUp = false;
         switch (step.kind) {
             case Step::kSend:
                 if (conn_ < 0 || !SendBytes(step.bytes)) Mismatch("could not send '" + Shown(step.bytes) + "'");
+                break;
+            case Step::kOffer:
+                if (conn_ < 0) {
+                    Mismatch("could not offer '" + Shown(step.bytes) + "'");
+                } else if (!SendBytes(step.bytes)) {
+                    ++hungUp_;
+                    hungUp = true;
+                }
+                break;
+            case Step::kHold:
+                if (conn_ < 0) {
+                    Mismatch("no connection to hold");
+                } else if (int held = Held(); held == 0) {
+                    hungUp = true;
+                } else if (held < 0) {
+                    ok = false;
+                }
                 break;
             case Step::kExpect: {
                 std::string line;
@@ -305,6 +364,11 @@ void ScriptedServer::Run() {
                 }
                 ok = AcceptOne();
                 break;
+        }
+        if (hungUp) {
+            // The client gave this connection up where the script allows it: skip to the next.
+            EndConnection();
+            while (i + 1 < steps_.size() && steps_[i + 1].kind != Step::kAccept) ++i;
         }
     }
     if (conn_ >= 0) {

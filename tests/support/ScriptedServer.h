@@ -16,6 +16,11 @@
 // the client closes. Expect steps never block the test: a step that gets nothing for
 // StepTimeoutMs records a mismatch and the script stops.
 //
+// Tests never race the client against a server still sending: where the client may give up
+// part-way, the script says so with Offer (the client may hang up during it) or Hold (the server
+// waits for the test or for the hang-up). After such an allowed hang-up the rest of that
+// connection's steps are skipped without a mismatch, and HungUp() tells the test it happened.
+//
 // FullBacklogListener: a listener that never accepts and whose queue is full, so that a connect
 // to it gets no answer (for connect time-outs). RefusingPort: a bound port with no listener, so
 // that a connect to it is refused.
@@ -43,6 +48,13 @@ public:
     // Reads client lines until one is exactly line + CR LF (for a message body, say).
     ScriptedServer& ExpectUntil(std::string line);
     ScriptedServer& Pause(int milliseconds);
+    // Like Send, but the client may hang up before it has all the bytes (it gave them up).
+    ScriptedServer& Offer(std::string bytes);
+    // Stays silent (still recording what the client sends) until the test calls Release() or
+    // the client hangs up. A test that sees the client raise while the server is held knows the
+    // client did so before the rest was sent, without timing anything.
+    ScriptedServer& Hold();
+    void Release();
     // Graceful close: FIN, then the server reads (records) until the client closes.
     ScriptedServer& Close();
     // Abortive close: RST (SO_LINGER 0).
@@ -53,20 +65,24 @@ public:
     // Each byte of every Send goes out in its own send() (TCP_NODELAY), so the client sees
     // replies arrive in pieces.
     ScriptedServer& ByteAtATime(bool on = true);
-    int StepTimeoutMs = 10000;
+    // Only a failing test ever waits this long: it bounds a client that never comes, never
+    // sends or never hangs up, with room for a busy machine running sanitized builds.
+    int StepTimeoutMs = 60000;
 
     void Start();
     int Port() const { return port_; }
     // Waits until the script has run and the last connection has ended. False on time-out.
-    bool Finish(int timeoutMs = 10000);
+    bool Finish(int timeoutMs = 60000);
 
     std::string Received() const;                 // all client bytes, every connection
     std::vector<std::string> Mismatches() const;  // one text per failed Expect / time-out
     int Connections() const { return connections_.load(); }
+    // How many times the client hung up during an Offer or a Hold.
+    int HungUp() const { return hungUp_.load(); }
 
 private:
     struct Step {
-        enum Kind { kSend, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept } kind;
+        enum Kind { kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept } kind;
         std::string bytes;
         int ms = 0;
     };
@@ -80,10 +96,13 @@ private:
     // Reads more client bytes into pending_; false on close / error / time-out / stop.
     bool ReadMore(int timeoutMs);
     void Drain();
+    // Waits for Release(): 1 released, 0 the client hung up first, -1 stopped or timed out.
+    int Held();
     void Mismatch(std::string text);
 
     int listenFd_ = -1;
     int wakeFd_ = -1;
+    int releaseFd_ = -1;
     int conn_ = -1;
     int port_ = 0;
     bool byteAtATime_ = false;
@@ -93,6 +112,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> hungUp_{0};
     mutable std::mutex mutex_;
     std::condition_variable done_;
     bool finished_ = false;
