@@ -163,12 +163,22 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
         const int count = newNumbers.Count();
         AddLog("新規メール " + IntToStr(count) + "件");
 
+        TLedgerWriter writer(forwardAddress);
+        if (count >= 1) {
+            // A ledger that cannot record what is sent would send the same message every cycle.
+            try {
+                writer.Reserve(ledger, newIds);
+            } catch (const EStreamError& e) {
+                AddLog(OneLine(e.Message()));
+                LogoffPop3();
+                return;
+            }
+        }
         if (count >= 1 && !LoginSmtp(settings)) {
             LogoffPop3();
             return;
         }
 
-        TLedgerWriter writer(forwardAddress);
         for (int i = 0; i < count; ++i) {
             const std::string& id = newIds[i];
             message.Clear();

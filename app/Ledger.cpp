@@ -5,21 +5,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 
 namespace tarnwick {
 
-TIdSet::TIdSet(const TStringList& ids) {
+TUidSet::TUidSet(const TStringList& ids) {
     keys_.reserve(static_cast<size_t>(ids.Count()));
     for (const std::string& id : ids) Add(id);
 }
 
-void TIdSet::Add(std::string_view id) { keys_.insert(UpperCase(id)); }
+void TUidSet::Add(std::string_view id) { keys_.emplace(id); }
 
-bool TIdSet::Contains(std::string_view id) const { return keys_.count(UpperCase(id)) != 0; }
+bool TUidSet::Contains(std::string_view id) const { return keys_.count(std::string(id)) != 0; }
 
 void StripNumbers(TStringList& list) {
     for (int i = 0; i < list.Count(); ++i) {
@@ -31,13 +33,31 @@ void StripNumbers(TStringList& list) {
 
 std::string LedgerFileName(const std::string& forwardAddress) { return forwardAddress + ".txt"; }
 
+namespace {
+
+// True when the file's last byte ends a line (or the file is empty or unreadable).
+bool EndsWithLineEnd(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    struct stat st {};
+    char last = '\n';
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1) last = '\n';
+    ::close(fd);
+    return last == '\n' || last == '\r';
+}
+
+}  // namespace
+
 void LoadLedger(const std::string& forwardAddress, TStringList& ledger) {
     std::string path = LedgerFileName(forwardAddress);
-    if (FileExists(path)) ledger.LoadFromFile(path);
+    if (!FileExists(path)) return;
+    ledger.LoadFromFile(path);
+    // Counting a cut-off id as forwarded could hide another message whose id starts the same.
+    if (ledger.Count() > 0 && !EndsWithLineEnd(path)) ledger.Delete(ledger.Count() - 1);
 }
 
 void PruneLedger(TStringList& ledger, const TStringList& allIds) {
-    TIdSet onServer(allIds);
+    TUidSet onServer(allIds);
     TStringList kept;
     for (const std::string& id : ledger)
         if (onServer.Contains(id)) kept.Add(id);
@@ -45,25 +65,43 @@ void PruneLedger(TStringList& ledger, const TStringList& allIds) {
 }
 
 void SelectNewIds(const TStringList& allIds, const TStringList& ledger, TStringList& newIds) {
-    TIdSet known(ledger);
-    for (const std::string& id : allIds)
-        if (!known.Contains(id)) newIds.Add(id);
+    std::unordered_map<std::string, int> recorded;  // id -> listing lines the ledger accounts for
+    recorded.reserve(static_cast<size_t>(ledger.Count()));
+    for (const std::string& id : ledger) ++recorded[id];
+    for (const std::string& id : allIds) {
+        auto found = recorded.find(id);
+        if (found != recorded.end() && found->second > 0) --found->second;
+        else newIds.Add(id);
+    }
 }
 
 void MapIdsToNumbers(const TStringList& listing, const TStringList& newIds, TStringList& newNumbers) {
-    // First listing line for each id. Matching whole ids (not substrings) keeps a new id "abc"
-    // from being taken for the line of "abc12".
-    std::unordered_map<std::string, std::string> numberOf;
-    numberOf.reserve(static_cast<size_t>(listing.Count()));
+    // Whole ids, not substrings: a new id "abc" is never taken for the line of "abc12".
+    struct Lines {
+        std::vector<std::string> numbers;  // of every listing line with this id, in order
+        size_t next = 0;                   // the first of them still to hand out
+    };
+    std::unordered_map<std::string, Lines> linesOf;
+    linesOf.reserve(static_cast<size_t>(listing.Count()));
     for (const std::string& line : listing) {
         size_t blank = line.find(' ');
         std::string id = blank == std::string::npos ? line : line.substr(blank + 1);
-        std::string number = blank == std::string::npos ? std::string() : line.substr(0, blank);
-        numberOf.emplace(UpperCase(id), std::move(number));
+        linesOf[std::move(id)].numbers.push_back(blank == std::string::npos ? std::string() : line.substr(0, blank));
+    }
+    // An id new m times owns its last m lines.
+    std::unordered_map<std::string, size_t> newCount;
+    for (const std::string& id : newIds) ++newCount[id];
+    for (auto& [id, count] : newCount) {
+        auto found = linesOf.find(id);
+        if (found != linesOf.end()) found->second.next = found->second.numbers.size() - std::min(count, found->second.numbers.size());
     }
     for (const std::string& id : newIds) {
-        auto found = numberOf.find(UpperCase(id));
-        newNumbers.Add(found == numberOf.end() ? std::string() : found->second);
+        auto found = linesOf.find(id);
+        if (found == linesOf.end() || found->second.next >= found->second.numbers.size()) {
+            newNumbers.Add(std::string());
+        } else {
+            newNumbers.Add(found->second.numbers[found->second.next++]);
+        }
     }
 }
 
@@ -79,9 +117,12 @@ std::string FullPath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
-[[noreturn]] void RaiseCreate(const std::string& path) {
-    const char* reason = std::strerror(errno);
-    throw EFCreateError(Format("ファイル %s を作成できません。%s", FullPath(path).c_str(), reason));
+[[noreturn]] void RaiseCreate(const std::string& path, int error) {
+    throw EFCreateError(Format("ファイル %s を作成できません。%s", FullPath(path).c_str(), std::strerror(error)));
+}
+
+[[noreturn]] void RaiseWrite(const std::string& path, int error) {
+    throw EWriteError(Format("ファイル %s に書き込めません。%s", FullPath(path).c_str(), std::strerror(error)));
 }
 
 void WriteAll(int fd, const std::string& bytes, const std::string& path) {
@@ -89,7 +130,8 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw EWriteError(Format("ファイル %s に書き込めません。%s", path.c_str(), std::strerror(errno)));
+        if (n < 0) RaiseWrite(path, errno);
+        if (n == 0) RaiseWrite(path, ENOSPC);
         done += static_cast<size_t>(n);
     }
 }
@@ -99,9 +141,52 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
+// Sets aside disk space for bytes the file will get, without changing its size; where the file
+// system cannot reserve, it proves the room is there now by allocating and giving it back.
+int ReserveRoom(int fd, off_t bytes) {
+    if (bytes <= 0) return 0;
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, bytes) == 0) return 0;
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+    int error = ::posix_fallocate(fd, 0, bytes);
+    if (error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
+    return error;
+}
+
 }  // namespace
 
 TLedgerWriter::TLedgerWriter(std::string forwardAddress) : path_(LedgerFileName(forwardAddress)) {}
+
+TLedgerWriter::~TLedgerWriter() { DropReservation(); }
+
+void TLedgerWriter::DropReservation() {
+    if (reservedFd_ < 0) return;
+    ::close(reservedFd_);
+    ::unlink(reservedPath_.c_str());
+    reservedFd_ = -1;
+    reservedPath_.clear();
+}
+
+void TLedgerWriter::Reserve(const TStringList& ledger, const TStringList& newIds) {
+    DropReservation();
+    // The later saves append to the file the first one renamed into place, so an existing
+    // ledger (or whatever holds its name) must take writes too.
+    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    else if (errno != ENOENT) RaiseCreate(path_, errno);
+
+    std::string temp = path_ + ".tmp-XXXXXX";
+    fd = ::mkstemp(temp.data());
+    if (fd < 0) RaiseCreate(path_, errno);
+    off_t room = static_cast<off_t>(ledger.Text().size());
+    for (const std::string& id : newIds) room += static_cast<off_t>(id.size() + 2);
+    if (int error = ReserveRoom(fd, room); error != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        RaiseCreate(path_, error);
+    }
+    reservedFd_ = fd;
+    reservedPath_ = std::move(temp);
+}
 
 void TLedgerWriter::SaveLedger(const TStringList& ledger) {
     int count = ledger.Count();
@@ -113,7 +198,7 @@ void TLedgerWriter::SaveLedger(const TStringList& ledger) {
             Rewrite(ledger);
         }
     } catch (...) {
-        savedCount_ = -1;  // whatever reached the disk, the next save writes the whole list again
+        savedCount_ = -1;  // the file is as it was; the next save writes the whole list again
         throw;
     }
     savedCount_ = count;
@@ -121,9 +206,18 @@ void TLedgerWriter::SaveLedger(const TStringList& ledger) {
 }
 
 void TLedgerWriter::Rewrite(const TStringList& ledger) {
-    std::string temp = path_ + ".tmp-XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) RaiseCreate(path_);
+    std::string temp;
+    int fd;
+    if (reservedFd_ >= 0) {
+        fd = reservedFd_;
+        temp = std::move(reservedPath_);
+        reservedFd_ = -1;
+        reservedPath_.clear();
+    } else {
+        temp = path_ + ".tmp-XXXXXX";
+        fd = ::mkstemp(temp.data());
+        if (fd < 0) RaiseCreate(path_, errno);
+    }
     try {
         struct stat st;
         // Keep the mode of the ledger being replaced; a new one gets the usual 0644 less umask.
@@ -134,7 +228,7 @@ void TLedgerWriter::Rewrite(const TStringList& ledger) {
             ::fchmod(fd, 0666 & ~mask);
         }
         WriteAll(fd, ledger.Text(), temp);
-        if (::fsync(fd) != 0) throw EWriteError(Format("ファイル %s に書き込めません。%s", temp.c_str(), std::strerror(errno)));
+        if (::fsync(fd) != 0) RaiseWrite(temp, errno);
     } catch (...) {
         ::close(fd);
         ::unlink(temp.c_str());
@@ -142,10 +236,9 @@ void TLedgerWriter::Rewrite(const TStringList& ledger) {
     }
     ::close(fd);
     if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        int saved = errno;
+        int error = errno;
         ::unlink(temp.c_str());
-        errno = saved;
-        RaiseCreate(path_);
+        RaiseCreate(path_, error);
     }
     // The rename itself must survive a power loss too.
     int dir = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -157,12 +250,20 @@ void TLedgerWriter::Rewrite(const TStringList& ledger) {
 
 void TLedgerWriter::Append(const std::string& id) {
     int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) RaiseCreate(path_);
+    if (fd < 0) RaiseCreate(path_, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        RaiseWrite(path_, error);
+    }
     try {
-        // One write, so a crash cannot leave half an id behind a whole line.
         WriteAll(fd, id + "\r\n", path_);
-        if (::fdatasync(fd) != 0) throw EWriteError(Format("ファイル %s に書き込めません。%s", path_.c_str(), std::strerror(errno)));
+        if (::fdatasync(fd) != 0) RaiseWrite(path_, errno);
     } catch (...) {
+        // Whatever part of the line reached the file goes again: a cut-off id could equal the
+        // start of another message's id and hide that message for good.
+        if (::ftruncate(fd, st.st_size) == 0) ::fdatasync(fd);
         ::close(fd);
         throw;
     }

@@ -1,7 +1,11 @@
 #pragma once
 // The forwarded-id ledger and the bookkeeping that decides which listed messages are new.
-// All comparisons of ids ignore ASCII letter case, like the string lists they live in; the
-// membership tests go through hash sets so a mailbox of 100,000 messages costs milliseconds.
+// Unique ids are compared exactly, byte for byte, as servers send them; the membership tests go
+// through hash tables so a mailbox of 100,000 messages costs milliseconds.
+//
+// The ledger holds one line per forwarded message. A server that lists one id on several lines
+// has several messages under it: the ledger then holds that id once for each of them forwarded,
+// and only the listing lines beyond that count are new.
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,11 +15,11 @@
 
 namespace tarnwick {
 
-// A set of ids compared without regard to ASCII letter case.
-class TIdSet {
+// A set of unique ids, compared byte for byte.
+class TUidSet {
 public:
-    TIdSet() = default;
-    explicit TIdSet(const TStringList& ids);
+    TUidSet() = default;
+    explicit TUidSet(const TStringList& ids);
     void Add(std::string_view id);
     bool Contains(std::string_view id) const;
 
@@ -27,30 +31,46 @@ private:
 void StripNumbers(TStringList& list);
 // The ledger file of a forwarding address: address + ".txt" in the current folder.
 std::string LedgerFileName(const std::string& forwardAddress);
-// Loads the ledger file if it exists (any line end); a missing file leaves the list empty.
+// Loads the ledger file if it exists (any line end); a missing file leaves the list empty. A last
+// line without a line end was cut off (a crash, a full disk) and is not taken for an id.
 void LoadLedger(const std::string& forwardAddress, TStringList& ledger);
 // Drops, in place and in order, the ledger entries that are no longer on the server.
 void PruneLedger(TStringList& ledger, const TStringList& allIds);
-// Appends, in server order, every listed id not in the ledger (a duplicate new id twice).
+// Appends, in server order, every listed id not in the ledger. An id listed n times and held k
+// times by the ledger is new on its listing lines after the first k.
 void SelectNewIds(const TStringList& allIds, const TStringList& ledger, TStringList& newIds);
-// For each new id, the message number of the first listing line whose id equals it; numbers line
-// up with the new ids index by index (an id listed without a number gets an empty number).
+// For each new id, the message number of a listing line whose id equals it, each line used once:
+// an id that is new m times takes its last m listing lines, in order (the ledger accounts for the
+// lines before them). Numbers line up with the new ids index by index (an id listed without a
+// number gets an empty number).
 void MapIdsToNumbers(const TStringList& listing, const TStringList& newIds, TStringList& newNumbers);
 
 // Writes the ledger of one cycle. The first save of a cycle replaces the file atomically (temporary
 // file in the same folder, synced, renamed over it); each later save of the same cycle, which only
 // adds one id at the end, appends that id and syncs. Either way the file always holds exactly the
-// list, and a crash leaves it whole up to the last id saved. Raises EFCreateError / EWriteError.
+// list: a failed or short append is cut back off, and a crash leaves it whole up to the last id
+// saved. Raises EFCreateError / EWriteError naming the full path and the system's reason.
 class TLedgerWriter {
 public:
     explicit TLedgerWriter(std::string forwardAddress);
+    ~TLedgerWriter();  // drops a reservation no save used
+    TLedgerWriter(const TLedgerWriter&) = delete;
+    TLedgerWriter& operator=(const TLedgerWriter&) = delete;
+
+    // Proves, before anything is sent, that this cycle's saves can reach the disk: an existing
+    // ledger opens for writing, and the temporary file of the first save is created now with
+    // room reserved for the ledger and every new id. Raises EFCreateError when it cannot.
+    void Reserve(const TStringList& ledger, const TStringList& newIds);
     void SaveLedger(const TStringList& ledger);
 
 private:
     void Rewrite(const TStringList& ledger);
     void Append(const std::string& id);
+    void DropReservation();
 
     std::string path_;
+    int reservedFd_ = -1;  // the first save's temporary file, made by Reserve
+    std::string reservedPath_;
     std::string lastSaved_;  // the last entry written, to recognise a one-id extension
     int savedCount_ = -1;    // entries on disk from this writer; -1 before the first save
 };

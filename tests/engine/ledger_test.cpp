@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include "app/Ledger.h"
 #include "platform/Exception.h"
 #include "platform/Streams.h"
+#include "support/DiskLimits.h"
 
 namespace tarnwick {
 namespace {
@@ -55,24 +58,31 @@ TEST(LedgerBookkeeping, StripNumbersKeepsLaterBlanksAndWholeEntriesWithoutOne) {
     EXPECT_EQ(Items(list), (std::vector<std::string>{"abc", "id with blanks", "nonumber", ""}));
 }
 
-TEST(LedgerBookkeeping, PruneKeepsOrderAndDuplicatesStillOnServerIgnoringCase) {
-    TStringList ledger = List({"gone", "B", "a", "b", "gone2"});
+TEST(LedgerBookkeeping, PruneKeepsOrderAndDuplicatesStillOnServerComparingExactly) {
+    TStringList ledger = List({"gone", "B", "a", "b", "a", "gone2"});
     PruneLedger(ledger, List({"a", "b", "c"}));
-    EXPECT_EQ(Items(ledger), (std::vector<std::string>{"B", "a", "b"}));
+    EXPECT_EQ(Items(ledger), (std::vector<std::string>{"a", "b", "a"}));
 }
 
-TEST(LedgerBookkeeping, SelectsNewIdsInServerOrderWithDuplicates) {
+TEST(LedgerBookkeeping, SelectsNewIdsInServerOrderComparingExactlyAndCountingRepeats) {
     TStringList newIds;
-    SelectNewIds(List({"x", "A", "y", "x"}), List({"a"}), newIds);
-    EXPECT_EQ(Items(newIds), (std::vector<std::string>{"x", "y", "x"}));
+    // "dup" is recorded once: its first listing line is accounted for, the second is new.
+    SelectNewIds(List({"x", "A", "dup", "y", "dup", "x"}), List({"a", "dup"}), newIds);
+    EXPECT_EQ(Items(newIds), (std::vector<std::string>{"x", "A", "y", "dup", "x"}));
 }
 
-TEST(LedgerBookkeeping, MapsWholeIdsNotSubstrings) {
-    // A substring search would take message 1 (abc12) for the new id abc and forward it twice.
-    TStringList listing = List({"1 abc12", "2 abc", "3 1", "4 ABC"});
+TEST(LedgerBookkeeping, MapsWholeExactIdsEachListingLineToItsOwnNumber) {
+    // A substring search would take message 1 (abc12) for the new id abc and forward it twice;
+    // a case-blind one would take message 4 for message 2.
+    TStringList listing = List({"1 abc12", "2 abc", "3 1", "4 ABC", "5 dup", "6 dup", "7 dup"});
     TStringList numbers;
-    MapIdsToNumbers(listing, List({"abc", "1", "abc12"}), numbers);
-    EXPECT_EQ(Items(numbers), (std::vector<std::string>{"2", "3", "1"}));
+    MapIdsToNumbers(listing, List({"ABC", "abc", "dup", "1", "dup", "abc12", "dup"}), numbers);
+    EXPECT_EQ(Items(numbers), (std::vector<std::string>{"4", "2", "5", "3", "6", "1", "7"}));
+    // With "dup" recorded once, the two new ones are the last two lines.
+    TStringList newIds, later;
+    SelectNewIds(List({"dup", "dup", "dup"}), List({"dup"}), newIds);
+    MapIdsToNumbers(List({"5 dup", "6 dup", "7 dup"}), newIds, later);
+    EXPECT_EQ(Items(later), (std::vector<std::string>{"6", "7"}));
 }
 
 TEST(LedgerBookkeeping, IdListedWithoutNumberMapsToEmptyNumberKeepingAlignment) {
@@ -81,14 +91,23 @@ TEST(LedgerBookkeeping, IdListedWithoutNumberMapsToEmptyNumberKeepingAlignment) 
     EXPECT_EQ(Items(numbers), (std::vector<std::string>{"", "2"}));
 }
 
-TEST_F(LedgerFolder, MissingLedgerLoadsEmptyAndAnyLineEndLoads) {
+TEST_F(LedgerFolder, MissingLedgerLoadsEmptyAnyLineEndLoadsAndACutOffLastLineIsIgnored) {
     TStringList ledger;
     LoadLedger("a@b.jp", ledger);
     EXPECT_EQ(ledger.Count(), 0);
     EXPECT_FALSE(FileExists("a@b.jp.txt"));
-    std::ofstream("a@b.jp.txt", std::ios::binary) << "one\r\ntwo\nthree\rfour";
+    std::ofstream("a@b.jp.txt", std::ios::binary) << "one\r\ntwo\nthree\rfour\r";
     LoadLedger("a@b.jp", ledger);
     EXPECT_EQ(Items(ledger), (std::vector<std::string>{"one", "two", "three", "four"}));
+    // The start of "B12345" must not count as the id "B123".
+    std::ofstream("a@b.jp.txt", std::ios::binary) << "one\r\nB123";
+    ledger.Clear();
+    LoadLedger("a@b.jp", ledger);
+    EXPECT_EQ(Items(ledger), (std::vector<std::string>{"one"}));
+    std::ofstream("a@b.jp.txt", std::ios::binary) << "B1";
+    ledger.Clear();
+    LoadLedger("a@b.jp", ledger);
+    EXPECT_EQ(ledger.Count(), 0);
 }
 
 TEST_F(LedgerFolder, SavesRewriteFirstThenAppendAndFileAlwaysEqualsTheList) {
@@ -132,6 +151,95 @@ TEST_F(LedgerFolder, UnwritableFolderRaisesCreationErrorNamingFullPathAndLeavesF
     TLedgerWriter writer("r@x.jp");
     EXPECT_THROW(writer.SaveLedger(List({"a", "b"})), EFCreateError);
     EXPECT_EQ(ReadFile("r@x.jp.txt"), "a\r\n");
+}
+
+
+TEST_F(LedgerFolder, AShortAppendIsCutBackAndTheFileStaysAsItWas) {
+    TStringList ledger = List({"n066"});
+    TLedgerWriter writer("s@x.jp");
+    writer.SaveLedger(ledger);
+    const std::string before = ReadFile("s@x.jp.txt");
+    ledger.Add("B12345");
+    {
+        test::FileSizeLimit limit(before.size() + 3);  // room for "B12" only
+        try {
+            writer.SaveLedger(ledger);
+            FAIL() << "a cut-off append must raise";
+        } catch (const EWriteError& e) {
+            EXPECT_NE(e.Message().find(dir_ + "/s@x.jp.txt"), std::string::npos) << e.Message();
+        }
+    }
+    EXPECT_EQ(ReadFile("s@x.jp.txt"), before);
+    // The next save writes the whole list again.
+    writer.SaveLedger(ledger);
+    EXPECT_EQ(ReadFile("s@x.jp.txt"), "n066\r\nB12345\r\n");
+}
+
+TEST_F(LedgerFolder, ReserveMakesTheFirstSaveUseItsFileAndDropsItWhenUnused) {
+    std::ofstream("v@x.jp.txt", std::ios::binary) << "a\r\n";
+    {
+        TLedgerWriter writer("v@x.jp");
+        writer.Reserve(List({"a"}), List({"b", "c"}));
+        EXPECT_EQ(std::system("test $(ls -A | wc -l) -eq 2"), 0);  // the ledger and the reserved file
+    }
+    EXPECT_EQ(std::system("test $(ls -A | wc -l) -eq 1"), 0);
+    EXPECT_EQ(ReadFile("v@x.jp.txt"), "a\r\n");
+    TLedgerWriter writer("v@x.jp");
+    writer.Reserve(List({"a"}), List({"b", "c"}));
+    writer.SaveLedger(List({"a", "b"}));
+    writer.SaveLedger(List({"a", "b", "c"}));
+    EXPECT_EQ(ReadFile("v@x.jp.txt"), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(std::system("test $(ls -A | wc -l) -eq 1"), 0);
+}
+
+TEST_F(LedgerFolder, ReserveRaisesNamingTheFullPathWhenTheLedgerCannotBeWritten) {
+    // Something else holds the name, and a name longer than the file system allows.
+    ASSERT_EQ(mkdir("d@x.jp.txt", 0755), 0);
+    const std::string longAddress = "t@" + std::string(300, 'd') + ".jp";
+    for (const std::string& address : {std::string("d@x.jp"), longAddress}) {
+        TLedgerWriter writer(address);
+        try {
+            writer.Reserve(List({}), List({"a"}));
+            FAIL() << address;
+        } catch (const EFCreateError& e) {
+            EXPECT_NE(e.Message().find(dir_ + "/" + address + ".txt"), std::string::npos) << e.Message();
+        }
+    }
+    EXPECT_EQ(std::system("test $(ls -A | wc -l) -eq 1"), 0);  // nothing left behind
+}
+
+TEST_F(LedgerFolder, OnAFullFileSystemReserveRefusesAndAnAppendLeavesNoTornLine) {
+    test::SmallTmpfs disk;
+    if (!disk.Mounted()) GTEST_SKIP() << "no private tmpfs here (needs root)";
+    ASSERT_EQ(chdir(disk.Dir().c_str()), 0);
+    // One line that ends 3 bytes before the end of its page, then a disk filled up.
+    TStringList ledger = List({std::string(4091, 'x').c_str()});
+    TLedgerWriter writer("f@x.jp");
+    writer.SaveLedger(ledger);
+    int filler = open("filler", O_WRONLY | O_CREAT, 0644);
+    std::string block(4096, 'f');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    close(filler);
+    const std::string before = ReadFile("f@x.jp.txt");
+
+    TLedgerWriter next("f@x.jp");
+    auto raised = [&] {
+        try {
+            next.Reserve(ledger, List({"B12345"}));
+        } catch (const EFCreateError& e) {
+            return e.Message().find(disk.Dir() + "/f@x.jp.txt") != std::string::npos;
+        }
+        return false;
+    };
+    EXPECT_TRUE(raised());
+    ledger.Add("B12345");
+    EXPECT_THROW(writer.SaveLedger(ledger), EWriteError);
+    EXPECT_EQ(ReadFile("f@x.jp.txt"), before);
+    TStringList loaded;
+    LoadLedger("f@x.jp", loaded);
+    EXPECT_EQ(loaded.Count(), 1);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
 }
 
 }  // namespace
