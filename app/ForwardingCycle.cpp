@@ -66,7 +66,12 @@ struct TForwardingCycle::Impl {
     }
 };
 
-TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)), impl_(std::make_unique<Impl>()) {}
+TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)), impl_(std::make_unique<Impl>()) {
+    // The message still goes out (From unchanged); a bounce then has nowhere to go.
+    impl_->MailSMTP.OnNullSender = [this](const std::string& address, const std::string& problem) {
+        AddLog("送信者アドレス不正のため<>で送信(" + OneLine(address) + ") " + problem);
+    };
+}
 TForwardingCycle::~TForwardingCycle() = default;
 
 TMailPOP3& TForwardingCycle::MailPOP3() { return impl_->MailPOP3; }
@@ -214,13 +219,6 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
             message.CCList.Clear();
             message.Recipients.ParseAddresses(forwardAddress);
 
-            try {
-                // A sender that would break the MAIL command is this message's fault alone.
-                CheckCommandText(message.From.Address, "sender address");
-            } catch (const EMailException& e) {
-                SkipMessage(message, id, e.Message());
-                continue;
-            }
             try {
                 smtp.SendMail(message);
             } catch (const EMailProtocolReplyError& e) {

@@ -155,6 +155,7 @@ void TMailAddressItem::SetText(std::string_view value) {
     }
     int depth = 0;
     bool inQuote = false, inAddress = false, angle = false, afterAt = false;
+    size_t quoteStart = 0;  // where the open quote's text begins in Name
     while (p > 0) {
         const char c = s[p - 1];
         const std::string_view before = s.substr(0, p - 1);
@@ -169,9 +170,10 @@ void TMailAddressItem::SetText(std::string_view value) {
             break;
         case '(':
             ++depth;
-            if (p > 1) {
+            // Inside a comment everything up to its end is dropped, nested comments included.
+            if (p > 1 && depth == 1) {
                 if (inAddress) Address += Trim(before);
-                else if (depth == 1) Name.append(before);
+                else Name.append(before);
             }
             s.remove_prefix(p);
             break;
@@ -181,11 +183,21 @@ void TMailAddressItem::SetText(std::string_view value) {
             break;
         case '"':
             if (inQuote) {
-                (angle ? Address : Name) += Trim(before);
+                if (angle) {
+                    Address += before;  // a quoted local part is taken as it stands
+                } else if (p < s.size() && s[p] == '@') {
+                    // A quoted local part without brackets: what the quote gathered is no name.
+                    Address += Name.substr(quoteStart);
+                    Address += before;
+                    Name.resize(quoteStart);
+                } else {
+                    Name += Trim(before);
+                }
                 s.remove_prefix(p);
                 inQuote = false;
             } else {
                 inQuote = true;
+                quoteStart = Name.size();
                 s.remove_prefix(1);
             }
             break;

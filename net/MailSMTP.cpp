@@ -97,8 +97,12 @@ bool TMailSMTP::Authenticate() {
     return result;
 }
 
+TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const {
+    return ReversePathFor(message.From.Address);
+}
+
 void TMailSMTP::SendMail(TMailMessage& message) {
-    CheckCommandText(message.From.Address, "sender address");
+    const TReversePath sender = ReversePathOf(message);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
     CheckCommandText(MailAgent, "mail agent");
@@ -106,7 +110,8 @@ void TMailSMTP::SendMail(TMailMessage& message) {
     SendCommand("RSET");
     if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
         Authenticate();
-    SendCommand("MAIL FROM:<" + message.From.Address + ">", 250);
+    if (!sender.Problem.empty() && OnNullSender) OnNullSender(message.From.Address, sender.Problem);
+    SendCommand("MAIL FROM:" + sender.Path, 250);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) SendCommand("RCPT TO:<" + list->Items(i).Address + ">", {250, 251});
     SendCommand("DATA", 354);

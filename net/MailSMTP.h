@@ -2,9 +2,11 @@
 // SMTP client (RFC 5321, EHLO of RFC 1869, AUTH LOGIN): greet, hand over one message per
 // transaction with its envelope, log off.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "net/MailMessageClient.h"
+#include "net/ReversePath.h"
 #include "platform/StringList.h"
 
 namespace tarnwick {
@@ -28,6 +30,8 @@ public:
     std::string MailAgent;
     // Name sent with EHLO / HELO; empty means this machine's host name.
     std::string HeloName;
+    // Told when a message's sender cannot be a reverse-path and "<>" goes out instead.
+    std::function<void(const std::string& address, const std::string& problem)> OnNullSender;
 
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
     // atLogin also turns UseEhlo on.
@@ -45,9 +49,11 @@ public:
     virtual bool AuthSchemeOffered(TAuthenticationType type);
     // AUTH LOGIN for atLogin (true); nothing for atNone (false). Authenticated := true.
     virtual bool Authenticate();
+    // The reverse-path that SendMail sends for the message: its From address, or "<>".
+    TReversePath ReversePathOf(const TMailMessage& message) const;
     // RSET, login once per connection when asked for and offered, MAIL FROM, RCPT TO for
     // Recipients, CCList and BccList, DATA, the message, ".". A refused command raises
-    // EMailProtocolReplyError with the server's code in ReplyCode. Addresses holding CR, LF or
+    // EMailProtocolReplyError with the server's code in ReplyCode. Recipients holding CR, LF or
     // NUL are refused before anything is sent. A failure while the message content is being
     // written closes the connection, so that no partial message can ever be completed.
     virtual void SendMail(TMailMessage& message);

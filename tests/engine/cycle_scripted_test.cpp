@@ -354,6 +354,27 @@ TEST_F(ScriptedCycle, ConnectionLostDuringDataEndsTheCycleKeepingWhatWasSent) {
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(), "メール転送(s1)"));
 }
 
+TEST_F(ScriptedCycle, ASenderThatCannotBeAReversePathGoesAsTheNullSenderWithALogLine) {
+    const std::string mail = "From: Ann <ann@bad domain>\r\nSubject: s1\r\n\r\nbody\r\n";
+    Pop3Login();
+    Pop3Listing({"1 id1"});
+    Pop3Retr(1, mail);
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    smtp_.Expect("RSET").SendLine("250 ok").Expect("MAIL FROM:<>").SendLine("250 ok");
+    smtp_.Expect("RCPT TO:<" + forwardAddress_ + ">").SendLine("250 ok").Expect("DATA").SendLine("354 go");
+    smtp_.ExpectUntil(".").SendLine("250 ok").Expect("QUIT");
+    Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", SmtpIn(),
+                                       "送信者アドレス不正のため<>で送信(ann@bad domain) space or angle bracket in the domain",
+                                       "メール転送(s1)", Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id1\r\n");
+    // The From header itself goes out unchanged.
+    EXPECT_THAT(smtp_.Received(), HasSubstr("DATA\r\n" + mail + ".\r\n"));
+}
+
 TEST_F(ScriptedCycle, SilentPop3ServerEndsTheCycleWithReadTimeout) {
     EXPECT_EQ(cycle_.MailPOP3().ReadTimeout, 120000);
     EXPECT_EQ(cycle_.MailSMTP().ReadTimeout, 120000);

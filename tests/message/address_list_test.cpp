@@ -48,6 +48,24 @@ TEST(AddressItemParsing, UsualForms) {
     EXPECT_EQ(Parsed("<john@example . com>").Address, "john@example.com");
 }
 
+TEST(AddressItemParsing, QuotedLocalPartsAndNestedComments) {
+    // The quoted local part keeps its blanks, with and without brackets; escapes are resolved.
+    EXPECT_EQ(Parsed("<\"a b\"@c.d>").Address, "a b@c.d");
+    EXPECT_EQ(Parsed("<\" a\"@c.d>").Address, " a@c.d");
+    auto item = Parsed("\"a b\"@c.d");
+    EXPECT_EQ(item.Address, "a b@c.d");
+    EXPECT_EQ(item.Name, "");
+    EXPECT_EQ(Parsed("\"a\\\"b\"@c.d").Address, "a\"b@c.d");
+    EXPECT_EQ(Parsed("<\"a@b.c> RET=HDRS ENVID=x\"@d>").Address, "a@b.c> RET=HDRS ENVID=x@d");
+    // A quoted name is still a name.
+    item = Parsed("\"a b\" <x@c.d>");
+    EXPECT_EQ(item.Name, "a b");
+    EXPECT_EQ(item.Address, "x@c.d");
+    // A comment inside a comment is skipped whole.
+    EXPECT_EQ(Parsed("x@y.z (nested (comment) here)").Address, "x@y.z");
+    EXPECT_EQ(Parsed("x@y.z (a (b (c) d) e) (f)").Address, "x@y.z");
+}
+
 TEST(AddressItemParsing, AtOutsideBracketsRaisesKeepingTheFirstAddress) {
     TMailAddressItem item;
     try {

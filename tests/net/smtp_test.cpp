@@ -235,12 +235,61 @@ TEST_P(Smtp, AFailureWhileWritingTheContentClosesTheConnectionWithoutEndingTheDa
     EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
 }
 
+// The sender comes from a From header anyone can write: it goes out as one RFC 5321 mailbox, or
+// as "<>" (the header itself unchanged).
+TEST_P(Smtp, TheSenderIsAlwaysOneValidReversePath) {
+    struct Case {
+        std::string from, mailFrom;
+        bool nullSender;
+    };
+    const std::vector<Case> cases = {
+        {"<\"a@b.c> RET=HDRS ENVID=x\"@d>", "MAIL FROM:<\"a@b.c> RET=HDRS ENVID=x\"@d>", false},
+        {"<\"a b\"@c.d>", "MAIL FROM:<\"a b\"@c.d>", false},
+        {"\"a b\"@c.d", "MAIL FROM:<\"a b\"@c.d>", false},
+        {"x@y.z (nested (comment) here)", "MAIL FROM:<x@y.z>", false},
+        {"Ann <\"a\\\"b\\\\c\"@d.e>", "MAIL FROM:<\"a\\\"b\\\\c\"@d.e>", false},
+        {"<first.last+tag@[192.0.2.1]>", "MAIL FROM:<first.last+tag@[192.0.2.1]>", false},
+        {"<a@b c.d>", "MAIL FROM:<>", true},
+        {"nobody", "MAIL FROM:<>", true},
+        {"<a@b.c.>", "MAIL FROM:<>", true},
+        {"", "MAIL FROM:<>", false},
+    };
+    std::vector<std::string> problems;
+    client.OnNullSender = [&](const std::string& address, const std::string& problem) {
+        problems.push_back(address + ": " + problem);
+    };
+    Greeting(server);
+    std::string expected = "EHLO client.test\r\n";
+    for (const Case& c : cases) {
+        Converse(server, {{"RSET", "250 ok"}, {c.mailFrom, "250 ok"}, {"RCPT TO:<fwd@example.com>", "250 ok"},
+                          {"DATA", "354 go"}, {".", "250 queued"}});
+        expected += CrLf({"RSET", c.mailFrom, "RCPT TO:<fwd@example.com>", "DATA", "From: " + c.from, "", "body",
+                          ".."}) + ".\r\n";
+    }
+    // Control characters, as a decoded encoded word can give them.
+    Converse(server, {{"RSET", "250 ok"}, {"MAIL FROM:<>", "250 ok"}, {"RCPT TO:<fwd@example.com>", "250 ok"},
+                      {"DATA", "354 go"}, {".", "250 queued"}});
+    Connect(server);
+    for (const Case& c : cases) {
+        message.Headers.SetText("From: " + c.from + "\r\n");
+        message.LoadHeaderFields();
+        message.Recipients.ParseAddresses("fwd@example.com");
+        client.SendMail(message);
+        EXPECT_EQ(problems.size(), static_cast<size_t>(c.nullSender)) << c.from;
+        problems.clear();
+    }
+    message.From.Address = "ann@example.com>\r\nRCPT TO:<victim@example.com";
+    client.SendMail(message);
+    EXPECT_EQ(problems, std::vector<std::string>{message.From.Address + ": control character in the address"});
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_EQ(server.Received().substr(0, expected.size()), expected);
+}
+
 TEST_P(Smtp, TextWithLineBreaksIsNeverSent) {
     Converse(Greeting(server), {{"VRFY ann", "250 Ann <ann@example.com>"}, {"EXPN list", "251 ok"}});
     Connect(server);
-    message.From.Address = "ann@example.com>\r\nRCPT TO:<victim@example.com";
-    EXPECT_THROW(client.SendMail(message), EMailException);
-    message.From.Address = "ann@example.com";
     message.BccList.Add().Address = "x@example.com\nDATA";
     auto e = Raised<EMailException>([&] { client.SendMail(message); });
     ASSERT_TRUE(e);
@@ -249,6 +298,20 @@ TEST_P(Smtp, TextWithLineBreaksIsNeverSent) {
     EXPECT_EQ(client.VerifyAddress("ann"), "Ann <ann@example.com>");
     client.ExpandList("list");
     Done(CrLf({"EHLO client.test", "VRFY ann", "EXPN list", "QUIT"}));
+}
+
+TEST(ReversePath, QuotingAndTheLimitsOfAMailbox) {
+    EXPECT_EQ(ReversePathFor("a..b@c.d").Path, "<\"a..b\"@c.d>");  // no dot-atom: quoted
+    EXPECT_EQ(ReversePathFor(".a@c.d").Path, "<\".a\"@c.d>");
+    EXPECT_EQ(ReversePathFor("a^b@x-1.c.d").Path, "<a^b@x-1.c.d>");
+    const std::vector<std::string> bad = {"a@-x.d", "a@x..d", "@c.d", "a@", "a@[]", "\x83\x40@c.d", "a@c.d\x7f",
+                                          std::string(251, 'a') + "@c.d"};
+    for (const std::string& address : bad) {
+        const TReversePath path = ReversePathFor(address);
+        EXPECT_EQ(path.Path, "<>") << address;
+        EXPECT_FALSE(path.Problem.empty()) << address;
+    }
+    EXPECT_EQ(ReversePathFor(std::string(64, 'a') + "@" + std::string(189, 'b')).Path.size(), 256u);
 }
 
 TEST(SmtpSettings, CoupledSettersAndAssign) {
