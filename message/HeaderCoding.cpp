@@ -91,10 +91,13 @@ bool IsWordSeparator(char c) { return c == '\t' || c == '\n' || c == '\r' || c =
 
 bool AlwaysEncoded(unsigned char c) { return c < 32 || c >= 127; }
 
+constexpr std::string_view kJisTwoByte = "\x1b$B";
+constexpr std::string_view kJisAscii = "\x1b(B";
+
 class EncodedRunWriter {
 public:
-    EncodedRunWriter(std::string& out, std::string_view charset, char encoding, const TCharSet& specials)
-        : out_(out), encoding_(encoding), specials_(specials) {
+    EncodedRunWriter(std::string& out, std::string_view charset, char encoding, const TCharSet& specials, bool jis)
+        : out_(out), encoding_(encoding), specials_(specials), jis_(jis) {
         opening_ = "=?";
         opening_ += charset;
         opening_ += '?';
@@ -104,13 +107,75 @@ public:
 
     void Write(std::string_view run) {
         out_ += opening_;
-        count_ = opening_.size() + 2;
-        if (encoding_ == 'Q' || encoding_ == 'q') WriteQ(run);
-        else WriteB(run);
+        if (jis_) WriteJis(run);
+        else WriteWord(run);
         out_ += "?=";
     }
 
 private:
+    bool IsQ() const { return encoding_ == 'Q' || encoding_ == 'q'; }
+
+    void WriteWord(std::string_view bytes) {
+        count_ = opening_.size() + 2;
+        if (IsQ()) WriteQ(bytes);
+        else WriteB(bytes);
+    }
+
+    size_t QPieceLength(char c) const {
+        const unsigned char b = static_cast<unsigned char>(c);
+        return c != ' ' && (AlwaysEncoded(b) || specials_.Contains(b) || c == '=' || c == '?' || c == '_') ? 3 : 1;
+    }
+
+    size_t EncodedSize(std::string_view bytes) const {
+        if (!IsQ()) return (bytes.size() + 2) / 3 * 4;
+        size_t size = 0;
+        for (char c : bytes) size += QPieceLength(c);
+        return size;
+    }
+
+    // ISO-2022-JP: every encoded word must decode alone, so each is cut between characters and
+    // carries its own escapes: two-byte mode is selected inside the word and left before its end.
+    void WriteJis(std::string_view run) {
+        const size_t room = kMaxEncodedWord - (opening_.size() + 2);
+        std::string word;
+        bool wordTwoByte = false;  // the mode at the end of word
+        bool twoByte = false;      // the mode of the run at i
+        bool first = true;
+        auto flush = [&] {
+            if (wordTwoByte) word += kJisAscii;
+            if (!first) {
+                out_ += "?=\r\n\t";
+                out_ += opening_;
+            }
+            WriteWord(word);
+            first = false;
+            word.clear();
+            wordTwoByte = false;
+        };
+        size_t i = 0;
+        while (i < run.size()) {
+            if (run[i] == '\x1b' && i + 2 < run.size() && (run[i + 1] == '$' || run[i + 1] == '(')) {
+                twoByte = run[i + 1] == '$';
+                i += 3;
+                continue;
+            }
+            const size_t length = twoByte && i + 1 < run.size() ? 2 : 1;
+            std::string piece;
+            if (twoByte != wordTwoByte) piece = twoByte ? kJisTwoByte : kJisAscii;
+            piece.append(run.substr(i, length));
+            const std::string_view closing = twoByte ? kJisAscii : std::string_view();
+            if (!word.empty() && EncodedSize(word + piece + std::string(closing)) > room) {
+                flush();
+                piece = twoByte ? std::string(kJisTwoByte) : std::string();
+                piece.append(run.substr(i, length));
+            }
+            word += piece;
+            wordTwoByte = twoByte;
+            i += length;
+        }
+        if (!word.empty() || first) flush();
+    }
+
     void Room(size_t needed) {
         if (count_ + needed > kMaxEncodedWord) {
             out_ += "?=\r\n\t";
@@ -141,7 +206,7 @@ private:
     }
 
     void WriteB(std::string_view run) {
-        // Groups of three bytes; a double-byte character may straddle two encoded words.
+        // Groups of three bytes, cut where the word is full (ISO-2022-JP text is cut before).
         for (size_t i = 0; i < run.size(); i += 3) {
             Room(4);
             const size_t left = std::min<size_t>(3, run.size() - i);
@@ -160,6 +225,7 @@ private:
     std::string opening_;
     char encoding_;
     const TCharSet& specials_;
+    bool jis_;
     size_t count_ = 0;
 };
 
@@ -206,7 +272,7 @@ std::string EncodeHeaderText(std::string_view text, const TCharSet& specials, ch
 
     std::string out;
     out.reserve(s.size() + s.size() / 2);
-    EncodedRunWriter writer(out, charset, encoding, specials);
+    EncodedRunWriter writer(out, charset, encoding, specials, transfer == TTransfer::iso2022jp);
     bool runOpen = false;
     size_t runStart = 0;
     size_t i = 0;

@@ -80,9 +80,11 @@ std::string JisToShiftJis(std::string_view text) {
     while (i < n) {
         if (text[i] == kEsc) {
             if (i + 2 < n) {
-                if (text[i + 1] == '$' && text[i + 2] == 'B') twoByte = true;
-                else if (text[i + 1] == '(' && text[i + 2] == 'B') twoByte = false;
-                // Any other designation (JIS X 0201 Roman among them) is skipped.
+                const char set = text[i + 2];
+                // JIS X 0208 in its 1983 and 1978 forms; ASCII and JIS X 0201 Roman. Any other
+                // designation is skipped.
+                if (text[i + 1] == '$' && (set == 'B' || set == '@')) twoByte = true;
+                else if (text[i + 1] == '(' && (set == 'B' || set == 'J')) twoByte = false;
                 i += 3;
             } else {
                 ++i;

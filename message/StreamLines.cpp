@@ -30,7 +30,14 @@ std::string ReadLineFromStream(TStream& stream, int maxLength, bool raiseAtEnd) 
                 break;
             }
             if (chunk[end] == '\r') {
-                skip = end + 1 < got && chunk[end + 1] == '\n' ? 2 : 1;
+                if (end + 1 < got) {
+                    skip = chunk[end + 1] == '\n' ? 2 : 1;
+                } else {
+                    // The CR ends the chunk: its LF, if any, starts the next one.
+                    char next = 0;
+                    stream.SetPosition(chunkStart + end + 1);
+                    skip = stream.Read(&next, 1) == 1 && next == '\n' ? 2 : 1;
+                }
                 terminated = true;
                 break;
             }

@@ -93,7 +93,9 @@ TEST(DecodeEncodedWords, LargeInputsStayLinear) {
 
 TEST(JisToShiftJis, EscapesSwitchTheMode) {
     EXPECT_EQ("aとめb", JisToShiftJis("a\x1b$B$H$a\x1b(Bb"));
-    EXPECT_EQ("ab", JisToShiftJis("a\x1b(Jb"));   // JIS X 0201 Roman: skipped
+    EXPECT_EQ("ab", JisToShiftJis("a\x1b(Jb"));   // JIS X 0201 Roman: single bytes
+    // The 1978 designation is two-byte mode as well, and JIS X 0201 Roman ends it.
+    EXPECT_EQ("とめb", JisToShiftJis("\x1b$@$H$a\x1b(Jb"));
     EXPECT_EQ("a$", JisToShiftJis("a\x1b$"));     // ESC with one character after it
     EXPECT_EQ("a", JisToShiftJis("a\x1b"));
     EXPECT_EQ("と", JisToShiftJis("\x1b$B$H$"));  // odd byte at the end
@@ -194,15 +196,31 @@ TEST(EncodeHeaderText, LongRunsSplitIntoWordsOfAtMost75) {
     const std::string header = EncodeHeaderText(kanji, kNoSpecials, 'B', TTransfer::iso2022jp, "ISO-2022-JP");
     const auto words = Words(header);
     ASSERT_EQ(2u, words.size());
-    EXPECT_EQ(16u + 14 * 4 + 2, words[0].size());  // 14 groups, 42 bytes
     EXPECT_NE(std::string::npos, header.find("?=\r\n\t=?ISO-2022-JP?B?"));
-    // The base64 of the words, joined, is the whole converted text.
-    std::string bytes;
-    for (const auto& w : words) bytes += DecodeEncodedWords("=?ISO-8859-1?B?" + w.substr(16));
-    EXPECT_EQ(ShiftJisToJis(kanji), bytes);
+    // Each word stands alone: its own escapes around whole characters (18 of the 30 fit in 42 bytes).
+    std::string decoded;
+    for (const auto& w : words) {
+        EXPECT_LE(w.size(), 75u);
+        const std::string jis = DecodeEncodedWords("=?ISO-8859-1?B?" + w.substr(16));
+        EXPECT_EQ(jis.substr(0, 3), "\x1b$B") << w;
+        EXPECT_EQ(jis.substr(jis.size() - 3), "\x1b(B") << w;
+        decoded += DecodeEncodedWords(w);
+    }
+    EXPECT_EQ(kanji.substr(0, 36), DecodeEncodedWords(words[0]));
+    EXPECT_EQ(kanji, decoded);
+    // Mixed text cut anywhere still decodes word by word; Q words follow the same rule.
+    const std::string mixed = "件名ab日本語テキストcd" + kanji + "x";
+    for (char letter : {'B', 'Q'}) {
+        decoded.clear();
+        for (const auto& w : Words(EncodeHeaderText(mixed, kNoSpecials, letter, TTransfer::iso2022jp, "ISO-2022-JP"))) {
+            EXPECT_LE(w.size(), 75u);
+            decoded += DecodeEncodedWords(w);
+        }
+        EXPECT_EQ(mixed, decoded) << letter;
+    }
 
     const std::string q = EncodeHeaderText(std::string(100, '\xe9'), kNoSpecials, 'Q', TTransfer::bit8, "ISO-8859-1");
-    std::string decoded;
+    decoded.clear();
     for (const auto& w : Words(q)) {
         EXPECT_LE(w.size(), 75u);
         decoded += DecodeEncodedWords(w);

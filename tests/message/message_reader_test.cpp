@@ -272,6 +272,13 @@ TEST_F(Reader, AStreamThatEndsBeforeTheMessageRaisesAndDropsThePartialFile) {
     EXPECT_TRUE(message.MessageParts.Empty());
 }
 
+TEST_F(Reader, AHeaderLineEndingAcrossTwoChunksDoesNotEndTheHeader) {
+    const std::string subject = "Subject: " + std::string(2047 - 9, 's');
+    Read(CrLf({subject, "From: a@example.jp", "", "body", "."}));
+    EXPECT_THAT(Items(message.Headers), ElementsAre(subject, "From: a@example.jp"));
+    EXPECT_THAT(Items(message.Body), ElementsAre("body"));
+}
+
 TEST_F(Reader, LongLinesAreCutAtTheLimitOnPlainStreams) {
     TMailReadLimits limits;
     limits.MaxLineLength = 10;

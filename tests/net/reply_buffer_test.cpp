@@ -120,13 +120,16 @@ TEST(StreamLines, LineEndsOnAMemoryStream) {
     EXPECT_EQ(e->Message(), "End of stream: TMemoryStream at 27");
 }
 
-TEST(StreamLines, CrAndLfInTwoChunksGiveAnEmptyLine) {
+TEST(StreamLines, CrLfAcrossTwoChunksIsOneLineEnd) {
     TMemoryStream stream;
-    stream.WriteString(std::string(2047, 'x') + "\r\nnext\r\n");
+    stream.WriteString(std::string(2047, 'x') + "\r\nnext\r\n" + std::string(2047, 'y') + "\rlast\r");
     stream.SetPosition(0);
     EXPECT_EQ(ReadLineFromStream(stream), std::string(2047, 'x'));
-    EXPECT_EQ(ReadLineFromStream(stream), "");
     EXPECT_EQ(ReadLineFromStream(stream), "next");
+    // A lone CR at a chunk's end is a line end too, and so is one at the stream's end.
+    EXPECT_EQ(ReadLineFromStream(stream), std::string(2047, 'y'));
+    EXPECT_EQ(ReadLineFromStream(stream), "last");
+    EXPECT_EQ(ReadLineFromStream(stream, -1, false), "");
 }
 
 TEST(StreamLines, LongLinesAcrossChunksAndTheLimit) {
