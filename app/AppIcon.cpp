@@ -6,8 +6,10 @@
 
 namespace tarnwick {
 
+namespace {
+
 // An envelope with an arrow leaving it: mail being passed on.
-QIcon MakeAppIcon() {
+QPixmap AppPixmap() {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -40,6 +42,31 @@ QIcon MakeAppIcon() {
     p.setPen(QPen(QColor(0x80, 0x40, 0x00), 1));
     p.setBrush(QColor(0xff, 0x9f, 0x1a));
     p.drawPath(arrow);
+    p.end();
+    return pixmap;
+}
+
+}  // namespace
+
+QIcon MakeAppIcon() { return QIcon(AppPixmap()); }
+
+QIcon MakeWarningIcon() {
+    QPixmap pixmap = AppPixmap();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A yellow triangle with an exclamation mark over the lower right half, readable at 16 x 16.
+    QPainterPath triangle;
+    triangle.moveTo(22, 10);
+    triangle.lineTo(31.5, 31);
+    triangle.lineTo(12.5, 31);
+    triangle.closeSubpath();
+    p.setPen(QPen(QColor(0x60, 0x40, 0x00), 1.5));
+    p.setBrush(QColor(0xff, 0xd0, 0x20));
+    p.drawPath(triangle);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawRect(QRectF(20.8, 16, 2.4, 8.5));
+    p.drawEllipse(QRectF(20.6, 26, 2.8, 2.8));
     p.end();
     return QIcon(pixmap);
 }

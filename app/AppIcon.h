@@ -5,5 +5,7 @@
 namespace tarnwick {
 
 QIcon MakeAppIcon();
+// The same picture with a warning sign: the last cycle failed.
+QIcon MakeWarningIcon();
 
 }  // namespace tarnwick

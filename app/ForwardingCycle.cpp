@@ -5,11 +5,13 @@
 #include "app/Ledger.h"
 #include "app/ServerEndpoint.h"
 #include "message/MailMessage.h"
+#include "net/MailAbort.h"
 #include "net/MailCommandText.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
+#include "platform/Streams.h"
 #include "platform/StringList.h"
 
 namespace tarnwick {
@@ -48,6 +50,10 @@ bool IsPermanentRefusal(const EMailProtocolReplyError& e) { return e.ReplyCode >
 }  // namespace
 
 struct TForwardingCycle::Impl {
+    // The transports outlive the clients that use them.
+    TMailAbort Abort;
+    TMailIOHandlerAbortable Pop3Transport{Abort};
+    TMailIOHandlerAbortable SmtpTransport{Abort};
     TMailPOP3 MailPOP3;
     TMailSMTP MailSMTP;
     // The server fields as typed at the last login, for the log-off lines ("host:port" in
@@ -61,6 +67,8 @@ struct TForwardingCycle::Impl {
             client->ReadTimeout = kReadTimeoutMs;
             client->MaxContentLineLength = kContentLineLimit;
         }
+        MailPOP3.SetIOHandler(&Pop3Transport);
+        MailSMTP.SetIOHandler(&SmtpTransport);
         MailPOP3.SetPort(110);
         MailSMTP.SetPort(25);
     }
@@ -77,6 +85,26 @@ TForwardingCycle::~TForwardingCycle() = default;
 TMailPOP3& TForwardingCycle::MailPOP3() { return impl_->MailPOP3; }
 TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
 
+void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
+
+void TForwardingCycle::PreparePop3(const TServerSettings& settings) {
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, 110);
+    pop3.SetHost(endpoint.Host);
+    pop3.SetPort(endpoint.Port);
+    pop3.Username = settings.Pop3User;
+    pop3.Password = settings.Pop3Pass;
+}
+
+void TForwardingCycle::PrepareSmtp(const TServerSettings& settings) {
+    TMailSMTP& smtp = impl_->MailSMTP;
+    TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, 25);
+    smtp.SetHost(endpoint.Host);
+    smtp.SetPort(endpoint.Port);
+    smtp.Username = settings.SmtpUser;
+    smtp.Password = settings.SmtpPass;
+}
+
 void TForwardingCycle::AddLog(const std::string& text) {
     if (addLog_) addLog_(text);
 }
@@ -85,11 +113,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
     TMailPOP3& pop3 = impl_->MailPOP3;
     try {
         impl_->Pop3Shown = settings.Pop3Server;
-        TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, 110);
-        pop3.SetHost(endpoint.Host);
-        pop3.SetPort(endpoint.Port);
-        pop3.Username = settings.Pop3User;
-        pop3.Password = settings.Pop3Pass;
+        PreparePop3(settings);
         pop3.Connect(kConnectTimeoutMs);
         AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
         return true;
@@ -104,11 +128,7 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
     try {
         impl_->SmtpShown = settings.SmtpServer;
-        TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, 25);
-        smtp.SetHost(endpoint.Host);
-        smtp.SetPort(endpoint.Port);
-        smtp.Username = settings.SmtpUser;
-        smtp.Password = settings.SmtpPass;
+        PrepareSmtp(settings);
         AddLog("SMTPサーバにログイン(" + settings.SmtpServer + ")");
         smtp.Connect(kConnectTimeoutMs);
         return true;
@@ -149,19 +169,31 @@ void TForwardingCycle::SkipMessage(const TMailMessage& message, const std::strin
     AddLog("メール転送失敗(" + message.Subject + ") " + OneLine(reason) + " [" + id + "]");
 }
 
-void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
+TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
+    TCycleResult result;
     TStringList listing, allIds, ledger, newIds, newNumbers;
     TMailMessage message;
     TMailPOP3& pop3 = impl_->MailPOP3;
     TMailSMTP& smtp = impl_->MailSMTP;
 
-    if (!LoginPop3(settings)) return;
+    if (!LoginPop3(settings)) {
+        result.Login = TCycleResult::TLogin::Pop3Failed;
+        return result;
+    }
     try {
         pop3.ListUniqueIds(listing);
         AddLog("メールリストを取得");
         allIds.Assign(listing);
         StripNumbers(allIds);
-        LoadLedger(forwardAddress, ledger);
+        if (settings.SkipExisting && !FileExists(LedgerFileName(forwardAddress))) {
+            // A first run for this address: the mailbox may hold years of mail the phone must not
+            // receive. The file is written even when empty, so the next cycle forwards as usual.
+            ledger.Assign(allIds);
+            TLedgerWriter(forwardAddress).SaveLedger(ledger);
+            AddLog("既存のメール " + IntToStr(allIds.Count()) + "件を転送済みとして記録しました");
+        } else {
+            LoadLedger(forwardAddress, ledger);
+        }
         PruneLedger(ledger, allIds);
         SelectNewIds(allIds, ledger, newIds);
         MapIdsToNumbers(listing, newIds, newNumbers);
@@ -181,7 +213,8 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
         }
         if (count >= 1 && !LoginSmtp(settings)) {
             LogoffPop3();
-            return;
+            result.Login = TCycleResult::TLogin::SmtpFailed;
+            return result;
         }
 
         for (int i = 0; i < count; ++i) {
@@ -210,7 +243,8 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
                 ForceClose(pop3);
                 if (!LoginPop3(settings)) {
                     LogoffSmtp();
-                    return;
+                    result.Login = TCycleResult::TLogin::Pop3Failed;
+                    return result;
                 }
                 continue;
             }
@@ -229,6 +263,7 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
             AddLog("メール転送(" + message.Subject + ")");
             ledger.Add(id);
             writer.SaveLedger(ledger);
+            ++result.Forwarded;
         }
     } catch (...) {
         // Leave no half-open session behind: the next cycle logs in afresh.
@@ -238,6 +273,7 @@ void TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std
     }
     LogoffPop3();
     LogoffSmtp();
+    return result;
 }
 
 }  // namespace tarnwick

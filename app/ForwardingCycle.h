@@ -13,6 +13,21 @@ class TMailMessage;
 class TMailPOP3;
 class TMailSMTP;
 
+// How a cycle ended, for the icon's tip: the errors that leave a cycle are exceptions instead.
+struct TCycleResult {
+    enum class TLogin { Ok, Pop3Failed, SmtpFailed };
+    TLogin Login = TLogin::Ok;
+    int Forwarded = 0;
+};
+
+// What a connection test found; Summary is the short line shown beside its button.
+struct TConnectionReport {
+    bool Pop3Ok = false;
+    int Messages = 0;
+    bool SmtpOk = false;
+    std::string Summary;
+};
+
 class TForwardingCycle {
 public:
     using TAddLog = std::function<void(const std::string& text)>;
@@ -27,13 +42,26 @@ public:
     // Logins and log-offs that fail are logged and handled here; a message that cannot be
     // retrieved or that the SMTP server refuses for good (5xx) is logged, skipped and offered
     // again next cycle. Whatever error still leaves the cycle closes both connections first.
-    void ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress);
+    // With SkipExisting and no ledger file for the address yet, every id on the server is recorded
+    // as forwarded and nothing is sent.
+    TCycleResult ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress);
+
+    // Tries the settings without forwarding anything: POP3 login and the number of messages, then
+    // the SMTP greeting, EHLO, authentication when configured, and QUIT. Each step is logged.
+    TConnectionReport TestConnection(const TServerSettings& settings);
+
+    // From any thread: closes the connections of a running cycle, which then ends with an error;
+    // no later login of this object succeeds. A message in flight is not recorded in the ledger.
+    void Abort();
 
     // The two clients, kept for the whole run (tests adjust their time-outs).
     TMailPOP3& MailPOP3();
     TMailSMTP& MailSMTP();
 
 private:
+    // Host, port, user name and password of a client from the settings.
+    void PreparePop3(const TServerSettings& settings);
+    void PrepareSmtp(const TServerSettings& settings);
     bool LoginPop3(const TServerSettings& settings);
     bool LoginSmtp(const TServerSettings& settings);
     bool LogoffPop3();

@@ -1,13 +1,20 @@
 // The controller: the two modes (settings window / tray), the timers and what closing the window means.
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QCoreApplication>
 #include <QLayout>
 #include <QMessageBox>
 #include <exception>
+#include <memory>
 
+#include "app/AppIcon.h"
 #include "app/AppPaths.h"
+#include "app/CycleWorker.h"
 #include "app/MainForm.h"
+#include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/qt/Edit.h"
 #include "platform/qt/NotifyShell.h"
@@ -68,14 +75,19 @@ void Tfrm_Main::GoToTray() {
     Trace("background tray");
 }
 
+void Tfrm_Main::SettingsFromFields(TServerSettings& settings, std::string& forwardAddress) const {
+    settings.Pop3User = FromQString(edt_POP3User->text());
+    settings.Pop3Pass = FromQString(edt_POP3Pass->text());
+    settings.Pop3Server = FromQString(edt_POP3Server->text());
+    settings.SmtpUser = FromQString(edt_SMTPUser->text());
+    settings.SmtpPass = FromQString(edt_SMTPPass->text());
+    settings.SmtpServer = FromQString(edt_SMTPServer->text());
+    settings.SkipExisting = chk_SkipExisting->isChecked();
+    forwardAddress = FromQString(edt_Adress->text()) + "@" + FromQString(cmb_Adress->currentText());
+}
+
 void Tfrm_Main::StartWatching() {
-    ServerSettings.Pop3User = FromQString(edt_POP3User->text());
-    ServerSettings.Pop3Pass = FromQString(edt_POP3Pass->text());
-    ServerSettings.Pop3Server = FromQString(edt_POP3Server->text());
-    ServerSettings.SmtpUser = FromQString(edt_SMTPUser->text());
-    ServerSettings.SmtpPass = FromQString(edt_SMTPPass->text());
-    ServerSettings.SmtpServer = FromQString(edt_SMTPServer->text());
-    ForwardAddress = FromQString(edt_Adress->text()) + "@" + FromQString(cmb_Adress->currentText());
+    SettingsFromFields(ServerSettings, ForwardAddress);
     if (Trim(FromQString(edt_WatchInterval->text())).empty()) edt_WatchInterval->setText(QStringLiteral("10"));
     // A typed value the box has not corrected yet (0, 999) would give a timer that never fires or
     // one of many hours; watch with the value the box would correct it to.
@@ -88,6 +100,8 @@ void Tfrm_Main::StartWatching() {
 }
 
 void Tfrm_Main::ShowSettingsWindow() {
+    // A cycle already running finishes; no new one starts while the window is open.
+    cycleWanted_ = false;
     tray_Main->SetVisible(false);
     background_ = TBackground::None;
     tim_TrayPoll.SetEnabled(false);
@@ -99,52 +113,142 @@ void Tfrm_Main::ShowSettingsWindow() {
     Trace("watch off");
 }
 
+bool Tfrm_Main::WorkerBusy() const { return worker_->Busy(); }
+
 void Tfrm_Main::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
+    if (worker_->Busy()) {
+        // One cycle at a time: this one starts when the running one has ended.
+        cycleWanted_ = true;
+        return;
+    }
+    cycleWanted_ = false;
+    // The interval counts from the end of the cycle.
+    tim_Watchinterval.SetEnabled(false);
     Trace("cycle");
-    cycle_(settings, forwardAddress);
+    if (!failing_) ShowStatus("メール確認中", false, "");
+    struct TReport {
+        TCycleResult result;
+        bool failed = false;
+        std::string error;
+    };
+    auto report = std::make_shared<TReport>();
+    // Copies: edits made in the window meanwhile apply from the next cycle.
+    worker_->Start(
+        [run = hooks_.Run, settings, forwardAddress, report] {
+            try {
+                if (run) report->result = run(settings, forwardAddress);
+            } catch (const std::exception& e) {
+                report->failed = true;
+                report->error = e.what();
+            }
+        },
+        [this, report] { CycleFinished(report->result, report->failed, report->error); });
+    UpdateTestButton();
+}
+
+void Tfrm_Main::CycleFinished(const TCycleResult& result, bool failed, const std::string& error) {
+    Trace("finished cycle");
+    const std::string time = FormatTimeHMS(Now()).substr(0, 5);
+    if (failed) {
+        ShowStatus(time + " エラーで中断", true, "エラーで転送が止まりました: " + OneLine(error));
+        AddLog(OneLine(error));
+        if (ending_ != TEnding::None) {
+            // The user asked to end: the error is shown, and the program still ends.
+            if (ending_ != TEnding::Aborting) ShowErrorBox(error);
+        } else if (background_ == TBackground::None) {
+            ShowErrorBox(error);
+        }
+    } else if (result.Login == TCycleResult::TLogin::Pop3Failed) {
+        ShowStatus(time + " POP3ログイン失敗", true, "POP3サーバにログインできません");
+    } else if (result.Login == TCycleResult::TLogin::SmtpFailed) {
+        ShowStatus(time + " SMTPログイン失敗", true, "SMTPサーバにログインできません");
+    } else {
+        ShowStatus(time + " 転送 " + IntToStr(result.Forwarded) + "件", false, "メールの転送を再開しました");
+    }
+    UpdateTestButton();
+
+    switch (ending_) {
+    case TEnding::Waiting:
+        StartLastCycle();
+        return;
+    case TEnding::Last:
+    case TEnding::Aborting:
+        FinishEnd();
+        return;
+    case TEnding::None:
+        break;
+    }
+    // The window open stops new cycles; closing it asks for one again.
+    if (cycleWanted_ && background_ != TBackground::None) {
+        ForwardNewMail(ServerSettings, ForwardAddress);
+        return;
+    }
+    cycleWanted_ = false;
+    tim_Watchinterval.SetEnabled(background_ != TBackground::None);
 }
 
 void Tfrm_Main::tim_WatchintervalTimer() {
     tim_Watchinterval.SetEnabled(false);
-    bool failed = false;
-    std::string error;
+    if (ending_ != TEnding::None || background_ == TBackground::None) return;
+    ForwardNewMail(ServerSettings, ForwardAddress);
+}
+
+void Tfrm_Main::StartLastCycle() {
+    ending_ = TEnding::Last;
+    ForwardNewMail(ServerSettings, ForwardAddress);
+}
+
+void Tfrm_Main::FinishEnd() {
+    if (ended_) return;
+    ended_ = true;
+    tim_Watchinterval.SetEnabled(false);
+    tim_TrayPoll.SetEnabled(false);
     try {
-        ForwardNewMail(ServerSettings, ForwardAddress);
-    } catch (const std::exception& e) {
-        failed = true;
-        error = e.what();
+        tray_Main->SetVisible(false);
+    } catch (const std::exception&) {
     }
-    // On again in every case, but only while the program still watches in the background.
-    tim_Watchinterval.SetEnabled(background_ != TBackground::None);
-    if (failed) ReportError(error);
+    hide();
+    Trace("end");
+    QCoreApplication::quit();
 }
 
 void Tfrm_Main::FormClose(TCloseAction& action) {
+    action = TCloseAction::caNone;
+    if (ending_ != TEnding::None) {
+        // 終了 once more while waiting: close the connections; the cycle ends at once, and with
+        // it the program. The message in flight is not recorded and goes again next time.
+        if (ending_ != TEnding::Aborting) {
+            ending_ = TEnding::Aborting;
+            AddLog("転送を中断して終了します");
+            if (hooks_.Abort) hooks_.Abort();
+        }
+        return;
+    }
     if (tray_Main->Visible() || endRequested_) {
         endRequested_ = false;
-        // Ending: no timer-driven cycle may start inside the message boxes below.
+        // Ending: no timer-driven cycle may start from now on, not even inside the boxes below.
+        ending_ = TEnding::Waiting;
         tim_Watchinterval.SetEnabled(false);
         tim_TrayPoll.SetEnabled(false);
+        cycleWanted_ = false;
         try {
-            if (!SaveSettings()) {
+            if (!SaveSettings() && background_ != TBackground::Window && NotifyShell().TrayAvailable()) {
                 ShowMessageBox(QMessageBox::Information, "情報", "次回起動時よりタスクアイコン表示となります");
             }
         } catch (const std::exception& e) {
             AddLog(OneLine(e.what()));
             ShowErrorBox(e.what());
         }
-        action = TCloseAction::caFree;
-        // The user asked to end: an error in the last cycle is shown, and the program still ends.
-        try {
-            ForwardNewMail(ServerSettings, ForwardAddress);
-        } catch (const std::exception& e) {
-            AddLog(OneLine(e.what()));
-            ShowErrorBox(e.what());
+        if (ending_ != TEnding::Waiting) return;
+        if (worker_->Busy()) {
+            AddLog("転送の終了を待っています（もう一度「終了」を選ぶと中断します）");
+            ShowStatus("終了待ち", failing_, "");
+        } else {
+            StartLastCycle();
         }
         return;
     }
     GoToTray();
-    action = TCloseAction::caNone;
     ForwardNewMail(ServerSettings, ForwardAddress);
 }
 
@@ -163,14 +267,53 @@ void Tfrm_Main::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caHide;
     Guarded([&] { FormClose(action); });
     closing_ = false;
-    if (action != TCloseAction::caFree) {
-        event->ignore();
-        return;
-    }
-    ended_ = true;
-    event->accept();
-    Trace("end");
-    QCoreApplication::quit();
+    // The program ends when its last cycle has (FinishEnd).
+    event->ignore();
+}
+
+void Tfrm_Main::btn_TestClick() {
+    if (worker_->Busy() || ending_ != TEnding::None) return;
+    TServerSettings settings;
+    std::string address;
+    SettingsFromFields(settings, address);
+    lbl_TestResult->setText(ToQString("テスト中…"));
+    lbl_TestResult->setToolTip(QString());
+    auto report = std::make_shared<TConnectionReport>();
+    worker_->Start(
+        [test = hooks_.Test, settings, report] {
+            try {
+                if (test) *report = test(settings);
+            } catch (const std::exception& e) {
+                report->Summary = e.what();
+            }
+        },
+        [this, report] {
+            const QString summary = ToQString(OneLine(report->Summary));
+            lbl_TestResult->setText(
+                lbl_TestResult->fontMetrics().elidedText(summary, Qt::ElideRight, lbl_TestResult->width()));
+            lbl_TestResult->setToolTip(summary);
+            UpdateTestButton();
+            if (ending_ == TEnding::Waiting) {
+                StartLastCycle();
+            } else if (ending_ == TEnding::Aborting) {
+                FinishEnd();
+            } else if (cycleWanted_ && background_ != TBackground::None) {
+                ForwardNewMail(ServerSettings, ForwardAddress);
+            }
+        });
+    UpdateTestButton();
+}
+
+void Tfrm_Main::UpdateTestButton() { btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None); }
+
+void Tfrm_Main::ShowStatus(const std::string& status, bool failing, const std::string& notice) {
+    tray_Main->SetTipHelp("メール監視中\n" + status);
+    if (failing == failing_) return;
+    failing_ = failing;
+    tray_Main->SetIcon(failing ? MakeWarningIcon() : windowIcon());
+    // Once when things go wrong and once when they work again: never one per interval.
+    if (!notice.empty() && tray_Main->Added())
+        tray_Main->ShowBalloon("Tarnwick", notice, failing ? TBalloonKind::Error : TBalloonKind::Information);
 }
 
 void Tfrm_Main::changeEvent(QEvent* event) {
@@ -234,7 +377,7 @@ void Tfrm_Main::ReportError(const std::string& text) {
     if (background_ == TBackground::None) {
         ShowErrorBox(text);
     } else if (background_ == TBackground::Tray) {
-        // In the background a box per failing cycle would pile up; the balloon passes by itself.
+        // In the background a box would pile up; the balloon passes by itself.
         tray_Main->ShowBalloon("Tarnwick", line, TBalloonKind::Error);
     }
 }

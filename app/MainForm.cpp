@@ -2,19 +2,26 @@
 #include "app/MainForm.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/AppIcon.h"
+#include "app/CycleWorker.h"
 #include "platform/DateTime.h"
 #include "platform/Locale.h"
 #include "platform/qt/Edit.h"
@@ -27,7 +34,6 @@ namespace tarnwick {
 namespace {
 
 constexpr int ClientWidth = 360;
-constexpr int LogItemHeight = 12;
 // Passwords show one "*" per character.
 const QString PasswordStyle = QStringLiteral("QLineEdit { lineedit-password-character: 42; }");
 
@@ -37,7 +43,7 @@ constexpr const char* MobileDomains[12] = {
     "y-mobile.ne.jp", "disney.ne.jp", "pdx.ne.jp",    "willcom.com",    "emnet.ne.jp",   "rakumail.jp",
 };
 
-// Rows of the log list are as high as the design asks, whatever the font's own line spacing.
+// Rows of the log list have one height, a little more than the font's, so lines do not touch.
 class TFixedHeightDelegate : public QStyledItemDelegate {
 public:
     TFixedHeightDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
@@ -88,14 +94,21 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
     CreateControls();
     CreateTray();
 
-    TForwardingCycle::TAddLog addLog = [this](const std::string& text) { AddLog(text); };
+    worker_ = std::make_unique<TCycleWorker>();
+    // Called on the worker thread: stamped when it happens, shown in order on the GUI thread.
+    TForwardingCycle::TAddLog addLog = [this](const std::string& text) {
+        std::string line = FormatTimeHMS(Now()) + " " + text;
+        worker_->Post([this, line = std::move(line)] { AppendLogLine(line); });
+    };
     if (makeCycle) {
-        cycle_ = makeCycle(addLog);
+        hooks_ = makeCycle(addLog);
     } else {
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
-        cycle_ = [this](const TServerSettings& settings, const std::string& address) {
-            forwardingCycle_->ForwardNewMail(settings, address);
+        hooks_.Run = [this](const TServerSettings& settings, const std::string& address) {
+            return forwardingCycle_->ForwardNewMail(settings, address);
         };
+        hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
+        hooks_.Abort = [this] { forwardingCycle_->Abort(); };
     }
 
     tim_StartAtOnce.OnTimer = [this] { Guarded([this] { tim_StartAtOnceTimer(); }); };
@@ -105,7 +118,11 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
     FormCreate();
 }
 
-Tfrm_Main::~Tfrm_Main() = default;
+Tfrm_Main::~Tfrm_Main() {
+    // A cycle still running is cut off; the worker waits for it before the cycle object goes.
+    if (worker_->Busy() && hooks_.Abort) hooks_.Abort();
+    worker_.reset();
+}
 
 void Tfrm_Main::CreateControls() {
     auto* stack = new QVBoxLayout(this);
@@ -164,10 +181,24 @@ void Tfrm_Main::CreateControls() {
     Label9 = MakeLabel(pnl_Setting, "分ごとに監視・転送", 134, 36);
     btn_ViewLog = Place(new QPushButton(ToQString("ログを表示▼"), pnl_Setting), 248, 31, 89, 25);
 
+    pnl_Check = MakePanel(this, stack, 52);
+    chk_SkipExisting = Place(new QCheckBox(ToQString("サーバにある既存のメールは転送しない"), pnl_Check), 20, 2, 317, 20);
+    btn_Test = Place(new QPushButton(ToQString("接続テスト"), pnl_Check), 20, 24, 89, 25);
+    lbl_TestResult = Place(new QLabel(pnl_Check), 116, 28, 221, 17);
+
     pnl_Log = MakePanel(this, stack, 112);
     lsb_Log = Place(new QListWidget(pnl_Log), 8, 8, 337, 89);
     lsb_Log->setUniformItemSizes(true);
-    lsb_Log->setItemDelegate(new TFixedHeightDelegate(LogItemHeight, lsb_Log));
+    lsb_Log->setItemDelegate(new TFixedHeightDelegate(QFontMetrics(lsb_Log->font()).height() + 3, lsb_Log));
+    lsb_Log->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    auto* copy = new QShortcut(QKeySequence::Copy, lsb_Log, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(copy, &QShortcut::activated, this, [this] {
+        // The selected lines in the order they were written, whatever order they were picked in.
+        QStringList lines;
+        for (int i = 0; i < lsb_Log->count(); ++i)
+            if (lsb_Log->item(i)->isSelected()) lines << lsb_Log->item(i)->text();
+        if (!lines.isEmpty()) QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+    });
     pnl_Log->hide();
 
     pnl_Quit = MakePanel(this, stack, 33);
@@ -183,7 +214,9 @@ void Tfrm_Main::CreateControls() {
     setTabOrder(edt_Adress, edt_WatchInterval);
     setTabOrder(edt_WatchInterval, btn_ViewLog);
     setTabOrder(btn_ViewLog, cmb_Adress);
-    setTabOrder(cmb_Adress, lsb_Log);
+    setTabOrder(cmb_Adress, chk_SkipExisting);
+    setTabOrder(chk_SkipExisting, btn_Test);
+    setTabOrder(btn_Test, lsb_Log);
     setTabOrder(lsb_Log, btn_Quit);
     edt_POP3Server->setFocus(Qt::OtherFocusReason);
 
@@ -191,6 +224,7 @@ void Tfrm_Main::CreateControls() {
     edt_POP3User->OnExit = [this] { Guarded([this] { edt_POP3UserExit(); }); };
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
+    connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;
@@ -214,9 +248,16 @@ void Tfrm_Main::CreateTray() {
     tray_Main->OnClick = [this](TTrayIcon&) { Guarded([this] { tray_MainClick(); }); };
 }
 
-void Tfrm_Main::AddLog(const std::string& text) {
-    const std::string line = FormatTimeHMS(Now()) + " " + text;
+void Tfrm_Main::AddLog(const std::string& text) { AppendLogLine(FormatTimeHMS(Now()) + " " + text); }
+
+void Tfrm_Main::AppendLogLine(const std::string& line) {
+    // Follow the newest line unless the user scrolled up to read.
+    const QScrollBar* bar = lsb_Log->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
     lsb_Log->addItem(ToQString(line));
+    // A program that runs for months keeps only the recent past.
+    while (lsb_Log->count() > MaxLogLines) delete lsb_Log->takeItem(0);
+    if (following) lsb_Log->scrollToBottom();
     const std::string utf8 = Cp932ToUtf8(line);
     std::fprintf(stdout, "%s\n", utf8.c_str());
     std::fflush(stdout);

@@ -11,6 +11,7 @@
 #include "platform/qt/Timer.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -20,6 +21,7 @@ class QPushButton;
 
 namespace tarnwick {
 
+class TCycleWorker;
 class TEdit;
 class TSpinEdit;
 class TTrayIcon;
@@ -28,10 +30,17 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
 class Tfrm_Main : public QWidget {
 public:
-    // One forwarding cycle; raises tarnwick::Exception (or any std::exception) when an error leaves it.
-    using TCycle = std::function<void(const TServerSettings& settings, const std::string& forwardAddress)>;
-    // Makes the cycle, given the window's log. Without one the window runs the real forwarding cycle.
-    using TCycleFactory = std::function<TCycle(TForwardingCycle::TAddLog addLog)>;
+    // What the window runs on its worker thread. Run is one forwarding cycle and raises
+    // tarnwick::Exception (or any std::exception) when an error leaves it; Test is the connection
+    // test; Abort, called from the GUI thread, closes the connections of whichever is running.
+    struct TCycleHooks {
+        std::function<TCycleResult(const TServerSettings& settings, const std::string& forwardAddress)> Run;
+        std::function<TConnectionReport(const TServerSettings& settings)> Test;
+        std::function<void()> Abort;
+    };
+    // Makes the hooks, given a log that may be written from any thread. Without a factory the
+    // window runs the real forwarding cycle.
+    using TCycleFactory = std::function<TCycleHooks(TForwardingCycle::TAddLog addLog)>;
 
     explicit Tfrm_Main(TCycleFactory makeCycle = nullptr);
     ~Tfrm_Main() override;
@@ -65,6 +74,10 @@ public:
     QComboBox* cmb_Adress;
     TSpinEdit* edt_WatchInterval;
     QPushButton* btn_ViewLog;
+    QWidget* pnl_Check;
+    QCheckBox* chk_SkipExisting;
+    QPushButton* btn_Test;
+    QLabel* lbl_TestResult;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -79,14 +92,20 @@ public:
 
     // Appends "hh:nn:ss text" to the log (and to standard output, for whoever watches the program).
     void AddLog(const std::string& text);
+    // The log keeps this many lines, the newest.
+    static constexpr int MaxLogLines = 1000;
 
     bool LoadSettings();
     bool SaveSettings();
     std::string SettingsPath() const;
 
+    // The settings as they stand in the fields.
+    void SettingsFromFields(TServerSettings& settings, std::string& forwardAddress) const;
     void GoToTray();
     void StartWatching();
     void ShowSettingsWindow();
+    // Starts a cycle with a copy of these settings on the worker thread; while one runs, the new
+    // one is started when it ends.
     void ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress);
 
     void FormCreate();
@@ -97,6 +116,7 @@ public:
     void tray_MainClick();
     void mi_CloseClick();
     void btn_ViewLogClick();
+    void btn_TestClick();
     void edt_POP3ServerExit();
     void edt_POP3UserExit();
     void edt_POP3PassExit();
@@ -106,6 +126,13 @@ public:
     TBackground Background() const { return background_; }
     // Whether the program has ended (the close was accepted).
     bool Ended() const { return ended_; }
+    // Whether a cycle or a connection test runs on the worker thread.
+    bool WorkerBusy() const;
+    // After 終了: waiting for the running cycle, running the last one, or cutting it off.
+    enum class TEnding { None, Waiting, Last, Aborting };
+    TEnding Ending() const { return ending_; }
+    // Whether the last cycle failed (the icon then shows its warning variant).
+    bool Failing() const { return failing_; }
     // How often, in the window fallback, to look whether a notification area has appeared.
     static constexpr int TrayPollInterval = 2000;
     // Replaces the modal message boxes (caption, text), for tests.
@@ -123,12 +150,23 @@ private:
     void ReportError(const std::string& text);
     void ShowErrorBox(const std::string& text);
     void ShowMessageBox(int icon, const std::string& caption, const std::string& text);
+    void CycleFinished(const TCycleResult& result, bool failed, const std::string& error);
+    void StartLastCycle();
+    void FinishEnd();
+    // Tip and icon for the state of things; a notification when working turns to failing or back.
+    void ShowStatus(const std::string& status, bool failing, const std::string& notice);
+    void UpdateTestButton();
+    void AppendLogLine(const std::string& line);
     void UpdateQuitPanel();
     void TrayPoll();
     static void Trace(const char* what);
 
-    TCycle cycle_;
+    TCycleHooks hooks_;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
+    std::unique_ptr<TCycleWorker> worker_;
+    bool cycleWanted_ = false;
+    TEnding ending_ = TEnding::None;
+    bool failing_ = false;
     TTimer tim_TrayPoll{false, TrayPollInterval};
     TBackground background_ = TBackground::None;
     bool endRequested_ = false;

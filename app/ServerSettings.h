@@ -11,6 +11,8 @@ struct TServerSettings {
     std::string SmtpUser;
     std::string SmtpPass;
     std::string SmtpServer;
+    // A forwarding address without a ledger yet starts by recording what the server already holds.
+    bool SkipExisting = false;
 };
 
 }  // namespace tarnwick

@@ -1,4 +1,5 @@
 // The settings file beside the executable, read into and written from the window's controls.
+#include <QCheckBox>
 #include <QComboBox>
 
 #include "app/AppPaths.h"
@@ -30,6 +31,8 @@ bool Tfrm_Main::LoadSettings() {
     edt_Adress->setText(ToQString(ini.ReadString("Mail", "User", "")));
     cmb_Adress->setEditText(ToQString(ini.ReadString("Mail", "Domain", "")));
     edt_WatchInterval->SetValue(ini.ReadInteger("Common", "Interval", DefaultInterval));
+    // On for a first start; a file from before the setting existed forwards as it always did.
+    chk_SkipExisting->setChecked(ini.ReadInteger("Common", "SkipExisting", existed ? 0 : 1) != 0);
     return existed;
 }
 
@@ -46,6 +49,7 @@ bool Tfrm_Main::SaveSettings() {
     ini.WriteString("Mail", "User", FromQString(edt_Adress->text()));
     ini.WriteString("Mail", "Domain", FromQString(cmb_Adress->currentText()));
     ini.WriteInteger("Common", "Interval", edt_WatchInterval->Value());
+    ini.WriteInteger("Common", "SkipExisting", chk_SkipExisting->isChecked() ? 1 : 0);
     return existed;
 }
 

@@ -39,16 +39,55 @@ bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
     return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
-// Next "=?ISO" or "=?WINDOWS" in the upper-cased header at or after from, walking whole characters
+// "=?charset?x?" at i: a charset token without blanks, then a one-letter encoding.
+bool LooksLikeWordStart(std::string_view text, size_t i) {
+    if (!StartsWith(text, i, "=?")) return false;
+    size_t j = i + 2;
+    while (j < text.size() && text[j] != '?' && static_cast<unsigned char>(text[j]) > ' ' &&
+           static_cast<unsigned char>(text[j]) < 0x7F)
+        ++j;
+    return j > i + 2 && j + 2 < text.size() && text[j] == '?' && text[j + 2] == '?';
+}
+
+// Next encoded word start in the upper-cased header at or after from, walking whole characters
 // so that nothing inside a double-byte character is taken for a word start.
 size_t FindWordStart(std::string_view upper, size_t from) {
     static const bool multiByte = SysLocaleFarEast();
     size_t i = from;
     while (i < upper.size()) {
-        if (upper[i] == '=' && (StartsWith(upper, i, "=?ISO") || StartsWith(upper, i, "=?WINDOWS"))) return i;
+        if (upper[i] == '=' && (StartsWith(upper, i, "=?ISO") || StartsWith(upper, i, "=?WINDOWS") ||
+                                LooksLikeWordStart(upper, i)))
+            return i;
         i += (multiByte && IsLeadByte(upper[i]) && i + 1 < upper.size()) ? 2 : 1;
     }
     return std::string_view::npos;
+}
+
+// The bytes of a word in its charset as code page 932 text. Shift-JIS under any of its names is
+// taken as code page 932 itself (iconv's SHIFT_JIS would turn the backslash into a yen sign);
+// a charset iconv does not know leaves the bytes as they are.
+std::string DecodedToCp932(std::string_view charsetField, const std::string& bytes) {
+    // RFC 2231 lets a language follow the charset: "utf-8*ja".
+    std::string charset(charsetField.substr(0, charsetField.find('*')));
+    if (SameText(charset, "ISO-2022-JP")) return JisToShiftJis(bytes);
+    // Plain ASCII reads the same in every charset that keeps ASCII as it is.
+    const std::string upper = UpperCase(charset);
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+        !upper.starts_with("UTF-16") && !upper.starts_with("UTF-32") && !upper.starts_with("UTF-7") &&
+        !upper.starts_with("UCS") && !upper.starts_with("ISO-2022"))
+        return bytes;
+    for (const char* own : {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "X-SJIS", "CP932", "MS932", "WINDOWS-31J", "CSSHIFTJIS"})
+        if (SameText(charset, own)) return bytes;
+    // Names mail uses that iconv knows under a wider charset.
+    if (SameText(charset, "KS_C_5601-1987") || SameText(charset, "KS_C_5601") || SameText(charset, "EUC-KR"))
+        charset = "CP949";
+    else if (SameText(charset, "GB2312") || SameText(charset, "X-GBK"))
+        charset = "GBK";
+    else if (SameText(charset, "ISO-8859-8-I"))
+        charset = "ISO-8859-8";
+    std::string out;
+    if (!ConvertToCp932(charset, bytes, out)) return bytes;
+    return out;
 }
 
 std::string DecodeQ(std::string_view text) {
@@ -251,7 +290,7 @@ std::string DecodeEncodedWords(std::string_view header) {
         std::string decoded;
         if (letter == 'Q' || letter == 'q') decoded = DecodeQ(header.substr(q2 + 1, c - (q2 + 1)));
         else decoded = DecodeB(header.substr(q2 + 1, c + 2 - (q2 + 1)));
-        if (SameText(charset, "ISO-2022-JP")) decoded = JisToShiftJis(decoded);
+        decoded = DecodedToCp932(charset, decoded);
 
         out.append(header, copied, a - copied);
         out += decoded;

@@ -75,6 +75,18 @@ std::string Utf8ToCp932(std::string_view text) {
     return Convert("UTF-8", "CP932", text, "?", clean);
 }
 
+bool ConvertToCp932(const std::string& charset, std::string_view text, std::string& out) {
+    iconv_t probe = iconv_open("UTF-8", charset.c_str());
+    if (probe == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(probe);
+    bool clean;
+    // Through Unicode, so a bad byte of the source and a character missing from code page 932
+    // both end up as one visible mark.
+    const std::string unicode = Convert(charset.c_str(), "UTF-8", text, "\xEF\xBF\xBD", clean);
+    out = Convert("UTF-8", "CP932", unicode, "\x81\xAC", clean);
+    return true;
+}
+
 bool TryConvert(const char* from, const char* to, std::string_view text, std::string& out) {
     bool clean;
     out = Convert(from, to, text, "", clean);

@@ -24,6 +24,10 @@ TMbcsByteType ByteType(std::string_view text, size_t index);
 // U+FFFD (to UTF-8) or "?" (to code page 932); nothing is dropped silently.
 std::string Cp932ToUtf8(std::string_view text);
 std::string Utf8ToCp932(std::string_view text);
+// Text in any charset iconv knows as code page 932; a character code page 932 cannot hold (or a
+// byte that is not text in that charset) becomes the geta mark, so nothing vanishes unseen. False,
+// and out untouched, when iconv does not know the charset.
+bool ConvertToCp932(const std::string& charset, std::string_view text, std::string& out);
 // Strict form: false when any byte or character does not convert.
 bool TryConvert(const char* from, const char* to, std::string_view text, std::string& out);
 

@@ -97,12 +97,15 @@ type_into() { # x y text
   xdotool key ctrl+a
   xdotool type --delay 20 -- "$3"
 }
-# The tray icon: the visible window of the program's class other than the settings window.
+# The tray icon: the small visible window of the program's class in trayer's panel at the bottom
+# (not the settings window, nor a notification balloon).
 find_icon() {
-  local id i
+  local id i X Y WIDTH HEIGHT SCREEN WINDOW
   for i in $(seq 1 $((50 * slow))); do
     for id in $(xdotool search --onlyvisible --classname tarnwick 2>/dev/null); do
-      if [ "$id" != "${WIN:-}" ]; then echo "$id"; return 0; fi
+      [ "$id" != "${WIN:-}" ] || continue
+      eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+      if [ "${Y:-0}" -ge 700 ] && [ "${WIDTH:-100}" -le 64 ]; then echo "$id"; return 0; fi
     done
     sleep 0.1
   done
@@ -138,11 +141,15 @@ if [ $check_mail = 1 ]; then
   pop3_server="$TARNWICK_POP3_HOST:$TARNWICK_POP3_PORT"
   smtp_server="$TARNWICK_SMTP_HOST:$TARNWICK_SMTP_PORT"
   pop3_user=$TARNWICK_POP3_USER pop3_pass=$TARNWICK_POP3_PASS
-  # One new message waiting on the server.
-  msg="$TARNWICK_POP3_MAILDIR/new/$(date +%s).e2e.$$"
-  printf 'From: sender@example.jp\r\nTo: tarnwick@example.jp\r\nSubject: e2e %s\r\nMessage-ID: <e2e.%s@example.jp>\r\n\r\nbody\r\n' \
-    "$$" "$$" >"$msg"
-  chown --reference="$TARNWICK_POP3_MAILDIR" "$msg" 2>/dev/null || true
+  # Puts a message into the mailbox: deliver NAME
+  deliver() {
+    local msg="$TARNWICK_POP3_MAILDIR/new/$(date +%s).$1.$$"
+    printf 'From: sender@example.jp\r\nTo: tarnwick@example.jp\r\nSubject: %s %s\r\nMessage-ID: <%s.%s@example.jp>\r\n\r\nbody\r\n' \
+      "$1" "$$" "$1" "$$" >"$msg"
+    chown --reference="$TARNWICK_POP3_MAILDIR" "$msg" 2>/dev/null || true
+  }
+  # A message already there before the first start: the first run records it and sends nothing.
+  deliver old
   delivered_before=$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)
 else
   # Nothing listens there: a cycle only fails to log in, which it reports in the log.
@@ -158,7 +165,7 @@ xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null || fail "the
 grep -q 'trace: background' out1.txt && fail "went to the background without settings"
 [ -e tarnwick.ini ] && fail "reading the settings created a file"
 eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 305 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x305"
+[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 357 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x357"
 
 step "type the settings"
 type_into 225 38 "$pop3_server"    # POP3 server
@@ -175,13 +182,13 @@ wait_line 'trace: background tray' out1.txt 5
 wait_line 'trace: cycle' out1.txt 5
 window_gone '^Tarnwick Ver1.01$' 5 || fail "window still on screen in the tray mode"
 if [ $check_mail = 1 ]; then
-  wait_line 'メール転送(e2e' out1.txt 20
-  for i in $(seq 1 $((100 * slow))); do
-    [ "$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)" -gt "$delivered_before" ] && break
-    sleep 0.1
-  done
-  [ "$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)" -gt "$delivered_before" ] || fail "no mail delivered"
-  grep -q "e2e.$$@example.jp" -r "$TARNWICK_DELIVERED_MAILDIR/new" || fail "the delivered mail is not ours"
+  # The check box "do not forward what is already there" is on for a first start.
+  wait_line '既存のメール [0-9]*件を転送済みとして記録しました' out1.txt 20
+  wait_line 'trace: finished cycle' out1.txt 20
+  grep -q 'メール転送(' out1.txt && fail "the first run forwarded mail that was already there"
+  [ "$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)" = "$delivered_before" ] || fail "mail delivered on the first run"
+  # What arrives from now on is forwarded (by the cycle of the next close).
+  deliver new
 else
   # The cycle's own log line, if it writes one (it fails to log in here); give it a moment.
   for i in $(seq 1 30); do grep -q 'POP3サーバにログイン' out1.txt && break; sleep 0.1; done
@@ -196,10 +203,10 @@ step "screenshot with the log shown"
 click_at $((WX + 292)) $((WY + 283))
 for i in $(seq 1 $((50 * slow))); do
   eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-  [ "$WHEIGHT" = 417 ] && break
+  [ "$WHEIGHT" = 469 ] && break
   sleep 0.1
 done
-[ "$WHEIGHT" = 417 ] || fail "window is $WHEIGHT high with the log shown, not 417"
+[ "$WHEIGHT" = 469 ] || fail "window is $WHEIGHT high with the log shown, not 469"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
@@ -207,6 +214,15 @@ step "close again"
 "$xhelper" close "$WIN"
 wait_line 'trace: background tray' out1.txt 5 2
 wait_line 'trace: cycle' out1.txt 5 2
+if [ $check_mail = 1 ]; then
+  wait_line "メール転送(new $$)" out1.txt 20
+  for i in $(seq 1 $((100 * slow))); do
+    [ "$(find "$TARNWICK_DELIVERED_MAILDIR/new" -type f | wc -l)" -gt "$delivered_before" ] && break
+    sleep 0.1
+  done
+  grep -q "new.$$@example.jp" -r "$TARNWICK_DELIVERED_MAILDIR/new" || fail "the new mail was not delivered"
+  grep -q "old.$$@example.jp" -r "$TARNWICK_DELIVERED_MAILDIR/new" && fail "the mail that was already there was delivered"
+fi
 
 step "a double click on the icon is not a single click"
 icon=$(find_icon) || fail "no tray icon"

@@ -6,9 +6,11 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QTest>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -37,11 +39,29 @@ protected:
         ASSERT_NE(mkdtemp(dir.data()), nullptr);
         folder = dir;
         form = std::make_unique<Tfrm_Main>([this](TForwardingCycle::TAddLog addLog) {
-            return [this, addLog](const TServerSettings& settings, const std::string& address) {
+            Tfrm_Main::TCycleHooks hooks;
+            // Runs on the worker thread; a test may hold it until it lets go or aborts.
+            hooks.Run = [this, addLog](const TServerSettings& settings, const std::string& address) {
+                std::unique_lock<std::mutex> lock(mutex);
                 cycles.push_back({settings, address});
                 addLog("cycle");
+                released.wait(lock, [this] { return !hold || aborted; });
+                if (aborted) throw Exception("Connection Closed Gracefully.");
                 if (!cycleError.empty()) throw Exception(cycleError);
+                return cycleResult;
             };
+            hooks.Test = [this, addLog](const TServerSettings& settings) {
+                std::lock_guard<std::mutex> lock(mutex);
+                tests.push_back(settings);
+                addLog("test");
+                return testReport;
+            };
+            hooks.Abort = [this] {
+                std::lock_guard<std::mutex> lock(mutex);
+                aborted = true;
+                released.notify_all();
+            };
+            return hooks;
         });
         // The settings file lives beside "the executable": here, in the private folder.
         ExePath = folder + "/";
@@ -51,6 +71,7 @@ protected:
         };
     }
     void TearDown() override {
+        Release();
         form.reset();
         if (std::system(("rm -rf '" + folder + "'").c_str()) != 0) {
         }
@@ -72,6 +93,30 @@ protected:
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     }
+    // Cycles the worker runs from now on wait until released.
+    void Hold() {
+        std::lock_guard<std::mutex> lock(mutex);
+        hold = true;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        hold = false;
+        released.notify_all();
+    }
+    void SetCycleError(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        cycleError = text;
+    }
+    size_t CycleCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return cycles.size();
+    }
+    // Waits until the worker has nothing left to do and its reports have been shown.
+    void WaitIdle() {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !form->WorkerBusy(); }, 20000));
+        QApplication::processEvents();
+    }
+    void WaitEnded() { ASSERT_TRUE(QTest::qWaitFor([this] { return form->Ended(); }, 20000)); }
     std::vector<std::string> LogTexts() const {
         std::vector<std::string> lines;
         for (int i = 0; i < form->lsb_Log->count(); ++i) {
@@ -88,8 +133,15 @@ protected:
     TFakeShell shell;
     std::string folder;
     std::unique_ptr<Tfrm_Main> form;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool hold = false;
+    bool aborted = false;
     std::vector<TCycleCall> cycles;
     std::string cycleError;
+    TCycleResult cycleResult;
+    std::vector<TServerSettings> tests;
+    TConnectionReport testReport;
     std::vector<std::string> boxes;
 };
 

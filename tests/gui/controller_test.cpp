@@ -1,4 +1,6 @@
 // Moving between the settings window and the tray, the watch timer, ending, and errors.
+#include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 
 #include "gui/FormFixture.h"
@@ -42,6 +44,7 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->tray_Main->Added());
     EXPECT_EQ(form->Background(), Tfrm_Main::TBackground::Tray);
+    WaitIdle();
     EXPECT_TRUE(form->tim_Watchinterval.Active());
     EXPECT_EQ(form->tim_Watchinterval.Interval(), 5 * 60000);
     ASSERT_EQ(cycles.size(), 1u);
@@ -52,7 +55,7 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
     EXPECT_EQ(cycles[0].settings.SmtpUser, "su");
     EXPECT_EQ(cycles[0].settings.SmtpPass, "sp");
     EXPECT_EQ(cycles[0].address, "keitai@docomo.ne.jp");
-    EXPECT_EQ(form->tray_Main->TipHelp(), "メール監視中");
+    EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 13), "メール監視中\n");
     // Leaving for the tray does not save.
     EXPECT_TRUE(ReadIni().empty());
 }
@@ -60,6 +63,7 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
 TEST_F(ControllerTest, ClickOnTheIconOrSettingShowsTheWindowAndStopsWatching) {
     StartWithoutFile();
     CloseWindow();
+    WaitIdle();
     shell.Send(WM_LBUTTONDOWN);
     shell.Send(WM_LBUTTONUP);
     QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 2000);
@@ -70,6 +74,7 @@ TEST_F(ControllerTest, ClickOnTheIconOrSettingShowsTheWindowAndStopsWatching) {
     // Closing again watches with the interval now in the box and runs a cycle at once.
     form->edt_WatchInterval->SetValue(7);
     CloseWindow();
+    WaitIdle();
     EXPECT_EQ(form->tim_Watchinterval.Interval(), 7 * 60000);
     EXPECT_EQ(cycles.size(), 2u);
 
@@ -83,7 +88,7 @@ TEST_F(ControllerTest, EndingFromTheTrayMenuSavesShowsTheFirstRunMessageAndRunsA
     TypeSettings();
     CloseWindow();
     ChooseEnd();
-    EXPECT_TRUE(form->Ended());
+    WaitEnded();
     EXPECT_EQ(boxes, std::vector<std::string>{FirstSaveBox});
     EXPECT_EQ(cycles.size(), 2u);
     const std::string ini = ReadIni();
@@ -100,7 +105,7 @@ TEST_F(ControllerTest, EndingAskedAgainWhileTheFirstSaveMessageWaitsIsIgnored) {
         ChooseEnd();  // the tray menu still works while the box is up
     };
     ChooseEnd();
-    EXPECT_TRUE(form->Ended());
+    WaitEnded();
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(cycles.size(), 2u);
 }
@@ -119,7 +124,7 @@ TEST_F(ControllerTest, StartWithASettingsFileGoesToTheTrayByItselfAndWaitsAnInte
 
     // The file exists: ending shows no message.
     ChooseEnd();
-    EXPECT_TRUE(form->Ended());
+    WaitEnded();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(cycles.size(), 1u);
 }
@@ -128,12 +133,14 @@ TEST_F(ControllerTest, IntervalBlankBecomesTenAndAnUncorrectedValueIsClamped) {
     StartWithoutFile();
     form->edt_WatchInterval->setText(QStringLiteral("  "));
     CloseWindow();
+    WaitIdle();
     EXPECT_EQ(form->edt_WatchInterval->text(), "10");
     EXPECT_EQ(form->tim_Watchinterval.Interval(), 10 * 60000);
 
     form->ShowSettingsWindow();
     form->edt_WatchInterval->setText(QStringLiteral("0"));
     CloseWindow();
+    WaitIdle();
     EXPECT_EQ(form->edt_WatchInterval->text(), "1");
     EXPECT_EQ(form->tim_Watchinterval.Interval(), 60000);
 
@@ -146,25 +153,33 @@ TEST_F(ControllerTest, IntervalBlankBecomesTenAndAnUncorrectedValueIsClamped) {
 TEST_F(ControllerTest, TimerTickRunsACycleAndSwitchesTheTimerOnAgainEvenAfterAnError) {
     StartWithoutFile();
     CloseWindow();
+    WaitIdle();
     form->tim_WatchintervalTimer();
+    WaitIdle();
     EXPECT_EQ(cycles.size(), 2u);
     EXPECT_TRUE(form->tim_Watchinterval.Active());
 
-    // In the tray an error goes to a balloon and the log, never to a box that would pile up.
+    // In the tray an error goes to the log and the icon; one notification when things start to
+    // fail, never a box or a balloon per interval.
     cycleError = "Socket Error # 10061\r\nConnection refused.";
-    form->tim_WatchintervalTimer();
-    form->tim_WatchintervalTimer();
+    for (int i = 0; i < 2; ++i) {
+        form->tim_WatchintervalTimer();
+        WaitIdle();
+    }
     EXPECT_TRUE(form->tim_Watchinterval.Active());
     EXPECT_TRUE(boxes.empty());
-    ASSERT_EQ(shell.balloons.size(), 2u);
-    EXPECT_EQ(shell.balloons[0], "Tarnwick|Socket Error # 10061 Connection refused.");
+    ASSERT_EQ(shell.balloons.size(), 1u);
+    EXPECT_EQ(shell.balloons[0], "Tarnwick|エラーで転送が止まりました: Socket Error # 10061 Connection refused.");
     EXPECT_EQ(LogTexts().back(), "Socket Error # 10061 Connection refused.");
+    EXPECT_TRUE(form->Failing());
+    EXPECT_NE(form->tray_Main->TipHelp().find("エラーで中断"), std::string::npos);
 }
 
 TEST_F(ControllerTest, CycleErrorWhenClosingTheWindowLeavesTheProgramInTheTray) {
     StartWithoutFile();
     cycleError = "boom";
     CloseWindow();
+    WaitIdle();
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->tray_Main->Visible());
     EXPECT_TRUE(form->tim_Watchinterval.Active());
@@ -175,10 +190,11 @@ TEST_F(ControllerTest, CycleErrorWhenClosingTheWindowLeavesTheProgramInTheTray) 
 TEST_F(ControllerTest, ErrorsOnTheWayOutAreShownAndTheProgramStillEnds) {
     StartWithoutFile();
     CloseWindow();
+    WaitIdle();
     cycleError = "last cycle failed";
     ExePath = "/dev/null/";  // the settings file cannot be written there
     ChooseEnd();
-    EXPECT_TRUE(form->Ended());
+    WaitEnded();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0], "Tarnwick|/dev/null/tarnwick.ini に書き込めません");
     EXPECT_EQ(boxes[1], "Tarnwick|last cycle failed");
@@ -195,17 +211,18 @@ TEST_F(ControllerTest, RefusedTrayIconIsReportedInABoxAndTheWindowStays) {
     EXPECT_EQ(boxes, std::vector<std::string>{"Tarnwick|タスクトレイにアイコンを登録できません。"});
     // The icon still counts as shown, so the next close ends the program.
     CloseWindow();
-    EXPECT_TRUE(form->Ended());
+    WaitEnded();
 }
 
 TEST_F(ControllerTest, WithoutANotificationAreaTheWindowIsMinimizedAndHasAnEndButton) {
     shell.available = false;
     StartWithoutFile();
     EXPECT_TRUE(form->pnl_Quit->isVisible());
-    EXPECT_EQ(ClientHeight(), 305 + 33);
+    EXPECT_EQ(ClientHeight(), 357 + 33);
     CloseWindow();
     EXPECT_EQ(form->Background(), Tfrm_Main::TBackground::Window);
     EXPECT_TRUE(form->isMinimized());
+    WaitIdle();
     EXPECT_TRUE(form->tim_Watchinterval.Active());
     EXPECT_EQ(cycles.size(), 1u);
     EXPECT_EQ(LogTexts()[0], "タスクトレイがないため、ウィンドウを最小化して監視します");
@@ -223,14 +240,160 @@ TEST_F(ControllerTest, TheEndButtonEndsLikeTheTrayMenu) {
     shell.available = false;
     StartWithoutFile();
     CloseWindow();
+    WaitIdle();
     form->showNormal();  // the user brings the window back: watching stops
     QApplication::processEvents();
     EXPECT_EQ(form->Background(), Tfrm_Main::TBackground::None);
     EXPECT_FALSE(form->tim_Watchinterval.Enabled());
     QTest::mouseClick(form->btn_Quit, Qt::LeftButton);
-    EXPECT_TRUE(form->Ended());
-    EXPECT_EQ(boxes, std::vector<std::string>{FirstSaveBox});
+    WaitEnded();
+    // No notification area: nothing to promise about an icon at the next start.
+    EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(cycles.size(), 2u);
+}
+
+TEST_F(ControllerTest, OneCycleAtATimeAndNoneStartsWhileTheWindowIsOpen) {
+    StartWithoutFile();
+    TypeSettings();
+    Hold();
+    CloseWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return CycleCount() == 1; }, 10000));
+
+    // The window opens while the cycle runs; the cycle goes on, nothing new starts.
+    form->mi_Setting->trigger();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->WorkerBusy());
+    form->tim_WatchintervalTimer();
+    EXPECT_FALSE(form->tim_Watchinterval.Enabled());
+
+    // Closing asks for a cycle with the fields as they are now; it waits for the running one.
+    form->edt_POP3Server->setText(QStringLiteral("pop.changed.jp"));
+    CloseWindow();
+    EXPECT_EQ(CycleCount(), 1u);
+    Release();
+    WaitIdle();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return CycleCount() == 2 && !form->WorkerBusy(); }, 10000));
+    EXPECT_EQ(cycles[0].settings.Pop3Server, "127.0.0.1:2110");
+    EXPECT_EQ(cycles[1].settings.Pop3Server, "pop.changed.jp");
+    EXPECT_TRUE(form->tim_Watchinterval.Active());
+
+    // A cycle that ends while the window is open does not start the timer.
+    Hold();
+    form->tim_WatchintervalTimer();
+    form->ShowSettingsWindow();
+    Release();
+    WaitIdle();
+    EXPECT_EQ(CycleCount(), 3u);
+    EXPECT_FALSE(form->tim_Watchinterval.Enabled());
+}
+
+TEST_F(ControllerTest, EndDuringACycleWaitsForItThenRunsTheLastOne) {
+    StartWithoutFile();
+    Hold();
+    CloseWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return CycleCount() == 1; }, 10000));
+    ChooseEnd();
+    EXPECT_FALSE(form->Ended());
+    EXPECT_EQ(form->Ending(), Tfrm_Main::TEnding::Waiting);
+    EXPECT_EQ(LogTexts().back(), "転送の終了を待っています（もう一度「終了」を選ぶと中断します）");
+    EXPECT_FALSE(ReadIni().empty());  // saved at once
+    Release();
+    WaitEnded();
+    EXPECT_EQ(CycleCount(), 2u);
+    EXPECT_FALSE(form->tray_Main->Added());
+}
+
+TEST_F(ControllerTest, SecondEndClosesTheConnectionsAndEndsWithoutALastCycle) {
+    StartWithoutFile();
+    Hold();
+    CloseWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return CycleCount() == 1; }, 10000));
+    ChooseEnd();
+    ChooseEnd();
+    WaitEnded();
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(CycleCount(), 1u);
+    const std::vector<std::string> log = LogTexts();
+    EXPECT_NE(std::find(log.begin(), log.end(), "転送を中断して終了します"), log.end());
+    EXPECT_EQ(boxes, std::vector<std::string>{FirstSaveBox});  // no error box for the cut-off cycle
+}
+
+TEST_F(ControllerTest, TipAndWarningIconTellTheLastOutcomeWithOneNotificationPerChange) {
+    StartWithoutFile();
+    const QImage normal = form->tray_Main->Icon().pixmap(32, 32).toImage();
+    cycleResult.Login = TCycleResult::TLogin::Pop3Failed;
+    CloseWindow();
+    WaitIdle();
+    EXPECT_TRUE(form->Failing());
+    EXPECT_NE(form->tray_Main->TipHelp().find("POP3ログイン失敗"), std::string::npos);
+    EXPECT_NE(form->tray_Main->Icon().pixmap(32, 32).toImage(), normal);
+    cycleResult.Login = TCycleResult::TLogin::SmtpFailed;
+    form->tim_WatchintervalTimer();
+    WaitIdle();
+    EXPECT_NE(form->tray_Main->TipHelp().find("SMTPログイン失敗"), std::string::npos);
+    EXPECT_EQ(shell.balloons, std::vector<std::string>{"Tarnwick|POP3サーバにログインできません"});
+
+    cycleResult = TCycleResult{};
+    cycleResult.Forwarded = 3;
+    form->tim_WatchintervalTimer();
+    WaitIdle();
+    EXPECT_FALSE(form->Failing());
+    const std::string tip = form->tray_Main->TipHelp();
+    EXPECT_EQ(tip.substr(0, 13), "メール監視中\n");
+    EXPECT_NE(tip.find(" 転送 3件"), std::string::npos) << tip;
+    EXPECT_LE(tip.size(), MaxTipLength);
+    EXPECT_EQ(form->tray_Main->Icon().pixmap(32, 32).toImage(), normal);
+    ASSERT_EQ(shell.balloons.size(), 2u);
+    EXPECT_EQ(shell.balloons[1], "Tarnwick|メールの転送を再開しました");
+    form->tim_WatchintervalTimer();
+    WaitIdle();
+    EXPECT_EQ(shell.balloons.size(), 2u);
+}
+
+TEST_F(ControllerTest, ConnectionTestUsesTheFieldsAsTypedAndShowsItsSummary) {
+    StartWithoutFile();
+    TypeSettings();
+    testReport.Summary = "POP3: -ERR [AUTH] Authentication failed.";
+    QTest::mouseClick(form->btn_Test, Qt::LeftButton);
+    WaitIdle();
+    ASSERT_EQ(tests.size(), 1u);
+    EXPECT_EQ(tests[0].Pop3Server, "127.0.0.1:2110");
+    EXPECT_EQ(tests[0].SmtpPass, "sp");
+    EXPECT_EQ(FromQString(form->lbl_TestResult->toolTip()), "POP3: -ERR [AUTH] Authentication failed.");
+    EXPECT_EQ(LogTexts().back(), "test");
+    EXPECT_TRUE(ReadIni().empty());  // nothing saved
+    EXPECT_TRUE(cycles.empty());
+
+    // Not while a cycle runs.
+    Hold();
+    CloseWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return CycleCount() == 1; }, 10000));
+    form->ShowSettingsWindow();
+    EXPECT_FALSE(form->btn_Test->isEnabled());
+    form->btn_TestClick();
+    Release();
+    WaitIdle();
+    EXPECT_EQ(tests.size(), 1u);
+    EXPECT_TRUE(form->btn_Test->isEnabled());
+}
+
+TEST_F(ControllerTest, SkipExistingIsOnForAFirstStartOffForAnOldFileAndReachesTheCycle) {
+    StartWithoutFile();
+    EXPECT_TRUE(form->chk_SkipExisting->isChecked());
+    CloseWindow();
+    WaitIdle();
+    EXPECT_TRUE(cycles[0].settings.SkipExisting);
+    form->chk_SkipExisting->setChecked(false);
+    EXPECT_FALSE(form->SaveSettings());
+    EXPECT_NE(ReadIni().find("SkipExisting=0"), std::string::npos);
+
+    WriteIni("[Common]\r\nInterval=3\r\n");
+    form->chk_SkipExisting->setChecked(true);
+    form->LoadSettings();
+    EXPECT_FALSE(form->chk_SkipExisting->isChecked());
+    WriteIni("[Common]\r\nSkipExisting=1\r\n");
+    form->LoadSettings();
+    EXPECT_TRUE(form->chk_SkipExisting->isChecked());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The settings window: layout, the POP3 fields' exit handlers, the log and the settings file.
+#include <QClipboard>
 #include <QGroupBox>
 #include <QInputMethodEvent>
 #include <QPushButton>
@@ -17,7 +18,7 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form->width(), 360);
-    EXPECT_EQ(ClientHeight(), 305);
+    EXPECT_EQ(ClientHeight(), 357);
     EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 120));
     EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 240, 360, 65));
     EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(68, 32, 65, 21));
@@ -29,10 +30,10 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 417);
+    EXPECT_EQ(ClientHeight(), 469);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 305);
+    EXPECT_EQ(ClientHeight(), 357);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
 }
 
@@ -101,18 +102,40 @@ TEST_F(FormTest, CharactersOutsideTheCodePageAreRefused) {
     EXPECT_EQ(beeps, 2);
 }
 
-TEST_F(FormTest, LogLinesAreTimeStampedAppendedAndNotScrolledTo) {
-    for (int i = 0; i < 30; ++i) form->AddLog("行 " + std::to_string(i));
-    ASSERT_EQ(form->lsb_Log->count(), 30);
-    const QString first = form->lsb_Log->item(0)->text();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ")).match(first).hasMatch()) << first.toStdString();
-    EXPECT_EQ(LogTexts().front(), "行 0");
-    EXPECT_EQ(LogTexts().back(), "行 29");
+TEST_F(FormTest, LogFollowsTheNewestLineUnlessScrolledUpKeepsTheLastThousandAndCopies) {
     form->btn_ViewLogClick();
     ShowForm();
+    for (int i = 0; i < 30; ++i) form->AddLog("行 " + std::to_string(i));
+    const QString first = form->lsb_Log->item(0)->text();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d ")).match(first).hasMatch()) << first.toStdString();
+    QApplication::processEvents();
+    QScrollBar* bar = form->lsb_Log->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    // Rows are taller than the text, so lines do not touch.
+    EXPECT_GT(form->lsb_Log->visualItemRect(form->lsb_Log->item(0)).height(), form->lsb_Log->fontMetrics().height());
+
+    // Scrolled up to read: new lines do not pull the view away.
+    bar->setValue(0);
     form->AddLog("one more");
     QApplication::processEvents();
-    EXPECT_EQ(form->lsb_Log->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(bar->value(), 0);
+    bar->setValue(bar->maximum());
+    form->AddLog("and one more");
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    for (int i = 0; i < Tfrm_Main::MaxLogLines; ++i) form->AddLog("x " + std::to_string(i));
+    ASSERT_EQ(form->lsb_Log->count(), Tfrm_Main::MaxLogLines);
+    EXPECT_EQ(LogTexts().front(), "x 0");
+    EXPECT_EQ(LogTexts().back(), "x 999");
+
+    // Ctrl+C copies the selected lines in log order.
+    form->lsb_Log->item(5)->setSelected(true);
+    form->lsb_Log->item(2)->setSelected(true);
+    form->lsb_Log->setFocus();
+    QTest::keyClick(form->lsb_Log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), form->lsb_Log->item(2)->text() + "\n" + form->lsb_Log->item(5)->text());
 }
 
 TEST_F(FormTest, LoadingWithoutAFileGivesEmptyFieldsAndFiveAndCreatesNothing) {

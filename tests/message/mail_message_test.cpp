@@ -135,7 +135,7 @@ TEST(HeaderFieldLoading, FieldsFromReceivedLines) {
     EXPECT_EQ(message.Recipients[1].Name, "Doe, John");
     ASSERT_EQ(message.CCList.Count(), 2);
     EXPECT_EQ(message.CCList[1].Address, "f@g.h");
-    EXPECT_EQ(message.Subject, "Caf\xE9 au lait");
+    EXPECT_EQ(message.Subject, "Caf〓 au lait");  // é has no place in code page 932
     ASSERT_EQ(message.NewsGroups.Count(), 3);
     EXPECT_EQ(message.NewsGroups[1], "\"odd, group\"");
     EXPECT_EQ(message.ReplyTo[0].Address, "r@s.t");
