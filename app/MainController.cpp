@@ -125,7 +125,7 @@ void Tfrm_Main::ForwardNewMail(const TServerSettings& settings, const std::strin
     // The interval counts from the end of the cycle.
     tim_Watchinterval.SetEnabled(false);
     Trace("cycle");
-    if (!failing_) ShowStatus("メール確認中", false, "");
+    ShowStatus("メール確認中", failing_, "");
     struct TReport {
         TCycleResult result;
         bool failed = false;

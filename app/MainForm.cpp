@@ -96,9 +96,9 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
 
     worker_ = std::make_unique<TCycleWorker>();
     // Called on the worker thread: stamped when it happens, shown in order on the GUI thread.
-    TForwardingCycle::TAddLog addLog = [this](const std::string& text) {
+    TForwardingCycle::TAddLog addLog = [this, worker = worker_.get()](const std::string& text) {
         std::string line = FormatTimeHMS(Now()) + " " + text;
-        worker_->Post([this, line = std::move(line)] { AppendLogLine(line); });
+        worker->Post([this, line = std::move(line)] { AppendLogLine(line); });
     };
     if (makeCycle) {
         hooks_ = makeCycle(addLog);
