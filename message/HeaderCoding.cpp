@@ -39,12 +39,14 @@ bool StartsWith(std::string_view text, size_t at, std::string_view prefix) {
     return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
-// "=?charset?x?" at i: a charset token without blanks, then a one-letter encoding.
+// "=?charset?x?" at i: a charset token without blanks, then a one-letter encoding. A charset name
+// is short; the bound keeps a header full of "=?" linear.
 bool LooksLikeWordStart(std::string_view text, size_t i) {
+    constexpr size_t kMaxCharset = 64;
     if (!StartsWith(text, i, "=?")) return false;
     size_t j = i + 2;
-    while (j < text.size() && text[j] != '?' && static_cast<unsigned char>(text[j]) > ' ' &&
-           static_cast<unsigned char>(text[j]) < 0x7F)
+    while (j < text.size() && j < i + 2 + kMaxCharset && text[j] != '?' &&
+           static_cast<unsigned char>(text[j]) > ' ' && static_cast<unsigned char>(text[j]) < 0x7F)
         ++j;
     return j > i + 2 && j + 2 < text.size() && text[j] == '?' && text[j + 2] == '?';
 }

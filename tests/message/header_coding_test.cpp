@@ -98,6 +98,9 @@ TEST(DecodeEncodedWords, LargeInputsStayLinear) {
     std::string starts;
     for (int i = 0; i < 200000; ++i) starts += "=?ISO";
     EXPECT_TRUE(starts == DecodeEncodedWords(starts));
+    std::string tokens;
+    for (int i = 0; i < 100000; ++i) tokens += "=?a";
+    EXPECT_TRUE(tokens == DecodeEncodedWords(tokens));
     std::string unclosed;
     for (int i = 0; i < 100000; ++i) unclosed += "=?ISO-8859-1?Q?x";
     EXPECT_TRUE(unclosed == DecodeEncodedWords(unclosed));
