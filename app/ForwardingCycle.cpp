@@ -208,7 +208,8 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             } catch (const EStreamError& e) {
                 AddLog(OneLine(e.Message()));
                 LogoffPop3();
-                return;
+                result.LedgerUnwritable = true;
+                return result;
             }
         }
         if (count >= 1 && !LoginSmtp(settings)) {

@@ -18,6 +18,8 @@ struct TCycleResult {
     enum class TLogin { Ok, Pop3Failed, SmtpFailed };
     TLogin Login = TLogin::Ok;
     int Forwarded = 0;
+    // New mail was left on the server because the ledger cannot be written.
+    bool LedgerUnwritable = false;
 };
 
 // What a connection test found; Summary is the short line shown beside its button.

@@ -160,6 +160,8 @@ void Tfrm_Main::CycleFinished(const TCycleResult& result, bool failed, const std
         }
     } else if (result.Login == TCycleResult::TLogin::Pop3Failed) {
         ShowStatus(time + " POP3ログイン失敗", true, "POP3サーバにログインできません");
+    } else if (result.LedgerUnwritable) {
+        ShowStatus(time + " 転送記録に書き込めません", true, "転送記録に書き込めないため転送できません");
     } else if (result.Login == TCycleResult::TLogin::SmtpFailed) {
         ShowStatus(time + " SMTPログイン失敗", true, "SMTPサーバにログインできません");
     } else {
