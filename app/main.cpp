@@ -2,14 +2,23 @@
 #include <QApplication>
 #include <QFont>
 #include <csignal>
+#include <cstdio>
 
 #include "app/AppIcon.h"
 #include "app/MainForm.h"
+#include "platform/Locale.h"
 #include "platform/NamedMutex.h"
 
 int main(int argc, char** argv) {
-    // A second start ends here, silently, before it touches the display.
-    std::unique_ptr<tarnwick::TNamedMutex> instance = tarnwick::TNamedMutex::TryCreate("ForwardMail");
+    // A second start ends here, silently, before it touches the display. A lock that cannot be
+    // had safely ends it too, but says why: otherwise the program would just never start.
+    std::unique_ptr<tarnwick::TNamedMutex> instance;
+    try {
+        instance = tarnwick::TNamedMutex::TryCreate("ForwardMail");
+    } catch (const tarnwick::ENamedMutexError& e) {
+        std::fprintf(stderr, "Tarnwick: %s\n", tarnwick::Cp932ToUtf8(e.Message()).c_str());
+        return 1;
+    }
     if (!instance) return 0;
 
     // The log also goes to standard output; a reader that went away must not end the program.

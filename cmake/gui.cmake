@@ -38,6 +38,10 @@ if(TARNWICK_TESTS)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
+  # The real program and a single-instance lock that is not its own (needs no display).
+  add_test(NAME instance_lock COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/instance_lock.sh $<TARGET_FILE:tarnwick>)
+  set_tests_properties(instance_lock PROPERTIES LABELS e2e)
+
   # End to end under Xvfb with a real tray host; skipped (77) when the X tools are missing.
   find_package(X11)
   if(X11_FOUND)

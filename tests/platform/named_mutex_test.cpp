@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,11 +84,16 @@ protected:
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         if (old) oldRuntime_ = old;
         hadRuntime_ = old != nullptr;
+        const char* tmp = std::getenv("TMPDIR");
+        if (tmp) oldTmp_ = tmp;
+        hadTmp_ = tmp != nullptr;
         ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
     }
     void TearDown() override {
         if (hadRuntime_) ::setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
         else ::unsetenv("XDG_RUNTIME_DIR");
+        if (hadTmp_) ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+        else ::unsetenv("TMPDIR");
         std::system(("rm -rf '" + dir_ + "'").c_str());
     }
 
@@ -95,6 +101,8 @@ protected:
     std::string dir_;
     std::string oldRuntime_;
     bool hadRuntime_ = false;
+    std::string oldTmp_;
+    bool hadTmp_ = false;
 };
 
 TEST_F(NamedMutexTest, SecondHolderInTheSameProcessIsRefusedUntilTheFirstIsGone) {
@@ -154,18 +162,61 @@ TEST_F(NamedMutexTest, OfManyProcessesStartingTogetherExactlyOneWins) {
     for (Child& c : children) Reap(c);
 }
 
-TEST_F(NamedMutexTest, WithoutARuntimeFolderTheLockIsPerUserInTmp) {
+TEST_F(NamedMutexTest, WithoutAPrivateRuntimeFolderTheLockIsInAFolderOfOurOwn) {
+    const std::string uid = std::to_string(::geteuid());
+    const std::string tmp = dir_ + "/tmp";
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0777), 0);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    const std::string folder = tmp + "/tarnwick-" + uid;
+    // Missing, or open to others: neither is used.
     ::setenv("XDG_RUNTIME_DIR", (dir_ + "/does-not-exist").c_str(), 1);
-    std::string uid = std::to_string(::getuid());
-    EXPECT_EQ(TNamedMutex::LockPath("Tarnwick-test-" + uid), "/tmp/Tarnwick-test-" + uid + "-" + uid + ".lock");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(TNamedMutex::LockPath("a/../b"), "/tmp/a_.._b-" + uid + ".lock");
-    std::string name = "tarnwick-mutex-test-" + std::to_string(::getpid());
-    auto first = TNamedMutex::TryCreate(name);
+    EXPECT_EQ(TNamedMutex::LockPath("a/../b"), folder + "/a_.._b.lock");
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    EXPECT_EQ(TNamedMutex::LockPath(name_), folder + "/ForwardMail.lock");
+
+    auto first = TNamedMutex::TryCreate(name_);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(TNamedMutex::TryCreate(name), nullptr);
-    first.reset();
-    ::unlink(TNamedMutex::LockPath(name).c_str());
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(TNamedMutex::TryCreate(name_), nullptr);
+}
+
+// Someone else got there first: the start fails loudly instead of quietly never starting.
+TEST_F(NamedMutexTest, AFallbackFolderThatIsNotOursAloneIsRefused) {
+    const std::string tmp = dir_ + "/tmp";
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0777), 0);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string folder = tmp + "/tarnwick-" + std::to_string(::geteuid());
+    auto refused = [&](const char* what) {
+        try {
+            TNamedMutex::TryCreate(name_);
+            ADD_FAILURE() << what << ": not refused";
+        } catch (const ENamedMutexError& e) {
+            EXPECT_NE(e.Message().find(folder), std::string::npos) << what << ": " << e.Message();
+        }
+    };
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    refused("open to others");
+    ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    ASSERT_EQ(::mkdir((dir_ + "/elsewhere").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink((dir_ + "/elsewhere").c_str(), folder.c_str()), 0);
+    refused("a link");
+}
+
+TEST_F(NamedMutexTest, ALockFileOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's file takes root";
+    const std::string path = TNamedMutex::LockPath(name_);
+    ASSERT_EQ(::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    try {
+        TNamedMutex::TryCreate(name_);
+        ADD_FAILURE() << "not refused";
+    } catch (const ENamedMutexError& e) {
+        EXPECT_EQ(e.Message(), "ロックファイル " + path + " は他のユーザのものです");
+    }
 }
 
 }  // namespace
