@@ -1,6 +1,10 @@
 #include "platform/IniFile.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/PrivateProfile.h"
+#include "platform/Streams.h"
 
 namespace tarnwick {
 
@@ -18,8 +22,10 @@ int TIniFile::ReadInteger(std::string_view section, std::string_view key, int de
 }
 
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-    if (!WritePrivateProfileString(section, key, value, fileName_))
-        throw EIniFileException(Format("%s に書き込めません", fileName_.c_str()));
+    if (!WritePrivateProfileString(section, key, value, fileName_)) {
+        const char* reason = std::strerror(errno);
+        throw EIniFileException(Format("%s に書き込めません。%s", ExpandFileName(fileName_).c_str(), reason));
+    }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value) {

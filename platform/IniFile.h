@@ -7,7 +7,7 @@
 
 namespace tarnwick {
 
-// A key that could not be written: "%s に書き込めません" with the file's path.
+// A key that could not be written: "%s に書き込めません" with the file's full path, then the reason.
 class EIniFileException : public Exception {
 public:
     using Exception::Exception;

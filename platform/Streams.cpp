@@ -129,9 +129,17 @@ TFileStream::TFileStream(const std::string& path, Mode mode, unsigned permission
         fd_ = ::open(path.c_str(), flags, permissions);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
-        if (mode == fmCreate) throw EFCreateError(Format("ファイル %s を作成できません", path.c_str()));
-        throw EFOpenError(Format("ファイル %s を開けません", path.c_str()));
+        const char* reason = std::strerror(errno);
+        const std::string shown = ExpandFileName(path);
+        if (mode == fmCreate) throw EFCreateError(Format("ファイル %s を作成できません。%s", shown.c_str(), reason));
+        throw EFOpenError(Format("ファイル %s を開けません。%s", shown.c_str(), reason));
     }
+}
+
+template <class E>
+void TFileStream::Raise(const char* what) const {
+    const char* reason = std::strerror(errno);
+    throw E(Format("ファイル %s %s。%s", ExpandFileName(path_).c_str(), what, reason));
 }
 
 TFileStream::~TFileStream() {
@@ -144,7 +152,8 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     do {
         n = ::read(fd_, buffer, static_cast<size_t>(count));
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : n;
+    if (n < 0) Raise<EReadError>("を読み込めません");
+    return n;
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
@@ -153,7 +162,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
     do {
         n = ::write(fd_, buffer, static_cast<size_t>(count));
     } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : n;
+    if (n < 0) Raise<EWriteError>("に書き込めません");
+    return n;
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -163,17 +173,25 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TFileStream::SetSize(int64_t size) {
-    if (::ftruncate(fd_, size) != 0) throw EWriteError("ストリームの書き込みエラー");
+    if (::ftruncate(fd_, size) != 0) Raise<EWriteError>("に書き込めません");
     if (Position() > size) Seek(size, TSeekOrigin::soBeginning);
 }
 
 void TFileStream::Flush() {
-    if (::fsync(fd_) != 0) throw EWriteError("ストリームの書き込みエラー");
+    if (::fsync(fd_) != 0) Raise<EWriteError>("に書き込めません");
 }
 
 bool FileExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ExpandFileName(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::vector<char> cwd(4096);
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+    std::string folder = cwd.data();
+    return folder + (folder.back() == '/' ? "" : "/") + path;
 }
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

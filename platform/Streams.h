@@ -99,11 +99,17 @@ public:
     int Handle() const { return fd_; }
 
 private:
+    // Raises E naming the file by its full path, with the system's reason.
+    template <class E>
+    [[noreturn]] void Raise(const char* what) const;
+
     std::string path_;
     int fd_ = -1;
 };
 
 bool FileExists(const std::string& path);
+// path made absolute against the current folder, for messages: a disk error must say which file.
+std::string ExpandFileName(const std::string& path);
 bool DeleteFile(const std::string& path);
 
 }  // namespace tarnwick

@@ -1,10 +1,13 @@
 #include "platform/TempFiles.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/Streams.h"
 
 namespace tarnwick {
 
@@ -22,7 +25,10 @@ std::string CreateTempFile(const std::string& folder, const std::string& prefix)
     buffer.push_back('\0');
     // mkstemps creates the file exclusively, so the name is ours alone once it returns.
     int fd = mkstemps(buffer.data(), static_cast<int>(sizeof kSuffix - 1));
-    if (fd < 0) throw EFCreateError(Format("ファイル %s を作成できません", pattern.c_str()));
+    if (fd < 0) {
+        const char* reason = std::strerror(errno);
+        throw EFCreateError(Format("ファイル %s を作成できません。%s", ExpandFileName(pattern).c_str(), reason));
+    }
     ::close(fd);
     return std::string(buffer.data());
 }

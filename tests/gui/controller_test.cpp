@@ -196,7 +196,7 @@ TEST_F(ControllerTest, ErrorsOnTheWayOutAreShownAndTheProgramStillEnds) {
     ChooseEnd();
     WaitEnded();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0], "Tarnwick|/dev/null/tarnwick.ini に書き込めません");
+    EXPECT_EQ(boxes[0], "Tarnwick|/dev/null/tarnwick.ini に書き込めません。Not a directory");
     EXPECT_EQ(boxes[1], "Tarnwick|last cycle failed");
     EXPECT_FALSE(form->tim_Watchinterval.Active());
 }

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
+#include "platform/IniFile.h"
 #include "platform/Locale.h"
 #include "platform/StringList.h"
 #include "platform/Streams.h"
+#include "platform/TempFiles.h"
 
 namespace tarnwick {
 namespace {
@@ -84,6 +89,41 @@ TEST(Streams, MemoryAndViewReadWhatWasWritten) {
     TReadOnlyMemoryStream v(std::string_view("abc"));
     EXPECT_EQ(v.Size(), 3);
     EXPECT_THROW(v.WriteString("x"), EWriteError);
+}
+
+// A disk error says which file, by its full path, and why: a relative name means nothing in a log.
+TEST(Streams, DiskErrorsNameTheFileByItsFullPathAndTheReason) {
+    char tmpl[] = "/tmp/tarnwick-disk-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    char old[4096];
+    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    auto message = [](auto&& action) {
+        try {
+            action();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return std::string("nothing raised");
+    };
+    EXPECT_EQ(message([] { TFileStream("missing.txt", TFileStream::fmOpenRead); }),
+              "ファイル " + dir + "/missing.txt を開けません。No such file or directory");
+    EXPECT_EQ(message([] { TFileStream("no/x.txt", TFileStream::fmCreate); }),
+              "ファイル " + dir + "/no/x.txt を作成できません。No such file or directory");
+    EXPECT_EQ(message([] {
+                  char c;
+                  TFileStream(".", TFileStream::fmOpenRead).ReadBuffer(&c, 1);
+              }),
+              "ファイル " + dir + "/. を読み込めません。Is a directory");
+    EXPECT_EQ(message([] { TFileStream("/dev/full", TFileStream::fmOpenWrite).WriteString("x"); }),
+              "ファイル /dev/full に書き込めません。No space left on device");
+    EXPECT_EQ(message([] { CreateTempFile("no/", "T"); }),
+              "ファイル " + dir + "/no/TXXXXXX.tmp を作成できません。No such file or directory");
+    EXPECT_EQ(message([] { TIniFile("no/a.ini").WriteString("A", "k", "v"); }),
+              dir + "/no/a.ini に書き込めません。No such file or directory");
+    ASSERT_EQ(::chdir(old), 0);
+    ::rmdir(dir.c_str());
 }
 
 }  // namespace
