@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ForwardingCycle.h"
 #include "app/ServerSettings.h"
@@ -162,6 +163,9 @@ private:
     static void Trace(const char* what);
 
     TCycleHooks hooks_;
+    // Settings keys ("POP3/User") whose stored text could not be shown; saving keeps them as stored
+    // unless the field was filled in since.
+    std::vector<std::string> refusedSettings_;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;

@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "platform/Exception.h"
-#include "platform/Locale.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr size_t kValueBufferSize = 2048;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -83,17 +80,24 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
     return KeyLine{TrimBlanks(t.substr(0, eq)), TrimBlanks(t.substr(eq + 1))};
 }
 
-// Cuts to what fits the buffer without splitting a double-byte character.
-std::string FitBuffer(std::string_view value) {
-    const size_t limit = kValueBufferSize - 1;
-    if (value.size() <= limit) return std::string(value);
-    size_t i = 0;
-    while (i < value.size()) {
-        size_t len = IsLeadByte(value[i]) && i + 1 < value.size() ? 2 : 1;
-        if (i + len > limit) break;
-        i += len;
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// A stored value loses one pair of surrounding quotes: that is how blanks at its ends survive.
+std::string Unquote(std::string_view value) {
+    if (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()) {
+        value.remove_prefix(1);
+        value.remove_suffix(1);
     }
-    return std::string(value.substr(0, i));
+    return std::string(value);
+}
+
+// The text to store for value so that reading gives value back: quoted when it has blanks at an
+// end (they would be trimmed) or is itself surrounded by a pair of quotes (they would be taken off).
+std::string Quoted(std::string_view value) {
+    const bool blankEnd = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    const bool quotedAlready = value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front();
+    if (!blankEnd && !quotedAlready) return std::string(value);
+    return "\"" + std::string(value) + "\"";
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -141,7 +145,9 @@ bool ReplaceFile(const std::string& target, const std::string& data, const struc
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) {
+        const int error = errno;
         ::unlink(name.data());
+        errno = error;
         return false;
     }
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -157,10 +163,10 @@ bool ReplaceFile(const std::string& target, const std::string& data, const struc
 std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
                                     const std::string& path) {
     std::optional<std::string> data = ReadWholeFile(path);
-    if (!data) return FitBuffer(defaultValue);
+    if (!data) return std::string(defaultValue);
     std::string_view wantSection = TrimBlanks(section);
     std::string_view wantKey = TrimBlanks(key);
-    if (wantKey.empty()) return FitBuffer(defaultValue);
+    if (wantKey.empty()) return std::string(defaultValue);
     bool inSection = false;
     for (const std::string& line : SplitLines(*data)) {
         if (auto name = SectionName(line)) {
@@ -170,14 +176,17 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
             continue;
         }
         if (!inSection) continue;
-        if (auto kv = ParseKeyLine(line); kv && SameText(kv->key, wantKey)) return FitBuffer(kv->value);
+        if (auto kv = ParseKeyLine(line); kv && SameText(kv->key, wantKey)) return Unquote(kv->value);
     }
-    return FitBuffer(defaultValue);
+    return std::string(defaultValue);
 }
 
 bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
                                const std::string& path) {
-    if (path.empty() || !ValidNames(section, key, value)) return false;
+    if (path.empty() || !ValidNames(section, key, value)) {
+        errno = EINVAL;
+        return false;
+    }
 
     // Write through a symbolic link to the file it names instead of replacing the link.
     std::string target = path;
@@ -205,7 +214,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key, s
 
     std::string_view wantSection = TrimBlanks(section);
     std::string_view wantKey = TrimBlanks(key);
-    std::string newLine = std::string(key) + "=" + std::string(value);
+    std::string newLine = std::string(key) + "=" + Quoted(value);
 
     size_t sectionAt = lines.size();
     for (size_t i = 0; i < lines.size(); ++i) {

@@ -202,6 +202,29 @@ TEST_F(FormTest, SavingWritesEveryValueAsTypedAndTellsWhetherTheFileWasThere) {
     EXPECT_NE(ReadIni().find("Interval=999"), std::string::npos);
 }
 
+// A hand-edited file: what a field cannot hold is refused with a line naming it, not sent as "?"
+// or cut, and stays in the file until the field is filled in again.
+TEST_F(FormTest, StoredTextsAFieldCannotHoldAreRefusedByNameAndKeptInTheFile) {
+    const std::string emoji = "\xF0\x9F\x98\x80", longPass(40000, 'p');
+    WriteIni("[POP3]\r\nServer=pop.example.jp\r\nUser=" + emoji + "\r\nPass=" + longPass +
+             "\r\n[SMTP]\r\nServer=smtp\x82\r\n[Mail]\r\nUser=\" keitai \"\r\n");
+    EXPECT_TRUE(form->LoadSettings());
+    EXPECT_EQ(form->edt_POP3Server->text(), "pop.example.jp");
+    EXPECT_EQ(form->edt_POP3User->text(), "");
+    EXPECT_EQ(form->edt_POP3Pass->text(), "");
+    EXPECT_EQ(form->edt_SMTPServer->text(), "");
+    EXPECT_EQ(form->edt_Adress->text(), " keitai ");
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"設定ファイルの[POP3]User はCP932 で表せない文字を含むため読み込みません",
+                                                    "設定ファイルの[POP3]Pass は長すぎるため読み込みません",
+                                                    "設定ファイルの[SMTP]Server はCP932 で表せない文字を含むため読み込みません"}));
+    form->edt_SMTPServer->setText(QStringLiteral("smtp.example.jp"));
+    form->SaveSettings();
+    const std::string saved = ReadIni();
+    EXPECT_NE(saved.find("\r\nUser=" + emoji + "\r\nPass=" + longPass + "\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("[SMTP]\r\nServer=smtp.example.jp\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("[Mail]\r\nUser=\" keitai \"\r\n"), std::string::npos);
+}
+
 TEST_F(FormTest, AnotherExecutableNameUsesAnotherSettingsFile) {
     WriteIni("[POP3]\r\nServer=pop.example.jp\r\n");
     ExeName = "renamed.bin";

@@ -90,20 +90,34 @@ TEST_F(ProfileTest, FirstSectionAndFirstKeyWin) {
     EXPECT_EQ(Read("A", "j"), "<none>");
 }
 
-TEST_F(ProfileTest, ValueIsCutToBufferWithoutSplittingADoubleByteCharacter) {
-    std::string fits(2047, 'a');
-    std::string split = std::string(2046, 'a') + "\x82\xA0" + "tail";
-    Put("[S]\r\nfits=" + fits + "\r\nlong=" + std::string(3000, 'b') + "\r\nsplit=" + split + "\r\n");
-    EXPECT_EQ(Read("S", "fits"), fits);
-    EXPECT_EQ(Read("S", "long"), std::string(2047, 'b'));
-    EXPECT_EQ(Read("S", "split"), std::string(2046, 'a'));
-    EXPECT_EQ(Read("S", "none", std::string(2050, 'd')), std::string(2047, 'd'));
+TEST_F(ProfileTest, LongValuesComeBackWhole) {
+    const std::string split = std::string(2046, 'a') + "\x82\xA0" + "tail";
+    Put("[S]\r\nlong=" + std::string(100000, 'b') + "\r\nsplit=" + split + "\r\n");
+    EXPECT_EQ(Read("S", "long"), std::string(100000, 'b'));
+    EXPECT_EQ(Read("S", "split"), split);
+    EXPECT_EQ(Read("S", "none", std::string(2050, 'd')), std::string(2050, 'd'));
+}
+
+// Blanks at the ends of a value survive in quotes; one pair of surrounding quotes is taken off.
+TEST_F(ProfileTest, QuotesKeepBlanksAndQuotedValuesRoundTrip) {
+    Put("[P]\r\nq=\" x \"\r\ns=' y'\r\nmixed=\"z'\r\none=\"\r\ntwice=\"\"w\"\"\r\n");
+    EXPECT_EQ(Read("P", "q"), " x ");
+    EXPECT_EQ(Read("P", "s"), " y");
+    EXPECT_EQ(Read("P", "mixed"), "\"z'");
+    EXPECT_EQ(Read("P", "one"), "\"");
+    EXPECT_EQ(Read("P", "twice"), "\"w\"");
+    for (const std::string value : {" x ", "\tlead", "trail ", "\"quoted\"", "'single'", "\"", "a \"b\" c", ""}) {
+        ASSERT_TRUE(WritePrivateProfileString("P", "v", value, path_));
+        EXPECT_EQ(Read("P", "v"), value) << Get();
+    }
+    ASSERT_TRUE(WritePrivateProfileString("P", "v", "plain value", path_));
+    EXPECT_NE(Get().find("\r\nv=plain value\r\n"), std::string::npos);
 }
 
 TEST_F(ProfileTest, WritingCreatesOwnerOnlyFileWithCrLf) {
     ASSERT_TRUE(WritePrivateProfileString("POP3", "Server", "mail.example.jp", path_));
     ASSERT_TRUE(WritePrivateProfileString("POP3", "Pass", " secret ", path_));
-    EXPECT_EQ(Get(), "[POP3]\r\nServer=mail.example.jp\r\nPass= secret \r\n");
+    EXPECT_EQ(Get(), "[POP3]\r\nServer=mail.example.jp\r\nPass=\" secret \"\r\n");
     EXPECT_EQ(Mode(path_), 0600u);
     EXPECT_EQ(Entries(), 1);  // no temporary file left behind
 }
@@ -211,7 +225,7 @@ TEST_F(ProfileTest, IniFileWriteFailureNamesThePath) {
     TIniFile ini(bad);
     auto e = test::Raised<EIniFileException>([&] { ini.WriteString("POP3", "Server", "x"); });
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->Message(), bad + " に書き込めません");
+    EXPECT_EQ(e->Message(), bad + " に書き込めません。No such file or directory");
     EXPECT_THROW(ini.WriteInteger("Common", "Interval", 5), EIniFileException);
 }
 
