@@ -47,6 +47,28 @@ void ForceClose(TMailTCPClient& client) {
 // A refusal the server means for good (5xx): the message is skipped, the next one may pass.
 bool IsPermanentRefusal(const EMailProtocolReplyError& e) { return e.ReplyCode >= 500 && e.ReplyCode <= 599; }
 
+// The settings a cycle cannot do without, by their captions in the window; empty when all are there.
+std::string MissingSettings(const TServerSettings& settings, const std::string& forwardAddress) {
+    std::string missing;
+    auto need = [&](bool present, const char* caption) {
+        if (present) return;
+        if (!missing.empty()) missing += "、";
+        missing += caption;
+    };
+    need(!Trim(settings.Pop3Server).empty(), "POP3サーバアドレス");
+    need(!Trim(settings.SmtpServer).empty(), "SMTPサーバアドレス");
+    // The address is the user part, "@" and the domain; either half missing leads nowhere.
+    need(!forwardAddress.empty() && forwardAddress.front() != '@' && forwardAddress.back() != '@',
+         "転送先メールアドレス");
+    return missing;
+}
+
+// What the cycle was doing with which server (as typed), put in front of an error that ends it:
+// a bare "Read Timeout" does not say whether the POP3 or the SMTP server went quiet.
+std::string Doing(const char* server, const std::string& shown, const std::string& step) {
+    return std::string(server) + "サーバ(" + shown + ")で" + step + "中に失敗: ";
+}
+
 }  // namespace
 
 struct TForwardingCycle::Impl {
@@ -59,6 +81,8 @@ struct TForwardingCycle::Impl {
     // The server fields as typed at the last login, for the log-off lines ("host:port" in
     // builds that take a port).
     std::string Pop3Shown, SmtpShown;
+    // What the last incomplete-settings line named, so it is not repeated every interval.
+    std::string MissingShown;
 
     Impl() {
         for (TMailMessageClient* client : {static_cast<TMailMessageClient*>(&MailPOP3),
@@ -176,15 +200,27 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
     TMailPOP3& pop3 = impl_->MailPOP3;
     TMailSMTP& smtp = impl_->MailSMTP;
 
+    // Incomplete settings are said once, not as a failed login every interval.
+    if (std::string missing = MissingSettings(settings, forwardAddress); !missing.empty()) {
+        if (missing != impl_->MissingShown) AddLog("設定が不完全です(" + missing + "が未入力)");
+        impl_->MissingShown = missing;
+        result.Login = TCycleResult::TLogin::Pop3Failed;
+        return result;
+    }
+    impl_->MissingShown.clear();
+
     if (!LoginPop3(settings)) {
         result.Login = TCycleResult::TLogin::Pop3Failed;
         return result;
     }
+    std::string doing;  // the step under way, for the error that may end the cycle
     try {
+        doing = Doing("POP3", settings.Pop3Server, "メールリストの取得");
         pop3.ListUniqueIds(listing);
         AddLog("メールリストを取得");
         allIds.Assign(listing);
         StripNumbers(allIds);
+        doing = "転送済みIDの読み込み中に失敗: ";
         if (settings.SkipExisting && !FileExists(LedgerFileName(forwardAddress))) {
             // A first run for this address: the mailbox may hold years of mail the phone must not
             // receive. The file is written even when empty, so the next cycle forwards as usual.
@@ -230,6 +266,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             // connection ends the cycle.
             try {
                 const int number = StrToInt(newNumbers[i]);
+                doing = Doing("POP3", settings.Pop3Server, "メール" + newNumbers[i] + "の受信");
                 if (!pop3.RetrieveMessage(number, message)) {
                     SkipMessage(message, id, pop3.LastReply.Text.Text());
                     continue;
@@ -255,6 +292,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             message.Recipients.ParseAddresses(forwardAddress);
 
             try {
+                doing = Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
                 smtp.SendMail(message);
             } catch (const EMailProtocolReplyError& e) {
                 if (!IsPermanentRefusal(e)) throw;
@@ -263,11 +301,17 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             }
             AddLog("メール転送(" + message.Subject + ")");
             ledger.Add(id);
+            doing = "転送済みIDの保存中に失敗: ";
             writer.SaveLedger(ledger);
             ++result.Forwarded;
         }
-    } catch (...) {
+    } catch (Exception& e) {
         // Leave no half-open session behind: the next cycle logs in afresh.
+        ForceClose(pop3);
+        ForceClose(smtp);
+        e.SetContext(doing);
+        throw;
+    } catch (...) {
         ForceClose(pop3);
         ForceClose(smtp);
         throw;

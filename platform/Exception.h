@@ -8,15 +8,23 @@
 namespace tarnwick {
 
 // Base of every error the program raises; carries a message in the system code page.
+// Message() is the error's own text; what() is the text to show the user: the same, after the
+// context a caller added on the way out (which server, which step).
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const std::string& Message() const noexcept { return message_; }
-    void SetMessage(std::string message) { message_ = std::move(message); }
-    const char* what() const noexcept override { return message_.c_str(); }
+    void SetMessage(std::string message) {
+        message_ = std::move(message);
+        shown_.clear();
+    }
+    // Puts prefix in front of what() (once: a second call replaces the first prefix).
+    void SetContext(const std::string& prefix) { shown_ = prefix + message_; }
+    const char* what() const noexcept override { return shown_.empty() ? message_.c_str() : shown_.c_str(); }
 
 private:
     std::string message_;
+    std::string shown_;
 };
 
 // Raised by the integer conversions: "'%s' は整数ではありません".

@@ -141,6 +141,23 @@ TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {
     EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server + ")"));
 }
 
+TEST_F(ScriptedCycle, IncompleteSettingsAreSaidOnceInsteadOfAFailedLoginEveryInterval) {
+    const TServerSettings complete = settings_;
+    settings_.Pop3Server = "";
+    settings_.SmtpServer = " ";
+    Run();
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre("設定が不完全です(POP3サーバアドレス、SMTPサーバアドレスが未入力)"));
+    settings_ = complete;
+    forwardAddress_ = "@docomo.ne.jp";
+    Run();
+    forwardAddress_ = "taro@";
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre("設定が不完全です(転送先メールアドレスが未入力)"));
+    EXPECT_EQ(pop3_.Connections(), 0);
+    EXPECT_EQ(smtp_.Connections(), 0);
+}
+
 TEST_F(ScriptedCycle, RefusedSmtpLoginLogsOffPop3AndLeavesTheLedgerAlone) {
     WriteWholeFile(ledgerFile_, "gone\r\n");
     const FileStamp before = StampOf(ledgerFile_);
@@ -323,6 +340,8 @@ TEST_F(ScriptedCycle, TemporaryRefusalEndsTheCycleKeepingWhatWasSent) {
     auto error = Raised<EMailProtocolReplyError>([&] { Run(); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->ReplyCode, 451);
+    // The error says which server refused which message, in its own words.
+    EXPECT_EQ(std::string(error->what()), "SMTPサーバ(" + smtpText_ + ")でメール2(s2)の送信中に失敗: try later\r\n");
     EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
     EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(), "メール転送(s1)"));
@@ -346,7 +365,9 @@ TEST_F(ScriptedCycle, ConnectionLostDuringDataEndsTheCycleKeepingWhatWasSent) {
     smtp_.Expect("RSET").SendLine("250 ok").Expect("MAIL FROM:<a@example.jp>").SendLine("250 ok");
     smtp_.Expect("RCPT TO:<taro@docomo.ne.jp>").SendLine("250 ok").Expect("DATA").SendLine("354 go").Close();
     Start();
-    EXPECT_TRUE(Raised<EMailException>([&] { Run(); }));
+    auto error = Raised<EMailException>([&] { Run(); });
+    ASSERT_TRUE(error);
+    EXPECT_THAT(error->what(), ::testing::StartsWith("SMTPサーバ(" + smtpText_ + ")でメール2(s2)の送信中に失敗: "));
     ExpectScriptsDone();
     EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
     EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
@@ -375,6 +396,18 @@ TEST_F(ScriptedCycle, ASenderThatCannotBeAReversePathGoesAsTheNullSenderWithALog
     EXPECT_THAT(smtp_.Received(), HasSubstr("DATA\r\n" + mail + ".\r\n"));
 }
 
+TEST_F(ScriptedCycle, Pop3ServerGoneDuringTheListingSaysSo) {
+    Pop3Login();
+    pop3_.Expect("UIDL").SendLine("+OK").SendLine("1 id1").Close();
+    pop3_.Start();
+    auto error = Raised<EMailConnClosedGracefully>([&] { Run(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(std::string(error->what()),
+              "POP3サーバ(" + pop3Text_ + ")でメールリストの取得中に失敗: Connection Closed Gracefully.");
+    EXPECT_TRUE(pop3_.Finish());
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In()));
+}
+
 TEST_F(ScriptedCycle, SilentPop3ServerEndsTheCycleWithReadTimeout) {
     EXPECT_EQ(cycle_.MailPOP3().ReadTimeout, 120000);
     EXPECT_EQ(cycle_.MailSMTP().ReadTimeout, 120000);
@@ -389,6 +422,7 @@ TEST_F(ScriptedCycle, SilentPop3ServerEndsTheCycleWithReadTimeout) {
     auto error = Raised<EMailReadTimeout>([&] { Run(); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->Message(), "Read Timeout");
+    EXPECT_EQ(std::string(error->what()), "POP3サーバ(" + pop3Text_ + ")でメール1の受信中に失敗: Read Timeout");
     EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
     EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
     EXPECT_FALSE(LedgerExists());
