@@ -154,8 +154,12 @@ TEST_F(SpinEditTest, HeldButtonRepeatsAfter400ThenEvery100) {
     QTest::qWait(250);
     EXPECT_EQ(steps.size(), count);  // nothing after the release
     ASSERT_GE(steps.size(), 4u);
-    EXPECT_GE(steps[1], 395);
-    for (size_t i = 2; i < steps.size(); ++i) EXPECT_GE(steps[i] - steps[i - 1], 90) << i;
+    // A late timer is caught up at its next period, so single gaps may be short on a busy machine;
+    // the repeats as a whole are never early.
+    // The press steps before its timer starts, so both bounds are measured from it (less 1 ms of
+    // clock rounding).
+    EXPECT_GE(steps[1] - steps[0], 399);
+    EXPECT_GE(steps.back() - steps[0], 399 + 100 * static_cast<qint64>(steps.size() - 2));
     EXPECT_EQ(spin->Value(), 5 + static_cast<int>(steps.size()));
 
     const int before = spin->Value();

@@ -157,7 +157,7 @@ TEST(AddressListParsing, HostileInputEndsQuietlyAndStaysLinear) {
         for (int i = 0; i < list.Count(); ++i) (void)list[i].Text();
     }
 
-    auto started = std::chrono::steady_clock::now();
+    // A quadratic walk over these texts takes minutes: the test run's time-out catches it.
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "user" + std::to_string(i) + "@example.com, ";
     list.ParseAddresses(text);
@@ -173,8 +173,6 @@ TEST(AddressListParsing, HostileInputEndsQuietlyAndStaysLinear) {
     // An unclosed comment ends the parse; its text does not join the address.
     list.ParseAddresses("a@b.c (" + std::string(100000, 'x'));
     EXPECT_EQ(list[0].Address, "a@b.c");
-    // Generous: a quadratic walk over these texts takes minutes.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 TEST(AddressCoding, ItemsAndListsAsHeaderValues) {
