@@ -119,6 +119,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
         return true;
     } catch (const std::exception&) {
         ForceClose(pop3);
+        outcome_.LoginFailed = true;
         AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")");
         return false;
     }
@@ -134,6 +135,7 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
         return true;
     } catch (const std::exception&) {
         ForceClose(smtp);
+        outcome_.LoginFailed = true;
         AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")");
         return false;
     }
@@ -166,6 +168,7 @@ bool TForwardingCycle::LogoffSmtp() {
 }
 
 void TForwardingCycle::SkipMessage(const TMailMessage& message, const std::string& id, const std::string& reason) {
+    ++outcome_.Skipped;
     AddLog("メール転送失敗(" + message.Subject + ") " + OneLine(reason) + " [" + id + "]");
 }
 
@@ -175,6 +178,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
     TMailMessage message;
     TMailPOP3& pop3 = impl_->MailPOP3;
     TMailSMTP& smtp = impl_->MailSMTP;
+    outcome_ = TCycleOutcome{};
 
     if (!LoginPop3(settings)) {
         result.Login = TCycleResult::TLogin::Pop3Failed;
@@ -198,6 +202,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
         SelectNewIds(allIds, ledger, newIds);
         MapIdsToNumbers(listing, newIds, newNumbers);
         const int count = newNumbers.Count();
+        outcome_.NewCount = count;
         AddLog("新規メール " + IntToStr(count) + "件");
 
         TLedgerWriter writer(forwardAddress);
@@ -219,6 +224,11 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
         }
 
         for (int i = 0; i < count; ++i) {
+            if (StopRequested && StopRequested()) {
+                outcome_.Stopped = true;
+                AddLog("終了要求のため転送を中断");
+                break;
+            }
             const std::string& id = newIds[i];
             message.Clear();
             message.NoEncode = true;
@@ -265,6 +275,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             ledger.Add(id);
             writer.SaveLedger(ledger);
             ++result.Forwarded;
+            ++outcome_.Forwarded;
         }
     } catch (...) {
         // Leave no half-open session behind: the next cycle logs in afresh.

@@ -1,9 +1,11 @@
-// The settings file beside the executable, read into and written from the window's controls.
+// The settings file (beside the executable, or where SettingsLocation puts it), read into and
+// written from the window's controls.
 #include <QCheckBox>
 #include <QComboBox>
 
 #include "app/AppPaths.h"
 #include "app/MainForm.h"
+#include "app/SettingsLocation.h"
 #include "platform/IniFile.h"
 #include "platform/Streams.h"
 #include "platform/qt/Edit.h"
@@ -16,7 +18,10 @@ namespace {
 constexpr int DefaultInterval = 5;
 }  // namespace
 
-std::string Tfrm_Main::SettingsPath() const { return ExePath + ChangeFileExt(ExeName, ".ini"); }
+std::string Tfrm_Main::SettingsPath() const {
+    if (!SettingsFile.empty()) return SettingsFile;
+    return ExePath + ChangeFileExt(ExeName, ".ini");
+}
 
 bool Tfrm_Main::LoadSettings() {
     const std::string path = SettingsPath();
