@@ -85,9 +85,10 @@ TSettingsLocation ResolveSettingsLocation(const std::string& exeFolder, const st
     TSettingsLocation location;
     const std::string beside = exeFolder + ChangeFileExt(exeName, ".ini");
     location.LockName = kDefaultLock;
-
-    if (!configFile.empty()) {
-        location.SettingsFile = Absolute(configFile);
+    // Naming the usual file on the command line changes nothing: same lock, same ledgers.
+    const std::string named = configFile.empty() ? std::string() : Absolute(configFile);
+    if (!named.empty() && named != ResolveSettingsLocation(exeFolder, exeName, "", getEnv).SettingsFile) {
+        location.SettingsFile = named;
         location.LedgerFolder = FolderOf(location.SettingsFile);
         location.Portable = true;
         location.LockName = std::string(kDefaultLock) + "-" + PathTag(location.SettingsFile);

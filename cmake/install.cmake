@@ -25,6 +25,7 @@ through an SMTP server to one address. It lives in the notification area, or run
 without a desktop as a systemd user service (tarnwick --watch).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 # Library dependencies come from the executable; the display plugins and the font are loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
