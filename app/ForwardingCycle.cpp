@@ -143,6 +143,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
         return true;
     } catch (const std::exception&) {
         ForceClose(pop3);
+        outcome_.LoginFailed = true;
         AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")");
         return false;
     }
@@ -158,6 +159,7 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
         return true;
     } catch (const std::exception&) {
         ForceClose(smtp);
+        outcome_.LoginFailed = true;
         AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")");
         return false;
     }
@@ -190,6 +192,7 @@ bool TForwardingCycle::LogoffSmtp() {
 }
 
 void TForwardingCycle::SkipMessage(const TMailMessage& message, const std::string& id, const std::string& reason) {
+    ++outcome_.Skipped;
     AddLog("メール転送失敗(" + message.Subject + ") " + OneLine(reason) + " [" + id + "]");
 }
 
@@ -199,6 +202,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
     TMailMessage message;
     TMailPOP3& pop3 = impl_->MailPOP3;
     TMailSMTP& smtp = impl_->MailSMTP;
+    outcome_ = TCycleOutcome{};
 
     // Incomplete settings are said once, not as a failed login every interval.
     if (std::string missing = MissingSettings(settings, forwardAddress); !missing.empty()) {
@@ -234,6 +238,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
         SelectNewIds(allIds, ledger, newIds);
         MapIdsToNumbers(listing, newIds, newNumbers);
         const int count = newNumbers.Count();
+        outcome_.NewCount = count;
         AddLog("新規メール " + IntToStr(count) + "件");
 
         TLedgerWriter writer(forwardAddress);
@@ -255,6 +260,11 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
         }
 
         for (int i = 0; i < count; ++i) {
+            if (StopRequested && StopRequested()) {
+                outcome_.Stopped = true;
+                AddLog("終了要求のため転送を中断");
+                break;
+            }
             const std::string& id = newIds[i];
             message.Clear();
             message.NoEncode = true;
@@ -304,6 +314,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             doing = "転送済みIDの保存中に失敗: ";
             writer.SaveLedger(ledger);
             ++result.Forwarded;
+            ++outcome_.Forwarded;
         }
     } catch (Exception& e) {
         // Leave no half-open session behind: the next cycle logs in afresh.

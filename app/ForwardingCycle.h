@@ -30,9 +30,22 @@ struct TConnectionReport {
     std::string Summary;
 };
 
+// What the last cycle did, for callers that report it (the command-line modes' exit code).
+struct TCycleOutcome {
+    int NewCount = 0;
+    int Forwarded = 0;
+    int Skipped = 0;
+    bool LoginFailed = false;
+    bool Stopped = false;  // ended early on StopRequested
+};
+
 class TForwardingCycle {
 public:
     using TAddLog = std::function<void(const std::string& text)>;
+
+    // Asked before each message; true ends the cycle there, after the message in flight, with a
+    // normal log-off.
+    std::function<bool()> StopRequested;
 
     explicit TForwardingCycle(TAddLog addLog);
     ~TForwardingCycle();
@@ -60,6 +73,8 @@ public:
     TMailPOP3& MailPOP3();
     TMailSMTP& MailSMTP();
 
+    const TCycleOutcome& Outcome() const { return outcome_; }
+
 private:
     // Host, port, user name and password of a client from the settings.
     void PreparePop3(const TServerSettings& settings);
@@ -73,6 +88,7 @@ private:
 
     struct Impl;
     TAddLog addLog_;
+    TCycleOutcome outcome_;
     std::unique_ptr<Impl> impl_;
 };
 

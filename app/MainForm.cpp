@@ -19,9 +19,13 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "app/AppIcon.h"
 #include "app/CycleWorker.h"
+#include "app/AppPaths.h"
+#include "app/Autostart.h"
+#include "app/SettingsLocation.h"
 #include "platform/DateTime.h"
 #include "platform/Locale.h"
 #include "platform/qt/Edit.h"
@@ -185,6 +189,9 @@ void Tfrm_Main::CreateControls() {
     chk_SkipExisting = Place(new QCheckBox(ToQString("サーバにある既存のメールは転送しない"), pnl_Check), 20, 2, 317, 20);
     btn_Test = Place(new QPushButton(ToQString("接続テスト"), pnl_Check), 20, 24, 89, 25);
     lbl_TestResult = Place(new QLabel(pnl_Check), 116, 28, 221, 17);
+    pnl_Autostart = MakePanel(this, stack, 24);
+    chk_Autostart = Place(new QCheckBox(ToQString("ログイン時に起動"), pnl_Autostart), 20, 0, 200, 20);
+    chk_Autostart->setChecked(AutostartEnabled(AutostartFile(std::getenv)));
 
     pnl_Log = MakePanel(this, stack, 112);
     lsb_Log = Place(new QListWidget(pnl_Log), 8, 8, 337, 89);
@@ -225,6 +232,7 @@ void Tfrm_Main::CreateControls() {
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
+    connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;
@@ -272,6 +280,23 @@ void Tfrm_Main::btn_ViewLogClick() {
         btn_ViewLog->setText(ToQString("ログを非表示▲"));
     }
     layout()->activate();
+}
+
+void Tfrm_Main::chk_AutostartClick() {
+    const std::string entry = AutostartFile(std::getenv);
+    try {
+        if (chk_Autostart->isChecked()) {
+            char cwd[4096];
+            const std::string folder = ::getcwd(cwd, sizeof cwd) ? cwd : ExePath;
+            EnableAutostart(entry, ExePath + ExeName, SettingsFileGiven ? SettingsFile : std::string(), folder);
+        } else {
+            DisableAutostart(entry);
+        }
+    } catch (...) {
+        // The box shows what is on disk, also when writing or removing failed.
+        chk_Autostart->setChecked(AutostartEnabled(entry));
+        throw;
+    }
 }
 
 void Tfrm_Main::edt_POP3ServerExit() {

@@ -51,6 +51,7 @@ public:
     QWidget* pnl_SMTP;
     QWidget* pnl_Setting;
     QWidget* pnl_Log;
+    QWidget* pnl_Autostart;
     // Shown only where there is no notification area: the one way to end the program then.
     QWidget* pnl_Quit;
     QGroupBox* GroupBox1;
@@ -79,6 +80,8 @@ public:
     QCheckBox* chk_SkipExisting;
     QPushButton* btn_Test;
     QLabel* lbl_TestResult;
+    // Whether the session starts the program (an entry in the user's autostart folder).
+    QCheckBox* chk_Autostart;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -118,6 +121,7 @@ public:
     void mi_CloseClick();
     void btn_ViewLogClick();
     void btn_TestClick();
+    void chk_AutostartClick();
     void edt_POP3ServerExit();
     void edt_POP3UserExit();
     void edt_POP3PassExit();

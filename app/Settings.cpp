@@ -1,4 +1,5 @@
-// The settings file beside the executable, read into and written from the window's controls.
+// The settings file (beside the executable, or where SettingsLocation puts it), read into and
+// written from the window's controls.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -6,6 +7,7 @@
 
 #include "app/AppPaths.h"
 #include "app/MainForm.h"
+#include "app/SettingsLocation.h"
 #include "platform/IniFile.h"
 #include "platform/Locale.h"
 #include "platform/Streams.h"
@@ -21,7 +23,10 @@ constexpr int DefaultInterval = 5;
 std::string KeyName(const char* section, const char* key) { return std::string(section) + "/" + key; }
 }  // namespace
 
-std::string Tfrm_Main::SettingsPath() const { return ExePath + ChangeFileExt(ExeName, ".ini"); }
+std::string Tfrm_Main::SettingsPath() const {
+    if (!SettingsFile.empty()) return SettingsFile;
+    return ExePath + ChangeFileExt(ExeName, ".ini");
+}
 
 bool Tfrm_Main::LoadSettings() {
     const std::string path = SettingsPath();

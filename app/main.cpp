@@ -1,29 +1,36 @@
-// Program entry: one instance only, then the window and the message loop.
+// Program entry: the command line, one instance per settings file, then the window and the message
+// loop, or one of the command-line modes without any display.
 #include <QApplication>
 #include <QFont>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 #include "app/AppIcon.h"
+#include "app/AppPaths.h"
+#include "app/CommandLine.h"
+#include "app/HeadlessRunner.h"
 #include "app/MainForm.h"
+#include "app/SettingsLocation.h"
 #include "platform/Locale.h"
 #include "platform/NamedMutex.h"
 
-int main(int argc, char** argv) {
-    // A second start ends here, silently, before it touches the display. A lock that cannot be
-    // had safely ends it too, but says why: otherwise the program would just never start.
-    std::unique_ptr<tarnwick::TNamedMutex> instance;
-    try {
-        instance = tarnwick::TNamedMutex::TryCreate("ForwardMail");
-    } catch (const tarnwick::ENamedMutexError& e) {
-        std::fprintf(stderr, "Tarnwick: %s\n", tarnwick::Cp932ToUtf8(e.Message()).c_str());
-        return 1;
+#ifndef TARNWICK_VERSION
+#define TARNWICK_VERSION "1.01"
+#endif
+
+namespace {
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && value[0]) return true;
     }
-    if (!instance) return 0;
+    return false;
+}
 
-    // The log also goes to standard output; a reader that went away must not end the program.
-    std::signal(SIGPIPE, SIG_IGN);
-
+int RunWindow(int argc, char** argv, const tarnwick::TSettingsLocation& location, bool configGiven) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     // Hiding the window for the tray must not end the program; only the tray menu does.
@@ -33,7 +40,79 @@ int main(int argc, char** argv) {
     QApplication::setFont(font);
     QApplication::setWindowIcon(tarnwick::MakeAppIcon());
 
+    tarnwick::SettingsFile = location.SettingsFile;
+    tarnwick::SettingsFileGiven = configGiven;
     tarnwick::Tfrm_Main form;
+    form.AddLog("設定ファイル: " + tarnwick::Utf8ToCp932(location.SettingsFile));
+    char cwd[4096];
+    const std::string ledgers = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : location.LedgerFolder;
+    form.AddLog("転送済みIDの保存先: " + tarnwick::Utf8ToCp932(ledgers));
     form.show();
     return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tarnwick;
+    const std::string program = argc > 0 && argv[0] ? argv[0] : "tarnwick";
+    const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!line.Error.empty()) {
+        std::fprintf(stderr, "tarnwick: %s\nTry '%s --help'.\n", line.Error.c_str(), program.c_str());
+        return kExitFailed;
+    }
+    if (line.Mode == TRunMode::Help) {
+        std::fputs(UsageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (line.Mode == TRunMode::Version) {
+        std::printf("tarnwick %s\n", TARNWICK_VERSION);
+        return 0;
+    }
+    const bool window = line.Mode == TRunMode::Window;
+    // Without a display the toolkit would abort with a message about its plugins.
+    if (window && !HasDisplay()) {
+        std::fprintf(stderr,
+                     "tarnwick: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "To forward mail without a desktop, run '%s --watch' (or '--once'); see --help.\n",
+                     program.c_str());
+        return kExitFailed;
+    }
+
+    // The log also goes to standard output; a reader that went away must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SetExePaths(ExeFullPath());
+    const TSettingsLocation location = ResolveSettingsLocation(ExePath, ExeName, line.ConfigFile, std::getenv);
+    try {
+        PrepareSettingsLocation(location);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarnwick: %s\n", Cp932ToUtf8(e.what()).c_str());
+        return kExitFailed;
+    }
+
+    // A lock that cannot be had safely ends the start too, but says why: otherwise the program
+    // would just never start.
+    std::unique_ptr<TNamedMutex> instance;
+    try {
+        instance = TNamedMutex::TryCreate(location.LockName);
+    } catch (const ENamedMutexError& e) {
+        std::fprintf(stderr, "Tarnwick: %s\n", Cp932ToUtf8(e.Message()).c_str());
+        return kExitFailed;
+    }
+    if (!instance) {
+        // A second start of the window ends here, silently, as it always has.
+        if (window) return 0;
+        std::fprintf(stderr, "tarnwick: another instance is running with %s\n", location.SettingsFile.c_str());
+        return kExitFailed;
+    }
+
+    switch (line.Mode) {
+    case TRunMode::Once:
+        return RunOnce(location);
+    case TRunMode::Watch:
+        return RunWatch(location);
+    default:
+        return RunWindow(argc, argv, location, !line.ConfigFile.empty());
+    }
 }

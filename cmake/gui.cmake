@@ -14,14 +14,16 @@ endfunction()
 tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
 tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
 tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets)
-# Builds with tests accept "host:port" in the server fields so the tests can reach servers on
-# unprivileged ports; the program built for use connects to the standard ports only.
-if(TARNWICK_TESTS)
+# Builds with tests (and the demo's) accept "host:port" in the server fields so they can reach
+# servers on unprivileged ports; the program built for use connects to the standard ports only.
+option(TARNWICK_SERVER_PORTS "Accept host:port in the server fields" ${TARNWICK_TESTS})
+if(TARNWICK_SERVER_PORTS OR TARNWICK_TESTS)
   target_compile_definitions(tarnwick_app PUBLIC TARNWICK_SERVER_PORTS=1)
 endif()
 
 add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_app)
+target_compile_definitions(tarnwick PRIVATE TARNWICK_VERSION="${PROJECT_VERSION}")
 set_target_properties(tarnwick PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
 
 if(TARNWICK_TESTS)
@@ -42,6 +44,15 @@ if(TARNWICK_TESTS)
   add_test(NAME instance_lock COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/instance_lock.sh $<TARGET_FILE:tarnwick>)
   set_tests_properties(instance_lock PROPERTIES LABELS e2e)
 
+  # The command-line modes of the real program, without any display; the mail part against the
+  # local servers.
+  add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>)
+  set_tests_properties(headless PROPERTIES LABELS engine_integration TIMEOUT 300)
+
+  # What `cmake --install` puts in place, checked by the desktop's own validators.
+  add_test(NAME install_tree COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/install/install_tree.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(install_tree PROPERTIES LABELS install SKIP_RETURN_CODE 77)
+
   # End to end under Xvfb with a real tray host; skipped (77) when the X tools are missing.
   find_package(X11)
   if(X11_FOUND)
@@ -59,3 +70,5 @@ if(TARNWICK_TESTS)
     set_tests_properties(e2e_responsive PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL ON)
   endif()
 endif()
+
+include(cmake/install.cmake)

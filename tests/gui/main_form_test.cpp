@@ -18,7 +18,7 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form->width(), 360);
-    EXPECT_EQ(ClientHeight(), 357);
+    EXPECT_EQ(ClientHeight(), 381);
     EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 120));
     EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 240, 360, 65));
     EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(68, 32, 65, 21));
@@ -30,10 +30,10 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 469);
+    EXPECT_EQ(ClientHeight(), 493);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 357);
+    EXPECT_EQ(ClientHeight(), 381);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
 }
 

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The command-line modes of the real program: options, the no-display message, where settings and
+# ledgers go, and --once / --watch against the local Dovecot and Postfix (exit codes, log, ledger,
+# SIGTERM in the middle of a long cycle). Nothing here may open a display.
+# Usage: headless.sh PROGRAM     (mail parts skip unless the servers' variables are set)
+set -euo pipefail
+
+prog=$(readlink -f "$1")
+# shellcheck source=../support/mail.sh
+. "$(dirname "$0")/../support/mail.sh"
+work=$(mktemp -d /tmp/tarnwick-headless-XXXXXX)
+chmod 0755 "$work"
+watch_pid=""
+cleanup() {
+  if [ -n "$watch_pid" ]; then kill "$watch_pid" 2>/dev/null || true; wait "$watch_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+
+fails=0
+fail() { echo "FAIL: $*" >&2; fails=$((fails + 1)); }
+expect_code() { # want got what
+  [ "$1" = "$2" ] || fail "$3: exit code $2, expected $1"
+}
+expect_in() { # file text what
+  grep -qF -- "$2" "$1" || { fail "$3: no '$2' in output"; sed 's/^/  | /' "$1" >&2; }
+}
+
+# --- Options and the no-display message -------------------------------------------------------
+code=0; "$prog" --help >"$work/out" 2>&1 || code=$?
+expect_code 0 "$code" "--help"; expect_in "$work/out" "--watch" "--help"
+code=0; "$prog" --version >"$work/out" 2>&1 || code=$?
+expect_code 0 "$code" "--version"; expect_in "$work/out" "tarnwick 1." "--version"
+code=0; "$prog" --bogus >"$work/out" 2>&1 || code=$?
+expect_code 2 "$code" "unknown option"; expect_in "$work/out" "--help" "unknown option"
+code=0; "$prog" >"$work/out" 2>&1 || code=$?
+expect_code 2 "$code" "no display"; expect_in "$work/out" "no display found" "no display"
+expect_in "$work/out" "--watch" "no display"
+
+# --- Where the settings live ------------------------------------------------------------------
+# Runs a copy of the program from folder $1 as an ordinary user, with its own XDG folders.
+as_user=()
+if [ "$(id -u)" = 0 ]; then as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups); fi
+home=$work/home
+mkdir -p "$home"
+[ ${#as_user[@]} -gt 0 ] && chown nobody "$home" "$XDG_RUNTIME_DIR"
+run_copy() { # folder -> stdout in $work/out, exit code in $code
+  code=0
+  (cd "$home" && HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data \
+    "${as_user[@]}" "$1/tarnwick" --once >"$work/out" 2>&1) || code=$?
+}
+for f in writable readonly holding; do
+  mkdir -p "$work/$f"; cp "$prog" "$work/$f/tarnwick"
+done
+[ ${#as_user[@]} -gt 0 ] && chown nobody "$work/writable"
+printf '[Common]\nInterval=5\n' >"$work/holding/tarnwick.ini"
+chmod 0555 "$work/readonly" "$work/holding"
+
+run_copy "$work/writable"
+expect_code 2 "$code" "writable folder, no settings"
+expect_in "$work/out" "設定ファイル: $work/writable/tarnwick.ini" "writable folder"
+[ ! -e "$home/config" ] || fail "writable folder: the XDG config folder was made"
+
+run_copy "$work/readonly"
+expect_code 2 "$code" "read-only folder, no settings"
+expect_in "$work/out" "設定ファイル: $home/config/tarnwick/tarnwick.ini" "read-only folder"
+expect_in "$work/out" "転送済みIDの保存先: $home/data/tarnwick" "read-only folder"
+[ "$(stat -c %a "$home/config/tarnwick")" = 700 ] || fail "config folder is not 0700"
+printf '[Common]\nInterval=5\n' >"$home/config/tarnwick/tarnwick.ini"
+chmod 0644 "$home/config/tarnwick/tarnwick.ini"
+[ ${#as_user[@]} -gt 0 ] && chown nobody "$home/config/tarnwick/tarnwick.ini"
+run_copy "$work/readonly"
+[ "$(stat -c %a "$home/config/tarnwick/tarnwick.ini")" = 600 ] || fail "settings file was not made 0600"
+
+run_copy "$work/holding"
+expect_in "$work/out" "設定ファイル: $work/holding/tarnwick.ini" "read-only folder holding the file"
+
+# --- Forwarding against the local servers -------------------------------------------------------
+if ! have_mail_servers; then
+  echo "mail servers not configured: forwarding part skipped"
+  [ "$fails" = 0 ] || exit 1
+  exit 0
+fi
+lock_mail_servers
+message() { # n [extra body line]
+  printf 'From: sender@example.jp\nTo: box@example.jp\nSubject: headless %s\nMessage-ID: <h%s@example.jp>\n\nbody %s\n%s' \
+    "$1" "$1" "$1" "${2:-}" >"$work/msg"
+  drop_message "$work/msg"
+}
+mkdir -p "$work/a" "$work/b"
+write_settings "$work/a/box.ini" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+write_settings "$work/b/box.ini" "$TARNWICK_POP3_USER2" "$TARNWICK_POP3_PASS2"
+once() { # settings file -> stdout in $work/out, exit code in $code
+  code=0; (cd "$work" && DISPLAY=:424242 "$prog" --once --config "$1" >"$work/out" 2>&1) || code=$?
+}
+ledger=$work/a/phone@docomo.ne.jp.txt
+
+for n in 1 2 3; do message "$n"; done
+once "$work/a/box.ini"
+expect_code 0 "$code" "--once, three new"
+[ "$(grep -c 'メール転送(headless' "$work/out")" = 3 ] || fail "--once: three forwarded lines expected"
+[ "$(wc -l <"$ledger")" = 3 ] || fail "--once: the ledger beside the settings holds three ids"
+wait_delivered 3; [ "$(delivered_count)" = 3 ] || fail "--once: three messages delivered"
+
+once "$work/a/box.ini"
+expect_code 0 "$code" "--once, nothing new"; expect_in "$work/out" "新規メール 0件" "--once, nothing new"
+
+# A line longer than the cycle takes is skipped; the message after it still goes.
+head -c 17000000 /dev/zero | tr '\0' x >"$work/long"
+message 4 "$(cat "$work/long")"
+message 5
+once "$work/a/box.ini"
+expect_code 1 "$code" "--once, one skipped"; expect_in "$work/out" "メール転送(headless 5)" "--once, one skipped"
+
+write_settings "$work/b/wrong.ini" "$TARNWICK_POP3_USER2" "not the password"
+once "$work/b/wrong.ini"
+expect_code 2 "$code" "--once, refused login"; expect_in "$work/out" "ログイン失敗" "--once, refused login"
+
+# --watch: SIGTERM in the middle of a 200-message cycle loses nothing and sends nothing twice.
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"; rm -f "$ledger"
+for n in $(seq 100 299); do message "$n"; done
+(cd "$work" && DISPLAY=:424242 exec "$prog" --watch --config "$work/a/box.ini" >"$work/watch.out" 2>&1) &
+watch_pid=$!
+for i in $(seq 1 600); do grep -q 'メール転送(' "$work/watch.out" && break; sleep 0.1; done
+# The same settings are locked; other settings run beside them.
+once "$work/a/box.ini"
+expect_code 2 "$code" "--once beside --watch on the same settings"; expect_in "$work/out" "another instance" "lock"
+once "$work/b/box.ini"
+expect_code 0 "$code" "--once on other settings beside --watch"
+kill -TERM "$watch_pid"
+code=0; wait "$watch_pid" || code=$?; watch_pid=""
+expect_code 0 "$code" "--watch ended by SIGTERM"
+expect_in "$work/watch.out" "SMTPサーバからログオフ" "--watch ended by SIGTERM"
+forwarded=$(grep -c 'メール転送(' "$work/watch.out" || true)
+[ "$(wc -l <"$ledger")" = "$forwarded" ] || fail "--watch: ledger ($(wc -l <"$ledger")) and log ($forwarded) disagree"
+once "$work/a/box.ini"
+expect_code 0 "$code" "--once after --watch"
+wait_delivered 200
+[ "$(delivered_count)" = 200 ] || fail "SIGTERM: $(delivered_count) of 200 messages delivered"
+ids=$(find "$TARNWICK_DELIVERED_MAILDIR/new" "$TARNWICK_DELIVERED_MAILDIR/cur" -type f -exec grep -h '^Message-ID: <h' {} + | sort)
+uniq_ids=$(sort -u <<<"$ids" | wc -l)
+ids=$(wc -l <<<"$ids")
+[ "$ids" = 200 ] && [ "$uniq_ids" = 200 ] || fail "SIGTERM: $uniq_ids different of $ids delivered, 200 expected"
+
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
+[ "$fails" = 0 ] || exit 1
+echo "headless: all passed"
