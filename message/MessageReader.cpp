@@ -70,7 +70,8 @@ void ReadMessageBodyFrom(TStream& source, TMailMessage& message, std::string_vie
             std::string line = ReadLineFromStream(source, limits.MaxLineLength, true);
             if (line == delimiter) break;
             UnstuffLine(line);
-            message.Body.Add(std::move(line));
+            if (message.KeepBodyText) message.BodyText.append(line).append("\r\n");
+            else message.Body.Add(std::move(line));
         }
         endReached = true;
         return;

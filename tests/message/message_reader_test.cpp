@@ -95,6 +95,16 @@ TEST_F(Reader, NoDecodeKeepsEveryBodyLine) {
     EXPECT_TRUE(message.MessageParts.Empty());
 }
 
+TEST_F(Reader, KeepBodyTextKeepsTheBodyAsOneText) {
+    message.NoDecode = true;
+    message.KeepBodyText = true;
+    Read(CrLf({"Subject: s", "", "", "a", "..x", "."}));
+    EXPECT_EQ(message.BodyText, "\r\na\r\n.x\r\n");
+    EXPECT_TRUE(message.Body.Empty());
+    message.Clear();
+    EXPECT_EQ(message.BodyText.capacity(), std::string().capacity());
+}
+
 // --- uuencode and xxencode
 
 TEST_F(Reader, UuencodedBlockBecomesAnAttachmentAndLeavesNoTraceInBody) {
