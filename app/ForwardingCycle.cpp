@@ -5,6 +5,7 @@
 #include "app/Ledger.h"
 #include "app/ServerEndpoint.h"
 #include "message/MailMessage.h"
+#include "message/MessageReader.h"
 #include "net/MailAbort.h"
 #include "net/MailCommandText.h"
 #include "net/MailExceptions.h"
@@ -285,7 +286,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                 continue;
             } catch (const EMailException& e) {
                 if (!dynamic_cast<const EMailReadLnMaxLineLengthExceeded*>(&e) &&
-                    !dynamic_cast<const EMailMessageTooLarge*>(&e))
+                    !dynamic_cast<const EMailMessageTooLarge*>(&e) && !dynamic_cast<const EMailHeaderTooLarge*>(&e))
                     throw;
                 // The rest of the message (or of an over-long status line) is still on its way:
                 // close and log in again.

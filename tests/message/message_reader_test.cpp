@@ -275,6 +275,17 @@ TEST_F(Reader, TooManyPartsAreRefused) {
     EXPECT_EQ(message.MessageParts.Count(), 5);
 }
 
+TEST_F(Reader, TooManyHeaderLinesAreRefused) {
+    TMailReadLimits limits;
+    limits.MaxHeaderLines = 3;
+    Read(CrLf({"A: 1", "B: 2", "C: 3", "", "."}), limits);
+    message.Clear();
+    auto e = Raised<EMailHeaderTooLarge>([&] { Read(CrLf({"A: 1", "B: 2", "C: 3", "D: 4", "", "."}), limits); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Message header longer than 3 lines.");
+    EXPECT_EQ(TMailReadLimits().MaxHeaderLines, 100000);
+}
+
 TEST_F(Reader, AStreamThatEndsBeforeTheMessageRaisesAndDropsThePartialFile) {
     auto e = Raised<EMailEndOfStream>([&] { Read(CrLf({"", "begin 644 a", "#86)C"})); });
     ASSERT_TRUE(e);
