@@ -276,7 +276,8 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                     SkipMessage(message, id, EMailMessageTooLarge(size, pop3.MaxMessageSize).Message());
                     continue;
                 }
-                if (size > 0) message.BodyText.reserve(static_cast<size_t>(size));
+                // Room for it at once (the limit bounds what is trusted); no copy on growing.
+                if (size > 0 && pop3.MaxMessageSize > 0) message.BodyText.reserve(static_cast<size_t>(size));
                 if (!pop3.RetrieveMessage(number, message)) {
                     SkipMessage(message, id, pop3.LastReply.Text.Text());
                     continue;
