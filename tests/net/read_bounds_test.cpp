@@ -140,20 +140,20 @@ TEST_P(Bounds, AMultiLineSmtpReplyOverItsLineLimitIsRefused) {
 // --- time
 
 TEST_P(Bounds, AStatusLineMustCompleteWithinTheReadTimeout) {
-    Pop3Login().Expect("UIDL").Trickle(Slowly("+OK trickling"), 25);
+    Pop3Login().Expect("LIST 1").Trickle("+OK 1 4711" + std::string(400, ' ') + "\r\n", 25);
     Connect(pop3, pop3_);
     // Each byte comes well within the time-out; the line as a whole does not.
     pop3.ReadTimeout = 300;
-    TStringList list;
-    auto e = Raised<EMailReadTimeout>([&] { pop3.ListUniqueIds(list); });
+    auto e = Raised<EMailReadTimeout>([&] { pop3.ListSize(1); });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Message(), "Read Timeout");
-    GaveUp(pop3, pop3_, CrLf({"USER u", "PASS p", "UIDL"}));
+    pop3.Disconnect();
+    EXPECT_TRUE(pop3_.Finish());
 }
 
 TEST_P(Bounds, AMessageMustKeepItsPace) {
     // Whole short lines, each in time, but far too few bytes for the time they take.
-    Pop3Login().Expect("RETR 1").SendLine("+OK").Trickle("Subject: s\r\n\r\n" + Slowly("ab\r\n"), 25);
+    Pop3Login().Expect("RETR 1").SendLine("+OK").Trickle("Subject: s\r\n\r\n" + Slowly("ab\r\n") + ".\r\n", 25);
     Connect(pop3, pop3_);
     pop3.ReadTimeout = 300;
     pop3.MinReadRate = 1000000;
