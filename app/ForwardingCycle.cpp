@@ -5,6 +5,7 @@
 #include "app/Ledger.h"
 #include "app/ServerEndpoint.h"
 #include "message/MailMessage.h"
+#include "message/MessageReader.h"
 #include "net/MailAbort.h"
 #include "net/MailCommandText.h"
 #include "net/MailExceptions.h"
@@ -271,12 +272,22 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             // Body lines pass through unchanged; decoding would drop encoded content from what
             // is sent on. The subject is decoded from the header all the same.
             message.NoDecode = true;
+            // One text for the body rather than a string per line.
+            message.KeepBodyText = true;
 
             // A message that cannot be had is logged and left for the next cycle; a lost
             // connection ends the cycle.
             try {
                 const int number = StrToInt(newNumbers[i]);
                 doing = Doing("POP3", settings.Pop3Server, "メール" + newNumbers[i] + "の受信");
+                // A message announced over the limit is never downloaded.
+                const int64_t size = pop3.ListSize(number);
+                if (pop3.MaxMessageSize > 0 && size > pop3.MaxMessageSize) {
+                    SkipMessage(message, id, EMailMessageTooLarge(size, pop3.MaxMessageSize).Message());
+                    continue;
+                }
+                // Room for it at once (the limit bounds what is trusted); no copy on growing.
+                if (size > 0 && pop3.MaxMessageSize > 0) message.BodyText.reserve(static_cast<size_t>(size));
                 if (!pop3.RetrieveMessage(number, message)) {
                     SkipMessage(message, id, pop3.LastReply.Text.Text());
                     continue;
@@ -284,7 +295,10 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             } catch (const EConvertError& e) {
                 SkipMessage(message, id, e.Message());
                 continue;
-            } catch (const EMailReadLnMaxLineLengthExceeded& e) {
+            } catch (const EMailException& e) {
+                if (!dynamic_cast<const EMailReadLnMaxLineLengthExceeded*>(&e) &&
+                    !dynamic_cast<const EMailMessageTooLarge*>(&e) && !dynamic_cast<const EMailHeaderTooLarge*>(&e))
+                    throw;
                 // The rest of the message (or of an over-long status line) is still on its way:
                 // close and log in again.
                 SkipMessage(message, id, e.Message());

@@ -69,6 +69,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.CaptureLines(nullptr, "<end>", false);
     });
     Run(data, size, piece, [](TMailTCPConnection& c) {
+        // Whatever comes, no more lines or bytes than allowed are kept.
+        c.MaxReplyLines = 3;
+        c.LimitContent(200);
+        TStringList lines;
+        try {
+            c.ReadReply();
+            c.CaptureLines(lines, ".", true, 20, "too many");
+        } catch (const EMailException&) {
+        }
+        size_t bytes = 0;
+        for (const std::string& line : lines) bytes += line.size() + 1;
+        if (lines.Count() > 20 || bytes > 200) __builtin_trap();
+    });
+    Run(data, size, piece, [](TMailTCPConnection& c) {
         c.MaxLineAction = TMailMaxLineAction::maSplit;
         for (int i = 0; i < 1000; ++i) {
             std::string line = c.ReadLine(i % 2 ? "\n" : "\r\n.");

@@ -279,6 +279,7 @@ void TMailAddressList::Assign(const TMailAddressList& source) {
 }
 
 void TMailAddressList::AddFromText(std::string_view text, bool keepEmpty) {
+    if (Count() >= MaxHeaderListItems) throw EMailAddressParseError("Too many addresses.");
     TMailAddressItem& item = Add();
     item.SetText(text);  // on failure the item stays with what was read
     if (keepEmpty) return;

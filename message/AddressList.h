@@ -84,7 +84,8 @@ public:
     void Assign(const TMailAddressList& source);
 
     // Empties the list and fills it from header text. Raises EMailAddressParseError as the item
-    // parser does; the items read so far (the failing one included) stay in the list.
+    // parser does, or past MaxHeaderListItems items ("Too many addresses."); the items read so
+    // far (the failing one included) stay in the list.
     void ParseAddresses(std::string_view text);
 
 private:

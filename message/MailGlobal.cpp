@@ -234,7 +234,9 @@ void SplitCommaList(TStringList& list, std::string_view text) {
     int quotes = 0;
     auto addItem = [&](size_t end) {
         std::string item = Trim(text.substr(start, end - start));
-        if (!item.empty()) list.Add(std::move(item));
+        if (item.empty()) return;
+        if (list.Count() >= MaxHeaderListItems) throw EMailException("Too many list items.");
+        list.Add(std::move(item));
     };
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '"') {

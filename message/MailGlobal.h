@@ -52,8 +52,13 @@ size_t TextPos(std::string_view needle, std::string_view text);
 // 1-based position of needle in the block, 0 if none (or when needle is empty).
 size_t FindInMemory(std::string_view needle, const void* block, size_t size);
 
+// Most items one header's list (addresses, newsgroups) is parsed into: header text from anyone
+// must not turn a few bytes per item into a hundred each. The parsers raise past it.
+inline constexpr int MaxHeaderListItems = 100000;
+
 // Clears list and fills it with the trimmed, non-empty comma-separated items of text; a comma
-// after an odd single double quote does not split.
+// after an odd single double quote does not split. More than MaxHeaderListItems items raise
+// "Too many list items.", keeping the ones before.
 void SplitCommaList(TStringList& list, std::string_view text);
 
 // The system's temporary folder (with a trailing path delimiter).

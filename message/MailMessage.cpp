@@ -97,6 +97,7 @@ void TMailMessage::Clear() {
 
     MessageParts.Clear();
     Body.Clear();
+    std::string().swap(BodyText);  // a large text gives its memory back
 }
 
 void TMailMessage::FireInitializeISO(TTransfer& transfer, char& headerEncoding, std::string& charSet) {

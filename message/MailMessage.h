@@ -66,6 +66,11 @@ public:
     std::string MessageId;
     bool NoEncode = false;
     bool NoDecode = false;
+    // With NoDecode, keeps the body read as one text in BodyText (every line followed by CR LF,
+    // dot-unstuffed) instead of a string per line in Body: a message of many short lines then
+    // costs about its own size. Writing sends BodyText after the lines of Body.
+    bool KeepBodyText = false;
+    std::string BodyText;
     std::string Organization;
     TMailMessagePriority Priority = TMailMessagePriority::mpNormal;
     std::string References;
@@ -88,7 +93,7 @@ public:
     void SetExtraHeaders(const TStringList& lines) { ExtraHeaders.Assign(lines); }
 
     // Resets the message for reuse; Encoding, AttachmentEncoding, NoEncode, NoDecode,
-    // OnInitializeISO and MessageId stay.
+    // KeepBodyText, OnInitializeISO and MessageId stay.
     virtual void Clear();
     virtual void FireInitializeISO(TTransfer& transfer, char& headerEncoding, std::string& charSet);
 

@@ -54,6 +54,8 @@ std::string ReadMessageHeaderFrom(TStream& source, TMailMessage& message, std::s
         line = ReadLineFromStream(source, limits.MaxLineLength, true);
         if (terminator.empty() ? (line == "." || line.empty()) : line == terminator) break;
         if (line.empty()) continue;
+        if (limits.MaxHeaderLines > 0 && message.Headers.Count() >= limits.MaxHeaderLines)
+            throw EMailHeaderTooLarge("Message header longer than " + IntToStr(limits.MaxHeaderLines) + " lines.");
         // Header lines are dot-stuffed for the transfer like any other; writing stuffs them again.
         UnstuffLine(line);
         message.Headers.Add(line);
@@ -70,7 +72,8 @@ void ReadMessageBodyFrom(TStream& source, TMailMessage& message, std::string_vie
             std::string line = ReadLineFromStream(source, limits.MaxLineLength, true);
             if (line == delimiter) break;
             UnstuffLine(line);
-            message.Body.Add(std::move(line));
+            if (message.KeepBodyText) message.BodyText.append(line).append("\r\n");
+            else message.Body.Add(std::move(line));
         }
         endReached = true;
         return;

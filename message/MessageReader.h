@@ -6,7 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "message/MailException.h"
+
 namespace tarnwick {
+
+// A header of more lines than the reader keeps: a line of a few bytes costs a string each.
+class EMailHeaderTooLarge : public EMailException {
+public:
+    using EMailException::EMailException;
+};
 
 class TMailMessage;
 class TMailMessageDecoder;
@@ -18,6 +26,8 @@ struct TMailReadLimits {
     int MaxLineLength = -1;
     // Most parts one read may add; a message with more raises "Too many message parts." (0: none).
     int MaxParts = 10000;
+    // Most header lines one read keeps (0: none); more raise EMailHeaderTooLarge.
+    int MaxHeaderLines = 100000;
 };
 
 // Appends header lines to message.Headers up to the empty line (or the line "."; or, with a

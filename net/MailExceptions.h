@@ -36,6 +36,26 @@ public:
     EMailReadLnMaxLineLengthExceeded() : EMailException("Max line length exceeded.") {}
 };
 
+// A reply or a listing ran past its line limit.
+class EMailTooManyLines : public EMailException {
+public:
+    using EMailException::EMailException;
+};
+
+// A message over the size limit: by the size the server announced (Size > 0), or found while
+// reading it (Size 0: only known to be over Limit).
+class EMailMessageTooLarge : public EMailException {
+public:
+    EMailMessageTooLarge(int64_t size, int64_t limit)
+        : EMailException(size > 0 ? "Message of " + std::to_string(size) + " bytes is over the size limit of " +
+                                        std::to_string(limit) + " bytes."
+                                  : "Message is over the size limit of " + std::to_string(limit) + " bytes."),
+          Size(size),
+          Limit(limit) {}
+    int64_t Size;
+    int64_t Limit;
+};
+
 class EMailInvalidServiceName : public EMailException {
 public:
     using EMailException::EMailException;

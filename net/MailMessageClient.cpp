@@ -99,6 +99,7 @@ std::string TMailMessageClient::ReadMessageHeader(TMailMessage& message, std::st
     StartWork(TWorkMode::wmRead, 0);
     std::string line;
     try {
+        TReadExchange exchange(*this, true);
         ContentLineLimit limit(*this, MaxContentLineLength);
         TMailTCPStream source(*this);
         TMailReadLimits limits;
@@ -117,8 +118,20 @@ void TMailMessageClient::ReadMessageBody(TMailMessage& message, std::string_view
     StartWork(TWorkMode::wmRead, 0);
     bool endReached = false;
     try {
+        TReadExchange exchange(*this, true);
         ContentLineLimit limit(*this, MaxContentLineLength);
-        if (message.NoDecode) {
+        if (message.NoDecode && message.KeepBodyText) {
+            TMemoryStream text;
+            text.Data().swap(message.BodyText);
+            text.Seek(0, TSeekOrigin::soEnd);
+            try {
+                CaptureLines(text, delimiter, true);
+            } catch (...) {
+                text.Data().swap(message.BodyText);
+                throw;
+            }
+            text.Data().swap(message.BodyText);
+        } else if (message.NoDecode) {
             CaptureLines(message.Body, delimiter, true);
         } else {
             TMailTCPStream source(*this);
@@ -167,6 +180,10 @@ void TMailMessageClient::WriteMessageHeader(TMailMessage& message) {
 void TMailMessageClient::WriteBodyLines(TMailMessage& message) {
     DataSection section(*this);
     WriteStuffedLines(message.Body);
+    // In pieces, so that the write buffer never gathers a copy of the whole text.
+    constexpr size_t kPiece = 64 * 1024;
+    const std::string_view text = message.BodyText;
+    for (size_t at = 0; at < text.size(); at += kPiece) Data().WriteText(text.substr(at, kPiece));
     section.Finish();
 }
 

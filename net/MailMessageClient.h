@@ -32,8 +32,9 @@ public:
     // Reads header lines into message.Headers up to the empty line (or the line "."; with a
     // terminator, up to that line) and loads the header fields. Returns the line that ended it.
     virtual std::string ReadMessageHeader(TMailMessage& message, std::string_view terminator);
-    // Reads body lines up to the delimiter line: into message.Body (dot-unstuffed) and, unless
-    // message.NoDecode, decoding encoded parts into message.MessageParts.
+    // Reads body lines up to the delimiter line: into message.Body (dot-unstuffed; with
+    // NoDecode and KeepBodyText into message.BodyText) and, unless message.NoDecode, decoding
+    // encoded parts into message.MessageParts.
     // Either read, failing before its end line was read (over-long line, malformed part, time-out,
     // close), closes the connection: the rest of the message would otherwise be taken for replies.
     // The exception passes on; IsConnected is then false and Disconnect sends nothing.

@@ -2,8 +2,10 @@
 
 #include <openssl/evp.h>
 
+#include <charconv>
 #include <exception>
 
+#include "message/MailGlobal.h"
 #include "message/MailMessage.h"
 #include "net/MailCommandText.h"
 #include "platform/Exception.h"
@@ -91,7 +93,8 @@ bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
     if (messageNumber < 0) {
         if (SendListCommand("UIDL") != 1) return false;
         try {
-            CaptureLines(list, ".", true);
+            CaptureLines(list, ".", true, MaxListingLines,
+                         "Unique id listing longer than " + IntToStr(MaxListingLines) + " lines.");
         } catch (...) {
             AbandonMessage();
             throw;
@@ -103,10 +106,31 @@ bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
     return true;
 }
 
+int64_t TMailPOP3::ListSize(int messageNumber) {
+    if (SendCommand("LIST " + IntToStr(messageNumber)) != 1) return -1;
+    // "+OK n size": the text after the status word is "n size".
+    std::string rest = Trim(LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string());
+    CutToken(rest, " ");
+    const std::string size = CutToken(rest, " ");
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), value);
+    if (error != std::errc() || end != size.data() + size.size() || size.empty() || value < 0) return -1;
+    return value;
+}
+
 bool TMailPOP3::RetrieveMessage(int messageNumber, TMailMessage& message) {
     if (SendListCommand("RETR " + IntToStr(messageNumber)) != 1) return false;
-    // A message without body ends with "." right after its header lines.
-    if (ReadMessageHeader(message, "").empty()) ReadMessageBody(message, ".");
+    // The message is one paced transfer, and its bytes count against the size limit.
+    TReadExchange exchange(*this, true);
+    LimitContent(MaxMessageSize > 0 ? MaxMessageSize : -1);
+    try {
+        // A message without body ends with "." right after its header lines.
+        if (ReadMessageHeader(message, "").empty()) ReadMessageBody(message, ".");
+    } catch (...) {
+        LimitContent(-1);
+        throw;
+    }
+    LimitContent(-1);
     return LastReply.NumericCode() == 1;
 }
 

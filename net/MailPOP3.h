@@ -1,5 +1,5 @@
 #pragma once
-// POP3 client (RFC 1939): USER/PASS or APOP login, UIDL, RETR and QUIT. Nothing is ever deleted.
+// POP3 client (RFC 1939): USER/PASS or APOP login, UIDL, LIST, RETR and QUIT. Nothing is ever deleted.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,8 +16,17 @@ public:
     TMailPOP3();
     ~TMailPOP3() override;
 
+    static constexpr int64_t DefaultMaxMessageSize = 64 * 1024 * 1024;
+    static constexpr int32_t DefaultMaxListingLines = 1000000;
+
     // Log in with APOP instead of USER and PASS.
     bool APOP = false;
+    // Largest message RetrieveMessage reads, in bytes as sent (0 = no limit); a larger one raises
+    // EMailMessageTooLarge once the limit is passed, so memory stays bounded whatever the
+    // server announced.
+    int64_t MaxMessageSize = DefaultMaxMessageSize;
+    // Most lines of a UIDL listing (0 = no limit); more raise EMailTooManyLines.
+    int32_t MaxListingLines = DefaultMaxListingLines;
 
     // Opens the connection, reads the "+OK" greeting and logs in. Any failure after the TCP
     // connect runs Disconnect before the exception passes on. A user name or password holding
@@ -33,6 +42,9 @@ public:
     // "UIDL" (messageNumber < 0: every message's "number id" line is appended to list) or
     // "UIDL n" (list := the reply's text). False on "-ERR".
     bool ListUniqueIds(TStringList& list, int messageNumber = -1);
+    // "LIST n": the message's size in octets as the server announces it; -1 on "-ERR" or when
+    // the answer holds no size.
+    int64_t ListSize(int messageNumber);
     // "RETR n" read into message (which is not cleared first). False on "-ERR", with nothing read.
     // Both: a failure before the whole answer was read (an over-long or unrecognised status
     // line, an over-long content line, a malformed part, a close) closes the connection, since

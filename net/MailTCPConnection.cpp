@@ -132,7 +132,29 @@ void TMailTCPConnection::DropSocket() {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+TMailTCPConnection::TReadExchange::TReadExchange(TMailTCPConnection& connection, bool paced) : connection_(connection) {
+    if (connection.exchange_) return;
+    owner_ = true;
+    connection.exchange_ = true;
+    connection.exchangePaced_ = paced;
+    connection.exchangeStart_ = std::chrono::steady_clock::now();
+    connection.exchangeReceived_ = 0;
+}
+
+TMailTCPConnection::TReadExchange::~TReadExchange() {
+    if (owner_) connection_.exchange_ = false;
+}
+
+int64_t TMailTCPConnection::ExchangeMsLeft() const {
+    using namespace std::chrono;
+    microseconds allowed = milliseconds(ReadTimeout);
+    if (exchangePaced_ && MinReadRate > 0) allowed += microseconds(exchangeReceived_ * 1000000 / MinReadRate);
+    return duration_cast<milliseconds>(exchangeStart_ + allowed - steady_clock::now()).count();
+}
+
 int32_t TMailTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
+    // Explicit time-outs are the caller's; the default one also ends with the running exchange.
+    bool exchangeBound = timeout == -1 && ReadTimeout > 0 && exchange_;
     if (timeout == -1) timeout = ReadTimeout == 0 ? -2 : ReadTimeout;
     int32_t result = 0;
     CheckDisconnected(raiseIfDisconnected, false);
@@ -143,7 +165,12 @@ int32_t TMailTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int timeou
     // Never wait for an answer to bytes that are still gathered here.
     if (!writeBuffer_.empty()) FlushWriteBuffer();
     do {
-        if (!ioHandler_->WaitReadable(timeout)) {
+        int wait = timeout;
+        if (exchangeBound) {
+            int64_t left = ExchangeMsLeft();
+            if (left < wait) wait = static_cast<int>(std::max<int64_t>(left, 0));
+        }
+        if (!ioHandler_->WaitReadable(wait)) {
             if (raiseOnTimeout) throw EMailReadTimeout();
             return -1;
         }
@@ -165,6 +192,7 @@ int32_t TMailTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int timeou
             }
         }
         if (received > 0) {
+            exchangeReceived_ += received;
             if (intercept_ != nullptr || ASCIIFilter) {
                 std::string bytes(scratch_.data(), static_cast<size_t>(received));
                 if (intercept_ != nullptr) intercept_->Receive(bytes);
@@ -181,7 +209,22 @@ int32_t TMailTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int timeou
     return result;
 }
 
+void TMailTCPConnection::CountContent(int64_t termPos, int64_t termLength, bool lineComplete) {
+    if (contentLimit_ < 0) return;
+    const char* bytes = inputBuffer_.Bytes();
+    int64_t length = lineComplete ? termPos + termLength : inputBuffer_.Size();
+    // The end line, or the start of it, is no content.
+    int64_t text = lineComplete ? termPos : length;
+    if (text > 0 && bytes[text - 1] == '\r') --text;
+    if (text == 1 && bytes[0] == '.') length = 0;
+    if (length >= 2 && bytes[0] == '.' && bytes[1] == '.') --length;
+    if (contentRead_ + length > contentLimit_) throw EMailMessageTooLarge(0, contentLimit_);
+    if (lineComplete) contentRead_ += length;
+}
+
 std::string TMailTCPConnection::ReadLine(std::string_view terminator, int timeout, int maxLength) {
+    // A line must be complete within the read time-out as a whole.
+    TReadExchange exchange(*this, false);
     if (maxLength < 0) maxLength = MaxLineLength;
     if (terminator.empty()) terminator = "\n";
     lineWasSplit_ = false;
@@ -204,6 +247,7 @@ std::string TMailTCPConnection::ReadLine(std::string_view terminator, int timeou
             return inputBuffer_.Extract(maxLength);
         }
         if (termPos >= 0) break;
+        CountContent(termPos, termLength, false);
         CheckDisconnected(true, true);
         int32_t received = FillInputBuffer(true, timeout, timeout == -1);
         if (received <= 0) {
@@ -212,6 +256,7 @@ std::string TMailTCPConnection::ReadLine(std::string_view terminator, int timeou
             return {};
         }
     }
+    CountContent(termPos, termLength, true);
     int64_t lineLength = termPos;
     if (terminator == "\n" && lineLength > 0 && inputBuffer_.Bytes()[lineLength - 1] == '\r') --lineLength;
     std::string line(inputBuffer_.Bytes(), static_cast<size_t>(lineLength));
@@ -226,13 +271,29 @@ std::string TMailTCPConnection::ReadNonEmptyLine(int attempts) {
 }
 
 void TMailTCPConnection::ReadReplyLines() {
+    // The whole reply, blank lines before it included, within one time-out and line limit.
+    TReadExchange exchange(*this, false);
+    int read = 0;
+    auto next = [&] {
+        std::string line;
+        while (line.empty()) {
+            if (MaxReplyLines > 0 && ++read > MaxReplyLines) {
+                // The rest would be taken for the next replies.
+                ResetInput();
+                DropSocket();
+                throw EMailTooManyLines("Reply longer than " + IntToStr(MaxReplyLines) + " lines.");
+            }
+            line = Trim(ReadLine());
+        }
+        return line;
+    };
     TStringList lines;
-    std::string line = ReadNonEmptyLine();
+    std::string line = next();
     lines.Add(line);
     if (line.size() > 3 && line[3] == '-') {
         std::string marker = line.substr(0, 3) + " ";
         do {
-            line = ReadNonEmptyLine();
+            line = next();
             lines.Add(line);
         } while (line.size() >= 4 && !SameText(std::string_view(line).substr(0, 4), marker));
     }
@@ -283,8 +344,9 @@ std::string TMailTCPConnection::ReadAll() {
     return all;
 }
 
-int TMailTCPConnection::CaptureLines(TStringList& list, std::string_view delimiter, bool unstuff) {
-    return CaptureInto(&list, nullptr, delimiter, unstuff);
+int TMailTCPConnection::CaptureLines(TStringList& list, std::string_view delimiter, bool unstuff, int maxLines,
+                                     const std::string& tooManyText) {
+    return CaptureInto(&list, nullptr, delimiter, unstuff, maxLines, tooManyText);
 }
 
 int TMailTCPConnection::CaptureLines(TStream& stream, std::string_view delimiter, bool unstuff) {
@@ -295,8 +357,10 @@ int TMailTCPConnection::CaptureLines(std::nullptr_t, std::string_view delimiter,
     return CaptureInto(nullptr, nullptr, delimiter, unstuff);
 }
 
-int TMailTCPConnection::CaptureInto(TStringList* list, TStream* stream, std::string_view delimiter, bool unstuff) {
+int TMailTCPConnection::CaptureInto(TStringList* list, TStream* stream, std::string_view delimiter, bool unstuff,
+                                    int maxLines, const std::string& tooManyText) {
     int count = 0;
+    TReadExchange exchange(*this, true);
     StartWork(TWorkMode::wmRead, 0);
     try {
         for (;;) {
@@ -304,6 +368,7 @@ int TMailTCPConnection::CaptureInto(TStringList* list, TStream* stream, std::str
             // A rest cut off by the close is no line; the next read raises the close.
             if (lineTimedOut_) continue;
             if (line == delimiter) break;
+            if (maxLines > 0 && count >= maxLines) throw EMailTooManyLines(tooManyText);
             if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
             ++count;
             if (list != nullptr) {

@@ -2,6 +2,7 @@
 // The blocking, buffered line connection the protocol clients stand on: one receive path into an
 // input buffer, line reading with a terminator and a line limit, reply reading and checking, and
 // writes (sent at once, or gathered in the write buffer while it is open).
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -51,6 +52,10 @@ class TMailTCPConnection : public TMailComponent {
 public:
     static constexpr int32_t DefaultMaxLineLength = 16384;
     static constexpr int32_t DefaultBufferSize = 32768;
+    static constexpr int32_t DefaultMaxReplyLines = 1000;
+    // A multi-line answer must average at least this many bytes per second once its first
+    // ReadTimeout has passed; well below any working link, far above a server that trickles.
+    static constexpr int32_t DefaultMinReadRate = 1024;
 
     TMailTCPConnection();
     ~TMailTCPConnection() override;
@@ -61,7 +66,15 @@ public:
     TMailMaxLineAction MaxLineAction = TMailMaxLineAction::maException;
     int32_t MaxLineLength = DefaultMaxLineLength;  // 0 = no limit
     TNotifyEvent OnDisconnected;
-    int32_t ReadTimeout = 0;  // ms; 0 = wait without limit
+    // ms; 0 = wait without limit. It bounds a whole line or reply, not each wait: a peer that
+    // sends a byte now and then cannot hold a read open (see also MinReadRate).
+    int32_t ReadTimeout = 0;
+    // Most lines one reply may take, blank lines before it included (0 = no limit); more raise
+    // EMailTooManyLines.
+    int32_t MaxReplyLines = DefaultMaxReplyLines;
+    // Bytes per second (0 = no pace bound): a multi-line answer (CaptureLines, a message) may
+    // take ReadTimeout plus one second for every MinReadRate bytes received.
+    int32_t MinReadRate = DefaultMinReadRate;
     int32_t RecvBufferSize = DefaultBufferSize;
     int32_t SendBufferSize = DefaultBufferSize;
 
@@ -111,8 +124,10 @@ public:
     void ReadBytes(void* buffer, int64_t count);
     std::string TakeAvailable();
     // Lines up to the delimiter line (not stored); ".." at a line start loses one dot when
-    // unstuffing. Returns the number of lines stored.
-    int CaptureLines(TStringList& list, std::string_view delimiter = ".", bool unstuff = true);
+    // unstuffing. Returns the number of lines stored. More than maxLines lines (0 = no limit)
+    // raise EMailTooManyLines with tooManyText; the rest of the answer is then still unread.
+    int CaptureLines(TStringList& list, std::string_view delimiter = ".", bool unstuff = true, int maxLines = 0,
+                     const std::string& tooManyText = {});
     int CaptureLines(TStream& stream, std::string_view delimiter = ".", bool unstuff = true);
     int CaptureLines(std::nullptr_t, std::string_view delimiter = ".", bool unstuff = true);
 
@@ -147,6 +162,30 @@ public:
     bool WriteBufferOpen() const { return writeBufferOpen_; }
     size_t WriteBufferSize() const { return writeBuffer_.size(); }
 
+    // While one lives, the reads on this connection form one exchange with one deadline:
+    // ReadTimeout from its start, paced ones extended by a second per MinReadRate bytes
+    // received. Inside a running exchange a new one changes nothing.
+    class TReadExchange {
+    public:
+        TReadExchange(TMailTCPConnection& connection, bool paced);
+        ~TReadExchange();
+        TReadExchange(const TReadExchange&) = delete;
+        TReadExchange& operator=(const TReadExchange&) = delete;
+
+    private:
+        TMailTCPConnection& connection_;
+        bool owner_ = false;
+    };
+
+    // Bounds the bytes of the lines read from now on (a retrieved message; -1 = no limit): a
+    // line that would pass the limit raises EMailMessageTooLarge before more of it is buffered.
+    // A line "." (the end of the answer) is not counted, nor the stuffed dot of a line "..".
+    void LimitContent(int64_t maxBytes) {
+        contentLimit_ = maxBytes;
+        contentRead_ = 0;
+    }
+    int64_t ContentLimit() const { return contentLimit_; }
+
 protected:
     void Notification(TMailComponent* destroyed) override;
     // Makes a transport created by this connection the IOHandler; it is freed on Disconnect.
@@ -154,7 +193,11 @@ protected:
     bool FreeTransport() const { return freeTransport_; }
 
 private:
-    int CaptureInto(TStringList* list, TStream* stream, std::string_view delimiter, bool unstuff);
+    int CaptureInto(TStringList* list, TStream* stream, std::string_view delimiter, bool unstuff, int maxLines = 0,
+                    const std::string& tooManyText = {});
+    // Milliseconds left in the running exchange (may be 0 or less).
+    int64_t ExchangeMsLeft() const;
+    void CountContent(int64_t termPos, int64_t termLength, bool lineComplete);
     void SendNow(const char* bytes, int64_t count);
     void SendGathered();
     void FreeOwnedTransport();
@@ -172,6 +215,12 @@ private:
     bool writeBufferOpen_ = false;
     std::string writeBuffer_;
     int32_t writeThreshold_ = 0;
+    bool exchange_ = false;
+    bool exchangePaced_ = false;
+    std::chrono::steady_clock::time_point exchangeStart_;
+    int64_t exchangeReceived_ = 0;
+    int64_t contentLimit_ = -1;
+    int64_t contentRead_ = 0;
 };
 
 }  // namespace tarnwick

@@ -63,6 +63,7 @@ TEST_F(CycleControl, AbortDuringARetrievalLeavesTheMessageUnrecorded) {
     Pop3Login();
     Pop3Listing({"1 a", "2 b"});
     // Half a message, then nothing more.
+    pop3_.Expect("LIST 2").SendLine("+OK 2 100");
     pop3_.Expect("RETR 2").SendLine("+OK").Send("From: x@example.jp\r\nSubject: slow\r\n");
     smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok");
     pop3_.Start();
@@ -95,6 +96,7 @@ TEST_F(CycleControl, FirstRunWithSkipExistingRecordsWhatIsThereThenForwardsOnlyW
     pop3_.Accept();
     Pop3Login();
     Pop3Listing({"1 a", "2 b", "3 c"});
+    pop3_.Expect("LIST 3").SendLine("+OK 3 100");
     pop3_.Expect("RETR 3").SendLine("+OK").Send("From: x@example.jp\r\nSubject: new\r\n\r\nbody\r\n.\r\n");
     pop3_.Expect("QUIT");
     smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok").Expect("RSET").SendLine("250 ok");

@@ -41,7 +41,12 @@ protected:
         for (const std::string& line : lines) pop3_.SendLine(line);
         pop3_.SendLine(".");
     }
+    // The size the server announces before a message is retrieved.
+    void Pop3Size(int n, size_t size) {
+        pop3_.Expect("LIST " + std::to_string(n)).SendLine("+OK " + std::to_string(n) + " " + std::to_string(size));
+    }
     void Pop3Retr(int n, const std::string& message) {
+        Pop3Size(n, message.size());
         pop3_.Expect("RETR " + std::to_string(n)).SendLine("+OK").Send(message + ".\r\n");
     }
     void SmtpLogin() { smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok"); }
@@ -250,6 +255,7 @@ TEST_F(ScriptedCycle, MessageThePop3ServerWillNotGiveIsSkipped) {
     // Message 2 is refused; the line of id3 has no message number.
     Pop3Listing({"1 id1", "2 id2", "id3", "4 id4"});
     Pop3Retr(1, Mail(1));
+    Pop3Size(2, 100);
     pop3_.Expect("RETR 2").SendLine("-ERR no such message");
     Pop3Retr(4, Mail(4));
     pop3_.Expect("QUIT");
@@ -272,6 +278,7 @@ TEST_F(ScriptedCycle, LinesUpTo16MiBPassAndALongerOneSkipsItsMessageAfterANewLog
     Pop3Login();
     Pop3Listing({"1 id1", "2 id2", "3 id3"});
     Pop3Retr(1, head + limitLine + "\r\n");
+    Pop3Size(2, 100);
     pop3_.Expect("RETR 2").SendLine("+OK").Offer("From: a@example.jp\r\nSubject: bigger\r\n\r\n" + limitLine + "b\r\n.\r\n");
     // The reader gave up inside the message: the client logs in again for the rest.
     pop3_.Accept();
@@ -295,6 +302,7 @@ TEST_F(ScriptedCycle, LinesUpTo16MiBPassAndALongerOneSkipsItsMessageAfterANewLog
 TEST_F(ScriptedCycle, OverlongStatusLineToRetrSkipsTheMessageAndLogsInAgain) {
     Pop3Login();
     Pop3Listing({"1 id1", "2 id2"});
+    Pop3Size(1, 100);
     pop3_.Expect("RETR 1").Offer("+OK " + std::string(20000, 'x') + "\r\n");
     pop3_.Accept();
     Pop3Login();
@@ -310,6 +318,48 @@ TEST_F(ScriptedCycle, OverlongStatusLineToRetrSkipsTheMessageAndLogsInAgain) {
                                        "メール転送失敗() Max line length exceeded. [id1]", Pop3In(), "メール転送(s2)",
                                        Pop3Out(), SmtpOut()));
     EXPECT_EQ(Ledger(), "id2\r\n");
+}
+
+TEST_F(ScriptedCycle, OversizeMessagesAreSkippedUnrecordedEveryCycle) {
+    cycle_.MailPOP3().MaxMessageSize = 1000;
+    const std::string liar = "From: a@example.jp\r\nSubject: liar\r\n\r\n" + std::string(2000, 'x') + "\r\n";
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    // Announced too large: never retrieved.
+    Pop3Size(1, 1001);
+    // Announced small, but larger when sent: the reader stops and the client logs in again.
+    Pop3Size(2, 100);
+    pop3_.Expect("RETR 2").SendLine("+OK").Offer(liar + ".\r\n");
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Retr(3, Mail(3));
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend();
+    smtp_.Expect("QUIT");
+    // The next cycle skips it again.
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Listing({"1 id1", "3 id3"});
+    Pop3Size(1, 1001);
+    pop3_.Expect("QUIT");
+    smtp_.Accept();
+    SmtpLogin();
+    smtp_.Expect("QUIT");
+    Start();
+
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(),
+                                       "メール転送失敗() Message of 1001 bytes is over the size limit of 1000 bytes. [id1]",
+                                       "メール転送失敗(liar) Message is over the size limit of 1000 bytes. [id2]",
+                                       Pop3In(), "メール転送(s3)", Pop3Out(), SmtpOut()));
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", SmtpIn(),
+                                       "メール転送失敗() Message of 1001 bytes is over the size limit of 1000 bytes. [id1]",
+                                       Pop3Out(), SmtpOut()));
+    EXPECT_EQ(Ledger(), "id3\r\n");
+    EXPECT_EQ(TMailPOP3::DefaultMaxMessageSize, 64 * 1024 * 1024);
 }
 
 // --- errors that end the cycle: both connections closed, the next cycle logs in afresh
@@ -414,6 +464,7 @@ TEST_F(ScriptedCycle, SilentPop3ServerEndsTheCycleWithReadTimeout) {
     cycle_.MailPOP3().ReadTimeout = 200;
     Pop3Login();
     Pop3Listing({"1 id1"});
+    Pop3Size(1, 100);
     pop3_.Expect("RETR 1").SendLine("+OK").Send("From: a@example.jp\r\nSubject: s1\r\n").Hold();
     SmtpLogin();
     smtp_.Expect("QUIT");

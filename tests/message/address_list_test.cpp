@@ -5,6 +5,9 @@
 
 #include "message/AddressCoding.h"
 #include "message/AddressList.h"
+#include "message/MailGlobal.h"
+#include "message/MailMessage.h"
+#include "support/Raised.h"
 
 namespace tarnwick {
 namespace {
@@ -173,6 +176,24 @@ TEST(AddressListParsing, HostileInputEndsQuietlyAndStaysLinear) {
     // An unclosed comment ends the parse; its text does not join the address.
     list.ParseAddresses("a@b.c (" + std::string(100000, 'x'));
     EXPECT_EQ(list[0].Address, "a@b.c");
+}
+
+TEST(AddressListParsing, ItemsAreBoundedSoAFewBytesCannotBecomeAnItemEach) {
+    std::string text;
+    for (int i = 0; i <= MaxHeaderListItems; ++i) text += "a,";
+    TMailAddressList list;
+    auto e = test::Raised<EMailAddressParseError>([&] { list.ParseAddresses(text); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Too many addresses.");
+    EXPECT_EQ(list.Count(), MaxHeaderListItems);
+    // The message keeps loading its other fields.
+    TMailMessage message;
+    message.Headers.SetText("To: " + text + "\r\nCc: " + text + "\r\nNewsgroups: " + text + "\r\nSubject: s\r\n");
+    message.LoadHeaderFields();
+    EXPECT_EQ(message.Recipients.Count(), MaxHeaderListItems);
+    EXPECT_EQ(message.CCList.Count(), MaxHeaderListItems);
+    EXPECT_EQ(message.NewsGroups.Count(), MaxHeaderListItems);
+    EXPECT_EQ(message.Subject, "s");
 }
 
 TEST(AddressCoding, ItemsAndListsAsHeaderValues) {

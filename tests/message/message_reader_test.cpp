@@ -95,6 +95,16 @@ TEST_F(Reader, NoDecodeKeepsEveryBodyLine) {
     EXPECT_TRUE(message.MessageParts.Empty());
 }
 
+TEST_F(Reader, KeepBodyTextKeepsTheBodyAsOneText) {
+    message.NoDecode = true;
+    message.KeepBodyText = true;
+    Read(CrLf({"Subject: s", "", "", "a", "..x", "."}));
+    EXPECT_EQ(message.BodyText, "\r\na\r\n.x\r\n");
+    EXPECT_TRUE(message.Body.Empty());
+    message.Clear();
+    EXPECT_EQ(message.BodyText.capacity(), std::string().capacity());
+}
+
 // --- uuencode and xxencode
 
 TEST_F(Reader, UuencodedBlockBecomesAnAttachmentAndLeavesNoTraceInBody) {
@@ -263,6 +273,17 @@ TEST_F(Reader, TooManyPartsAreRefused) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->Message(), "Too many message parts.");
     EXPECT_EQ(message.MessageParts.Count(), 5);
+}
+
+TEST_F(Reader, TooManyHeaderLinesAreRefused) {
+    TMailReadLimits limits;
+    limits.MaxHeaderLines = 3;
+    Read(CrLf({"A: 1", "B: 2", "C: 3", "", "."}), limits);
+    message.Clear();
+    auto e = Raised<EMailHeaderTooLarge>([&] { Read(CrLf({"A: 1", "B: 2", "C: 3", "D: 4", "", "."}), limits); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Message header longer than 3 lines.");
+    EXPECT_EQ(TMailReadLimits().MaxHeaderLines, 100000);
 }
 
 TEST_F(Reader, AStreamThatEndsBeforeTheMessageRaisesAndDropsThePartialFile) {

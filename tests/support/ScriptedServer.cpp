@@ -116,6 +116,11 @@ void ScriptedServer::Release() {
     ssize_t w = ::write(releaseFd_, &one, sizeof one);
     (void)w;
 }
+ScriptedServer& ScriptedServer::Trickle(std::string bytes, int intervalMs) {
+    steps_.push_back({Step::kTrickle, std::move(bytes), intervalMs});
+    return *this;
+}
+
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Step::kClose, {}});
     return *this;
@@ -343,6 +348,14 @@ void ScriptedServer::Run() {
                 }
                 break;
             }
+            case Step::kTrickle:
+                for (char c : step.bytes) {
+                    if (stop_ || conn_ < 0 || ::send(conn_, &c, 1, MSG_NOSIGNAL) != 1) break;
+                    timespec pause{step.ms / 1000, static_cast<long>(step.ms % 1000) * 1000000L};
+                    while (::nanosleep(&pause, &pause) < 0 && errno == EINTR) {
+                    }
+                }
+                break;
             case Step::kClose:
                 if (conn_ >= 0) {
                     ::shutdown(conn_, SHUT_WR);

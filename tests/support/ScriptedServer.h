@@ -55,6 +55,9 @@ public:
     // client did so before the rest was sent, without timing anything.
     ScriptedServer& Hold();
     void Release();
+    // Each byte in its own send(), intervalMs apart (a slow or hostile server); stops quietly
+    // once the client has gone.
+    ScriptedServer& Trickle(std::string bytes, int intervalMs);
     // Graceful close: FIN, then the server reads (records) until the client closes.
     ScriptedServer& Close();
     // Abortive close: RST (SO_LINGER 0).
@@ -82,7 +85,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept } kind;
+        enum Kind { kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept, kTrickle } kind;
         std::string bytes;
         int ms = 0;
     };
