@@ -15,6 +15,8 @@
 #include "app/ForwardingCycle.h"
 #include "app/ServerSettings.h"
 #include "platform/StringList.h"
+#include "net/MailSMTP.h"
+#include "support/ScriptedServer.h"
 
 namespace tarnwick::test {
 
@@ -93,6 +95,28 @@ protected:
     TForwardingCycle cycle_{[this](const std::string& text) { log_.push_back(text); }};
     std::string forwardAddress_ = "taro@docomo.ne.jp";
     std::string ledgerFile_ = "taro@docomo.ne.jp.txt";
+};
+
+// A cycle against two scripted servers, with the script pieces every cycle begins with.
+class ScriptedCycleTest : public CycleTest {
+protected:
+    void SetUp() override {
+        CycleTest::SetUp();
+        cycle_.MailSMTP().HeloName = "tester";
+        pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
+        smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
+        settings_ = {"u", "p", pop3Text_, "", "", smtpText_};
+    }
+    void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
+    void Pop3Listing(std::initializer_list<std::string> lines) {
+        pop3_.Expect("UIDL").SendLine("+OK");
+        for (const std::string& line : lines) pop3_.SendLine(line);
+        pop3_.SendLine(".");
+    }
+
+    ScriptedServer pop3_, smtp_;
+    std::string pop3Text_, smtpText_;
+    TServerSettings settings_;
 };
 
 }  // namespace tarnwick::test

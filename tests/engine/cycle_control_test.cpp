@@ -17,21 +17,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-class CycleControl : public CycleTest {
+class CycleControl : public ScriptedCycleTest {
 protected:
-    void SetUp() override {
-        CycleTest::SetUp();
-        cycle_.MailSMTP().HeloName = "tester";
-        pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
-        smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
-        settings_ = {"u", "p", pop3Text_, "", "", smtpText_};
-    }
-    void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
-    void Pop3Listing(std::initializer_list<std::string> lines) {
-        pop3_.Expect("UIDL").SendLine("+OK");
-        for (const std::string& line : lines) pop3_.SendLine(line);
-        pop3_.SendLine(".");
-    }
     // Waits until the server has received text, without any bound on time but the test's own.
     static bool WaitFor(const ScriptedServer& server, const std::string& text) {
         for (int i = 0; i < 2000; ++i) {
@@ -40,10 +27,6 @@ protected:
         }
         return false;
     }
-
-    ScriptedServer pop3_, smtp_;
-    std::string pop3Text_, smtpText_;
-    TServerSettings settings_;
 };
 
 TEST_F(CycleControl, AbortFromAnotherThreadEndsALoginToASilentServer) {

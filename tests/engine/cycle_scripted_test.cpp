@@ -24,23 +24,10 @@ std::string Mail(int n) {
     return "From: a@example.jp\r\nSubject: s" + std::to_string(n) + "\r\n\r\nbody " + std::to_string(n) + "\r\n";
 }
 
-class ScriptedCycle : public CycleTest {
+class ScriptedCycle : public ScriptedCycleTest {
 protected:
-    void SetUp() override {
-        CycleTest::SetUp();
-        cycle_.MailSMTP().HeloName = "tester";
-        pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
-        smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
-        settings_ = {"u", "p", pop3Text_, "", "", smtpText_};
-    }
 
     // --- script pieces
-    void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
-    void Pop3Listing(std::initializer_list<std::string> lines) {
-        pop3_.Expect("UIDL").SendLine("+OK");
-        for (const std::string& line : lines) pop3_.SendLine(line);
-        pop3_.SendLine(".");
-    }
     // The size the server announces before a message is retrieved.
     void Pop3Size(int n, size_t size) {
         pop3_.Expect("LIST " + std::to_string(n)).SendLine("+OK " + std::to_string(n) + " " + std::to_string(size));
@@ -79,9 +66,6 @@ protected:
     std::string SmtpIn() const { return "SMTPサーバにログイン(" + smtpText_ + ")"; }
     std::string SmtpOut() const { return "SMTPサーバからログオフ(" + smtpText_ + ")"; }
 
-    ScriptedServer pop3_, smtp_;
-    std::string pop3Text_, smtpText_;
-    TServerSettings settings_;
 };
 
 // --- the whole conversation
