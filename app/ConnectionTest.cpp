@@ -75,8 +75,9 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
             PrepareSmtp(settings);
             // Greeting and EHLO (or HELO).
             smtp.Connect(kConnectTimeoutMs);
-            std::string done = "接続";
-            if (smtp.AuthenticationType() != TAuthenticationType::atNone) {
+            std::string done = smtp.Security == TMailSecurity::msNone ? "接続" : "TLS接続";
+            if (smtp.AuthenticationType() != TAuthenticationType::atNone &&
+                smtp.AuthSchemeOffered(smtp.AuthenticationType())) {
                 smtp.Authenticate();
                 done += "・認証";
             }

@@ -37,12 +37,28 @@ std::string OneLine(const std::string& text) {
     return Trim(out);  // a POP3 reason keeps the blank after "-ERR"
 }
 
+// The reason a login failed, after a blank: the server's refusal, a certificate that was not
+// accepted, a time-out.
+std::string Because(const std::exception& e) {
+    const std::string reason = OneLine(e.what());
+    return reason.empty() ? std::string() : " " + reason;
+}
+
 // Closes a client whatever state it is in; errors on the way are of no interest any more.
 void ForceClose(TMailTCPClient& client) {
     try {
         client.Disconnect();
     } catch (...) {
     }
+}
+
+TMailSecurity ClientSecurity(TSecurity security) {
+    switch (security) {
+        case TSecurity::StartTLS: return TMailSecurity::msStartTLS;
+        case TSecurity::TLS: return TMailSecurity::msTLS;
+        case TSecurity::None: break;
+    }
+    return TMailSecurity::msNone;
 }
 
 // A refusal the server means for good (5xx): the message is skipped, the next one may pass.
@@ -114,20 +130,27 @@ void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
 
 void TForwardingCycle::PreparePop3(const TServerSettings& settings) {
     TMailPOP3& pop3 = impl_->MailPOP3;
-    TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, 110);
+    TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, DefaultPop3Port(settings.Pop3Security));
     pop3.SetHost(endpoint.Host);
     pop3.SetPort(endpoint.Port);
+    pop3.Security = ClientSecurity(settings.Pop3Security);
+    pop3.CAFile = settings.Pop3CAFile;
     pop3.Username = settings.Pop3User;
     pop3.Password = settings.Pop3Pass;
 }
 
 void TForwardingCycle::PrepareSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
-    TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, 25);
+    TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity));
     smtp.SetHost(endpoint.Host);
     smtp.SetPort(endpoint.Port);
+    smtp.Security = ClientSecurity(settings.SmtpSecurity);
+    smtp.CAFile = settings.SmtpCAFile;
+    smtp.EnvelopeFrom = settings.EnvelopeFrom;
     smtp.Username = settings.SmtpUser;
     smtp.Password = settings.SmtpPass;
+    // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
+    smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
 }
 
 void TForwardingCycle::AddLog(const std::string& text) {
@@ -142,10 +165,10 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
         pop3.Connect(kConnectTimeoutMs);
         AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         ForceClose(pop3);
         outcome_.LoginFailed = true;
-        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")");
+        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + Because(e));
         return false;
     }
 }
@@ -157,11 +180,15 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings) {
         PrepareSmtp(settings);
         AddLog("SMTPサーバにログイン(" + settings.SmtpServer + ")");
         smtp.Connect(kConnectTimeoutMs);
+        // Before the first MAIL: a refused password is a failed login, and nothing is sent.
+        if (smtp.AuthenticationType() != TAuthenticationType::atNone &&
+            smtp.AuthSchemeOffered(smtp.AuthenticationType()))
+            smtp.Authenticate();
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         ForceClose(smtp);
         outcome_.LoginFailed = true;
-        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")");
+        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + Because(e));
         return false;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// How a server field becomes a host and a port. The program uses the protocol's standard port; builds
-// made for testing also take "host:port", so the tests can reach servers on unprivileged ports.
+// How a server field becomes a host and a port: "host", "host:port", "[IPv6]:port" or a bare IPv6
+// address. Without a port the caller's default (the protocol's standard port) is used.
 #include <string>
 
 namespace tarnwick {
@@ -10,8 +10,6 @@ struct TServerEndpoint {
     int Port = 0;
 };
 
-// Whether "host:port" is understood by this build.
-bool ServerPortsAllowed();
 TServerEndpoint ParseServerText(const std::string& text, int defaultPort);
 
 }  // namespace tarnwick

@@ -4,13 +4,31 @@
 
 namespace tarnwick {
 
+// How a server is reached: the window's "暗号化" choice, stored as Security in the server's section.
+enum class TSecurity { None, StartTLS, TLS };
+
+// "None", "STARTTLS", "TLS".
+const char* SecurityName(TSecurity security);
+// A stored value back (ignoring case); a missing key is None, so a file from before the choice
+// existed works as it did. A value it cannot read is TLS: a typo never sends a password in clear.
+TSecurity SecurityFromName(const std::string& name);
+// The standard ports: POP3 110 / 110 / 995, SMTP 25 / 587 / 465.
+int DefaultPop3Port(TSecurity security);
+int DefaultSmtpPort(TSecurity security);
+
 struct TServerSettings {
     std::string Pop3User;
     std::string Pop3Pass;
     std::string Pop3Server;
+    TSecurity Pop3Security = TSecurity::None;
+    std::string Pop3CAFile;  // a PEM file trusted besides the system's store
     std::string SmtpUser;
     std::string SmtpPass;
     std::string SmtpServer;
+    TSecurity SmtpSecurity = TSecurity::None;
+    std::string SmtpCAFile;
+    // The envelope sender of every forwarded message; empty keeps the message's own sender.
+    std::string EnvelopeFrom;
     // A forwarding address without a ledger yet starts by recording what the server already holds.
     bool SkipExisting = false;
 };

@@ -138,9 +138,11 @@ void BM_ForwardThroughLocalServers(benchmark::State& state) {
     EmptyMaildir(delivered);
     for (int i = 0; i < kMessages; ++i) DropMessage(pop3Maildir, i, MessageText(i));
 
-    const TServerSettings settings{Env("TARNWICK_POP3_USER"), Env("TARNWICK_POP3_PASS"),
-                                   Env("TARNWICK_POP3_HOST") + ":" + Env("TARNWICK_POP3_PORT"), "", "",
-                                   Env("TARNWICK_SMTP_HOST") + ":" + Env("TARNWICK_SMTP_PORT")};
+    TServerSettings settings;
+    settings.Pop3User = Env("TARNWICK_POP3_USER");
+    settings.Pop3Pass = Env("TARNWICK_POP3_PASS");
+    settings.Pop3Server = Env("TARNWICK_POP3_HOST") + ":" + Env("TARNWICK_POP3_PORT");
+    settings.SmtpServer = Env("TARNWICK_SMTP_HOST") + ":" + Env("TARNWICK_SMTP_PORT");
     char folder[] = "/tmp/tarnwick-bench-XXXXXX";
     char old[4096];
     if (::mkdtemp(folder) == nullptr || ::getcwd(old, sizeof old) == nullptr || ::chdir(folder) != 0) {

@@ -125,8 +125,11 @@ void BM_PeakMemoryOfOneLargeMessage(benchmark::State& state) {
         state.SkipWithError("no working folder");
         return;
     }
-    const TServerSettings settings{"u", "p", "127.0.0.1:" + std::to_string(pop3Port), "", "",
-                                   "127.0.0.1:" + std::to_string(smtpPort)};
+    TServerSettings settings;
+    settings.Pop3User = "u";
+    settings.Pop3Pass = "p";
+    settings.Pop3Server = "127.0.0.1:" + std::to_string(pop3Port);
+    settings.SmtpServer = "127.0.0.1:" + std::to_string(smtpPort);
     bool forwarded = false;
     TForwardingCycle cycle([&](const std::string& text) { forwarded = forwarded || text == "メール転送(big)"; });
     double perByte = 0;

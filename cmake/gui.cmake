@@ -14,12 +14,6 @@ endfunction()
 tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
 tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
 tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets)
-# Builds with tests (and the demo's) accept "host:port" in the server fields so they can reach
-# servers on unprivileged ports; the program built for use connects to the standard ports only.
-option(TARNWICK_SERVER_PORTS "Accept host:port in the server fields" ${TARNWICK_TESTS})
-if(TARNWICK_SERVER_PORTS OR TARNWICK_TESTS)
-  target_compile_definitions(tarnwick_app PUBLIC TARNWICK_SERVER_PORTS=1)
-endif()
 
 add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_app)

@@ -35,17 +35,17 @@ void TMailIOHandlerAbortable::Close() {
     // Out of the group before the descriptor is closed and its number can be reused.
     if (registered_ >= 0) abort_.Unregister(registered_);
     registered_ = -1;
-    TMailIOHandlerSocket::Close();
+    TMailIOHandlerSSL::Close();
 }
 
 void TMailIOHandlerAbortable::ConnectTo(const std::string& host, int port, const std::string& boundIP,
                                         int boundPort, int boundPortMin, int boundPortMax, int timeout) {
     if (abort_.Aborted()) throw EMailAborted();
-    TMailIOHandlerSocket::ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
+    TMailIOHandlerSSL::ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
     const int socket = Binding()->Handle();
     if (!abort_.Register(socket)) {
         // Aborted while connecting.
-        TMailIOHandlerSocket::Close();
+        TMailIOHandlerSSL::Close();
         throw EMailAborted();
     }
     registered_ = socket;

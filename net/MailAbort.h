@@ -7,7 +7,7 @@
 #include <string>
 
 #include "net/MailExceptions.h"
-#include "net/MailIOHandlerSocket.h"
+#include "net/MailIOHandlerSSL.h"
 
 namespace tarnwick {
 
@@ -34,7 +34,7 @@ public:
     EMailAborted() : EMailException("Aborted.") {}
 };
 
-class TMailIOHandlerAbortable : public TMailIOHandlerSocket {
+class TMailIOHandlerAbortable : public TMailIOHandlerSSL {
 public:
     explicit TMailIOHandlerAbortable(TMailAbort& abort) : abort_(abort) {}
     ~TMailIOHandlerAbortable() override;

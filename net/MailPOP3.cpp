@@ -47,11 +47,17 @@ void TMailPOP3::Connect(int timeout) {
     TMailMessageClient::Connect(timeout);
     try {
         ReadReply({1});
+        const std::string greeting = LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string();
+        if (Security == TMailSecurity::msStartTLS) {
+            // No name or password before TLS stands, and no way back to plain text.
+            if (SendCommand("STLS") != 1)
+                throw EMailTLSError("The POP3 server refused STLS: " + Trim(LastReply.Text.Text()));
+            StartTLS();
+        }
         if (!APOP) {
             SendCommand("USER " + Username, 1);
             SendCommand("PASS " + Password, 1);
         } else {
-            const std::string greeting = LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string();
             const std::string timestamp = GreetingTimestamp(greeting);
             if (timestamp.empty()) throw EMailException("Server do not support APOP (no timestamp)");
             SendCommand("APOP " + Username + " " + ApopDigest(timestamp, Password), 1);

@@ -1,5 +1,6 @@
 #pragma once
-// POP3 client (RFC 1939): USER/PASS or APOP login, UIDL, LIST, RETR and QUIT. Nothing is ever deleted.
+// POP3 client (RFC 1939, STLS of RFC 2595): USER/PASS or APOP login, UIDL, LIST, RETR and QUIT. Nothing is
+// ever deleted.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ public:
     // Most lines of a UIDL listing (0 = no limit); more raise EMailTooManyLines.
     int32_t MaxListingLines = DefaultMaxListingLines;
 
-    // Opens the connection, reads the "+OK" greeting and logs in. Any failure after the TCP
+    // Opens the connection, reads the "+OK" greeting, asks for TLS with "STLS" when Security is
+    // msStartTLS (a refusal raises EMailTLSError before the user name is sent) and logs in. Any failure after the TCP
     // connect runs Disconnect before the exception passes on. A user name or password holding
     // CR, LF or NUL is refused before anything is opened.
     void Connect(int timeout = -1) override;

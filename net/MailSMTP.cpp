@@ -24,11 +24,14 @@ void TMailSMTP::Assign(const TMailSMTP& source) {
     Password = source.Password;
     SetPort(source.Port());
     Username = source.Username;
+    EnvelopeFrom = source.EnvelopeFrom;
+    Security = source.Security;
+    CAFile = source.CAFile;
 }
 
 void TMailSMTP::SetAuthenticationType(TAuthenticationType value) {
     authenticationType_ = value;
-    if (value == TAuthenticationType::atLogin) useEhlo_ = true;
+    if (value != TAuthenticationType::atNone) useEhlo_ = true;
 }
 
 void TMailSMTP::SetUseEhlo(bool value) {
@@ -38,22 +41,44 @@ void TMailSMTP::SetUseEhlo(bool value) {
 
 void TMailSMTP::Connect(int timeout) {
     CheckCommandText(HeloName, "greeting name");
+    Authenticated = false;
     TMailMessageClient::Connect(timeout);
     try {
         ReadReply({220});
-        AuthSchemes.Clear();
         std::string name = HeloName.empty() ? LocalHostName() : HeloName;
         CheckCommandText(name, "greeting name");
-        if (useEhlo_ && SendCommand("EHLO " + name) == 250) {
-            CollectAuthSchemes();
-            return;
+        const bool extended = Greet(name);
+        if (Security == TMailSecurity::msStartTLS) {
+            if (!extended || Capabilities.IndexOf("STARTTLS") < 0)
+                throw EMailTLSError("The SMTP server does not offer STARTTLS.");
+            if (SendCommand("STARTTLS") != 220)
+                throw EMailTLSError("The SMTP server refused STARTTLS: " + Trim(LastReply.Text.Text()));
+            StartTLS();
+            // What the server offered in plain text may have been forged: ask again.
+            if (!Greet(name)) throw EMailTLSError("The SMTP server refused EHLO after STARTTLS.");
         }
-        SendCommand("HELO " + name, 250);
     } catch (...) {
         // The greeting's own failure is the one to report, not a failure to say QUIT.
         DisconnectQuietly();
         throw;
     }
+}
+
+bool TMailSMTP::Greet(const std::string& name) {
+    AuthSchemes.Clear();
+    Capabilities.Clear();
+    if (useEhlo_ && SendCommand("EHLO " + name) == 250) {
+        // The first line is the greeting; each further one starts with a keyword.
+        for (int i = 1; i < LastReply.Text.Count(); ++i) {
+            std::string keyword = UpperCase(LastReply.Text[i]);
+            keyword = keyword.substr(0, keyword.find_first_of(" ="));
+            if (!keyword.empty() && Capabilities.IndexOf(keyword) < 0) Capabilities.Add(std::move(keyword));
+        }
+        CollectAuthSchemes();
+        return true;
+    }
+    SendCommand("HELO " + name, 250);
+    return false;
 }
 
 void TMailSMTP::CollectAuthSchemes() {
@@ -82,12 +107,32 @@ void TMailSMTP::Disconnect() {
 }
 
 bool TMailSMTP::AuthSchemeOffered(TAuthenticationType type) {
-    return type == TAuthenticationType::atLogin && AuthSchemes.IndexOf("LOGIN") >= 0;
+    const bool plain = AuthSchemes.IndexOf("PLAIN") >= 0, login = AuthSchemes.IndexOf("LOGIN") >= 0;
+    switch (type) {
+        case TAuthenticationType::atLogin: return login;
+        case TAuthenticationType::atPlain: return plain;
+        case TAuthenticationType::atAuto: return plain || login;
+        case TAuthenticationType::atNone: break;
+    }
+    return false;
 }
 
 bool TMailSMTP::Authenticate() {
+    TAuthenticationType type = authenticationType_;
+    if (type == TAuthenticationType::atAuto)
+        type = AuthSchemeOffered(TAuthenticationType::atPlain) ? TAuthenticationType::atPlain
+                                                                : TAuthenticationType::atLogin;
+    if (type != TAuthenticationType::atNone) {
+        CheckCommandText(Username, "user name");
+        CheckCommandText(Password, "password");
+    }
     bool result = false;
-    if (authenticationType_ == TAuthenticationType::atLogin) {
+    if (type == TAuthenticationType::atPlain) {
+        // The initial response: no authorization identity, NUL, user, NUL, password.
+        const std::string credentials = std::string(1, '\0') + Username + std::string(1, '\0') + Password;
+        SendCommand("AUTH PLAIN " + EncodeTextWith<TMailEncoderMIME>(credentials), 235);
+        result = true;
+    } else if (type == TAuthenticationType::atLogin) {
         SendCommand("AUTH LOGIN", 334);
         SendCommand(EncodeTextWith<TMailEncoderMIME>(Username), 334);
         SendCommand(EncodeTextWith<TMailEncoderMIME>(Password), 235);
@@ -97,9 +142,11 @@ bool TMailSMTP::Authenticate() {
     return result;
 }
 
-TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const {
-    return ReversePathFor(message.From.Address);
+const std::string& TMailSMTP::SenderOf(const TMailMessage& message) const {
+    return EnvelopeFrom.empty() ? message.From.Address : EnvelopeFrom;
 }
+
+TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const { return ReversePathFor(SenderOf(message)); }
 
 void TMailSMTP::SendMail(TMailMessage& message) {
     const TReversePath sender = ReversePathOf(message);
@@ -110,7 +157,7 @@ void TMailSMTP::SendMail(TMailMessage& message) {
     SendCommand("RSET");
     if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
         Authenticate();
-    if (!sender.Problem.empty() && OnNullSender) OnNullSender(message.From.Address, sender.Problem);
+    if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
     SendCommand("MAIL FROM:" + sender.Path, 250);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) SendCommand("RCPT TO:<" + list->Items(i).Address + ">", {250, 251});

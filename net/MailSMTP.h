@@ -1,6 +1,6 @@
 #pragma once
-// SMTP client (RFC 5321, EHLO of RFC 1869, AUTH LOGIN): greet, hand over one message per
-// transaction with its envelope, log off.
+// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN):
+// greet, hand over one message per transaction with its envelope, log off.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,19 +13,25 @@ namespace tarnwick {
 
 class TMailMessage;
 
-enum class TAuthenticationType : uint8_t { atNone, atLogin };
+// atAuto: PLAIN when the server offers it, else LOGIN.
+enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto };
 
 class TMailSMTP : public TMailMessageClient {
 public:
     TMailSMTP();
     ~TMailSMTP() override;
 
-    // Copies AuthenticationType (through its setter), Host, MailAgent, Password, Port, Username.
+    // Copies AuthenticationType (through its setter), Host, MailAgent, Password, Port, Username,
+    // EnvelopeFrom, Security and CAFile.
     void Assign(const TMailSMTP& source);
 
     bool Authenticated = false;
     // Schemes offered after "AUTH" in the EHLO reply, upper case, each once.
     TStringList AuthSchemes;
+    // The keywords of the EHLO reply's extension lines, upper case ("STARTTLS", "AUTH", ...).
+    TStringList Capabilities;
+    // The reverse-path of every message when not empty; else the message's From address.
+    std::string EnvelopeFrom;
     // Value of the message's "X-Mailer" header; empty removes one.
     std::string MailAgent;
     // Name sent with EHLO / HELO; empty means this machine's host name.
@@ -34,22 +40,26 @@ public:
     std::function<void(const std::string& address, const std::string& problem)> OnNullSender;
 
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
-    // atLogin also turns UseEhlo on.
+    // Any scheme also turns UseEhlo on.
     void SetAuthenticationType(TAuthenticationType value);
     bool UseEhlo() const { return useEhlo_; }
     // False also sets AuthenticationType to atNone.
     void SetUseEhlo(bool value);
 
     // Opens the connection, reads the 220 greeting and greets with EHLO (HELO when EHLO is
-    // refused or UseEhlo is off). Any failure after the TCP connect runs Disconnect first.
+    // refused or UseEhlo is off). With Security msStartTLS, STARTTLS must be offered and accepted
+    // (else EMailTLSError), and EHLO is sent again over TLS. Any failure after the TCP connect
+    // runs Disconnect first.
     void Connect(int timeout = -1) override;
     // "QUIT" when connected (its answer is not read), then the close; Authenticated := false.
     void Disconnect() override;
 
     virtual bool AuthSchemeOffered(TAuthenticationType type);
-    // AUTH LOGIN for atLogin (true); nothing for atNone (false). Authenticated := true.
+    // AUTH PLAIN or AUTH LOGIN as AuthenticationType says (true); nothing for atNone (false).
+    // A refusal raises EMailProtocolReplyError with the server's text. Authenticated := true.
     virtual bool Authenticate();
-    // The reverse-path that SendMail sends for the message: its From address, or "<>".
+    // The reverse-path that SendMail sends for the message: EnvelopeFrom or its From address, or
+    // "<>" when that cannot be one.
     TReversePath ReversePathOf(const TMailMessage& message) const;
     // RSET, login once per connection when asked for and offered, MAIL FROM, RCPT TO for
     // Recipients, CCList and BccList, DATA, the message, ".". A refused command raises
@@ -61,7 +71,12 @@ public:
     // The reply's first text line.
     virtual std::string VerifyAddress(const std::string& name);
 
+    // The address the reverse-path is made of.
+    const std::string& SenderOf(const TMailMessage& message) const;
+
 private:
+    // EHLO (or HELO) and what it offers; true when EHLO was answered.
+    bool Greet(const std::string& name);
     void CollectAuthSchemes();
 
     TAuthenticationType authenticationType_ = TAuthenticationType::atNone;

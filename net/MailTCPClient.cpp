@@ -12,7 +12,7 @@ void TMailTCPClient::FireConnected() {
 
 void TMailTCPClient::Connect(int timeout) {
     if (IOHandler() == nullptr) {
-        auto transport = std::make_unique<TMailIOHandlerSocket>();
+        auto transport = std::make_unique<TMailIOHandlerSSL>();
         transport->OnStatus = OnStatus;
         AdoptIOHandler(std::move(transport));
     } else if (IOHandler()->IsConnected()) {
@@ -22,6 +22,7 @@ void TMailTCPClient::Connect(int timeout) {
         IOHandler()->Open();
         ResetInput();
         IOHandler()->ConnectTo(host_, port_, BoundIP, BoundPort, BoundPortMin, BoundPortMax, timeout);
+        if (Security == TMailSecurity::msTLS) StartTLS();
         if (Intercept() != nullptr) Intercept()->Connect(*this);
         ReportStatus(TMailStatus::hsConnected, host_);
         FireConnected();
@@ -29,6 +30,14 @@ void TMailTCPClient::Connect(int timeout) {
         DropSocket();
         throw;
     }
+}
+
+void TMailTCPClient::StartTLS() {
+    auto* tls = dynamic_cast<TMailIOHandlerSSL*>(IOHandler());
+    if (tls == nullptr) throw EMailTLSError("This connection cannot use TLS.");
+    if (InputBuffer().Size() > 0) throw EMailTLSError("The server sent data before the TLS handshake.");
+    FlushWriteBuffer();
+    tls->StartTLS(host_, CAFile, ReadTimeout > 0 ? ReadTimeout : -2);
 }
 
 std::string TMailTCPClient::ConnectAndReadAll() {

@@ -1,8 +1,9 @@
 #pragma once
-// A connection that knows its host and port and opens itself.
+// A connection that knows its host and port and opens itself, in plain text or TLS.
 #include <cstdint>
 #include <string>
 
+#include "net/MailIOHandlerSSL.h"
 #include "net/MailTCPConnection.h"
 
 namespace tarnwick {
@@ -16,6 +17,11 @@ public:
     TNotifyEvent OnConnected;
     std::string Username;
     std::string Password;
+    // msTLS: the handshake follows the connect; msStartTLS: the protocol client asks for TLS
+    // after the greeting and fails rather than go on in plain text.
+    TMailSecurity Security = TMailSecurity::msNone;
+    // A PEM file of authorities trusted besides the system's store (empty: the store alone).
+    std::string CAFile;
 
     const std::string& Host() const { return host_; }
     virtual void SetHost(const std::string& host) { host_ = host; }
@@ -29,6 +35,11 @@ public:
     virtual void Connect(int timeout = -1);
     // Connect, read until the peer closes, disconnect.
     virtual std::string ConnectAndReadAll();
+    // Turns the open connection into TLS, verifying the certificate against Host (the handshake
+    // is bounded by ReadTimeout). The transport must be a TMailIOHandlerSSL. Bytes the server sent
+    // ahead of the handshake raise EMailTLSError: they were never protected, and taking them as
+    // replies would let a man in the middle answer for the server.
+    void StartTLS();
 
 private:
     std::string host_;

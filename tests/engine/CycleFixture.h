@@ -105,7 +105,11 @@ protected:
         cycle_.MailSMTP().HeloName = "tester";
         pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
         smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
-        settings_ = {"u", "p", pop3Text_, "", "", smtpText_};
+        settings_ = TServerSettings{};
+        settings_.Pop3User = "u";
+        settings_.Pop3Pass = "p";
+        settings_.Pop3Server = pop3Text_;
+        settings_.SmtpServer = smtpText_;
     }
     void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
     void Pop3Listing(std::initializer_list<std::string> lines) {

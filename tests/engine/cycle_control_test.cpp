@@ -38,7 +38,7 @@ TEST_F(CycleControl, AbortFromAnotherThreadEndsALoginToASilentServer) {
     cycle_.Abort();
     run.join();
     EXPECT_EQ(result.Login, TCycleResult::TLogin::Pop3Failed);
-    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ")"));
+    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ") Aborted."));
 }
 
 TEST_F(CycleControl, AbortDuringARetrievalLeavesTheMessageUnrecorded) {

@@ -83,7 +83,11 @@ protected:
         if (!servers_) GTEST_SKIP() << "local mail servers not configured (scripts/servers start)";
         pop3Text_ = servers_->pop3Host + ":" + std::to_string(servers_->pop3Port);
         smtpText_ = servers_->smtpHost + ":" + std::to_string(servers_->smtpPort);
-        settings_ = {servers_->pop3User, servers_->pop3Pass, pop3Text_, "", "", smtpText_};
+        settings_ = TServerSettings{};
+        settings_.Pop3User = servers_->pop3User;
+        settings_.Pop3Pass = servers_->pop3Pass;
+        settings_.Pop3Server = pop3Text_;
+        settings_.SmtpServer = smtpText_;
     }
 
     void Run() { cycle_.ForwardNewMail(settings_, forwardAddress_); }

@@ -1,32 +1,42 @@
-// Server fields: the standard port, and "host:port" in builds made for testing.
+// Server fields: "host", "host:port", "[IPv6]:port"; the standard ports follow the encryption.
 #include <gtest/gtest.h>
 
 #include "app/ServerEndpoint.h"
+#include "app/ServerSettings.h"
 
 namespace tarnwick::test {
 namespace {
 
-TEST(ServerEndpointTest, PlainHostsUseTheStandardPort) {
-    const TServerEndpoint endpoint = ParseServerText("pop.example.jp", 110);
-    EXPECT_EQ(endpoint.Host, "pop.example.jp");
-    EXPECT_EQ(endpoint.Port, 110);
+void ExpectEndpoint(const std::string& text, int defaultPort, const std::string& host, int port) {
+    const TServerEndpoint endpoint = ParseServerText(text, defaultPort);
+    EXPECT_EQ(endpoint.Host, host) << text;
+    EXPECT_EQ(endpoint.Port, port) << text;
 }
 
-TEST(ServerEndpointTest, HostAndPortOnlyWhereTheBuildAllowsIt) {
-    const TServerEndpoint endpoint = ParseServerText("127.0.0.1:11110", 110);
-    if (!ServerPortsAllowed()) {
-        EXPECT_EQ(endpoint.Host, "127.0.0.1:11110");
-        EXPECT_EQ(endpoint.Port, 110);
-        return;
-    }
-    EXPECT_EQ(endpoint.Host, "127.0.0.1");
-    EXPECT_EQ(endpoint.Port, 11110);
-    // Anything that is not one colon and a port in range stays the host text as typed.
-    for (const char* text : {"::1", "host:", ":25", "host:0", "host:65536", "host:12a", "host:123456"}) {
-        const TServerEndpoint kept = ParseServerText(text, 25);
-        EXPECT_EQ(kept.Host, text);
-        EXPECT_EQ(kept.Port, 25);
-    }
+TEST(ServerEndpointTest, HostsPortsAndIPv6Literals) {
+    ExpectEndpoint("pop.example.jp", 110, "pop.example.jp", 110);
+    ExpectEndpoint("127.0.0.1:11110", 110, "127.0.0.1", 11110);
+    ExpectEndpoint("[::1]:995", 110, "::1", 995);
+    ExpectEndpoint("[::1]", 465, "::1", 465);
+    // Anything that is not a port in range stays the host text as typed.
+    for (const char* text : {"::1", "host:", ":25", "host:0", "host:65536", "host:12a", "host:123456", "[::1]x",
+                             "[::1]:", "[::1"})
+        ExpectEndpoint(text, 25, text, 25);
+}
+
+TEST(ServerEndpointTest, SecurityNamesAndStandardPorts) {
+    EXPECT_EQ(SecurityFromName(""), TSecurity::None);  // a file from before the choice
+    EXPECT_EQ(SecurityFromName("starttls"), TSecurity::StartTLS);
+    EXPECT_EQ(SecurityFromName("TLS"), TSecurity::TLS);
+    EXPECT_EQ(SecurityFromName("SSL"), TSecurity::TLS);  // never plain by mistake
+    for (TSecurity s : {TSecurity::None, TSecurity::StartTLS, TSecurity::TLS})
+        EXPECT_EQ(SecurityFromName(SecurityName(s)), s);
+    EXPECT_EQ(DefaultPop3Port(TSecurity::None), 110);
+    EXPECT_EQ(DefaultPop3Port(TSecurity::StartTLS), 110);
+    EXPECT_EQ(DefaultPop3Port(TSecurity::TLS), 995);
+    EXPECT_EQ(DefaultSmtpPort(TSecurity::None), 25);
+    EXPECT_EQ(DefaultSmtpPort(TSecurity::StartTLS), 587);
+    EXPECT_EQ(DefaultSmtpPort(TSecurity::TLS), 465);
 }
 
 }  // namespace
