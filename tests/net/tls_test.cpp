@@ -40,10 +40,11 @@ protected:
         smtp.Password = "pass";
         smtp.CAFile = certs.caCert;
     }
+    // By address the certificate's IP entry is checked, by name (SNI sent) its DNS entry.
     template <class Client>
-    void Start(Client& client, ScriptedServer& s) {
+    void Start(Client& client, ScriptedServer& s, const std::string& host = "127.0.0.1") {
         s.Start();
-        client.SetHost("127.0.0.1");
+        client.SetHost(host);
         client.SetPort(s.Port());
     }
     // The server must have seen exactly these client lines (decrypted) and nothing amiss.
@@ -102,7 +103,7 @@ TEST_P(Tls, SmtpStartTlsGreetsAgainAndAuthenticatesOverTls) {
     Converse(server, {{"EHLO client.test", "250-mx\r\n250 AUTH PLAIN LOGIN"},
                       {"AUTH PLAIN AHVzZXIAcGFzcw==", "235 2.7.0 ok"}});
     smtp.Security = TMailSecurity::msStartTLS;
-    Start(smtp, server);
+    Start(smtp, server, "localhost");
     smtp.Connect();
     EXPECT_THAT(Items(smtp.Capabilities), ElementsAre("AUTH"));
     EXPECT_TRUE(smtp.Authenticate());
@@ -116,13 +117,15 @@ TEST_P(Tls, RefusedCertificatesEndTheLoginBeforeAnyCredentials) {
     struct Case {
         CertificateFiles served;
         bool trustCA;
+        std::string host;
         std::string reason;
     };
     const Case cases[] = {
-        {certs.server, false, "unable to get local issuer certificate"},
-        {certs.selfSigned, true, "self-signed certificate"},
-        {certs.wrongName, true, "IP address mismatch"},
-        {certs.expired, true, "certificate has expired"},
+        {certs.server, false, "127.0.0.1", "unable to get local issuer certificate"},
+        {certs.selfSigned, true, "127.0.0.1", "self-signed certificate"},
+        {certs.wrongName, true, "127.0.0.1", "IP address mismatch"},
+        {certs.wrongName, true, "localhost", "hostname mismatch"},
+        {certs.expired, true, "localhost", "certificate has expired"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);
@@ -144,8 +147,8 @@ TEST_P(Tls, RefusedCertificatesEndTheLoginBeforeAnyCredentials) {
         sender.Password = "pass";
         sender.Security = TMailSecurity::msTLS;
         if (c.trustCA) client.CAFile = sender.CAFile = certs.caCert;
-        Start(client, popServer);
-        Start(sender, smtpServer);
+        Start(client, popServer, c.host);
+        Start(sender, smtpServer, c.host);
 
         auto popError = Raised<EMailCertificateError>([&] { client.Connect(); });
         auto smtpError = Raised<EMailCertificateError>([&] { sender.Connect(); });
