@@ -392,3 +392,53 @@ TEST(SmtpSettings, CoupledSettersAndAssign) {
     EXPECT_EQ(smtp.Host() + ":" + std::to_string(smtp.Port()) + " " + smtp.MailAgent + smtp.HeloName,
               "mx.example.com:587 agent");
 }
+
+// --- pipelining: the server replies only once it has the whole group, so a client that waited
+// for a reply inside the group would never get one.
+
+TEST_P(Smtp, APipelinedGroupIsSentWholeAndItsRepliesAreReadInOrder) {
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    server.ExpectUntil(".").SendLine("250 queued");
+    // A refused sender: the rest of the group is answered, read, and the connection stays usable.
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("550 5.7.1 sender refused").SendLine("503 no sender").SendLine("554 no rcpt");
+    // A server that opens DATA after refusing the envelope gets no content: the client hangs up.
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("550 refused").SendLine("250 ok").SendLine("354 go anyway");
+    Connect(server);
+    client.SendMail(message);
+    auto refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    EXPECT_TRUE(client.IsConnected());
+    refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    EXPECT_FALSE(client.IsConnected());
+    const std::string group = CrLf({"RSET", "MAIL FROM:<ann@example.com>", "RCPT TO:<fwd@example.com>", "DATA"});
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_EQ(server.Received(), "EHLO client.test\r\n" + kTransaction + group + group);
+}
+
+TEST_P(Smtp, WithChunkingTheEnvelopeAndTheUnstuffedContentGoInOneGroup) {
+    const std::string content = "Subject: hi\r\nTo: someone@example.com\r\n\r\nbody\r\n.\r\n";
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250-PIPELINING\r\n250 CHUNKING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>");
+    server.Expect("BDAT " + std::to_string(content.size()) + " LAST").ExpectUntil(".");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("250 queued");
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>");
+    server.Expect("BDAT " + std::to_string(content.size()) + " LAST").ExpectUntil(".");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("550 no such user").SendLine("503 no valid recipients");
+    server.Expect("QUIT");
+    Connect(server);
+    client.SendMail(message);
+    auto refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    const std::string group = CrLf({"RSET", "MAIL FROM:<ann@example.com>", "RCPT TO:<fwd@example.com>",
+                                    "BDAT " + std::to_string(content.size()) + " LAST"}) + content;
+    Done("EHLO client.test\r\n" + group + group + "QUIT\r\n");
+}
