@@ -6,9 +6,10 @@
 // set (source $TARNWICK_SERVERS_DIR/env).
 //
 // A run on 2 shared cores (load about 2), RelWithDebInfo, Dovecot and Postfix on the same machine:
-//   /0 plain  5707 ms wall (2.85 ms/msg), 0.41 ms CPU/msg
-//   /1 TLS    6572 ms wall (3.29 ms/msg), 0.46 ms CPU/msg: wall_vs_plain 1.15, cpu_vs_plain 1.13
-// (a second run: 1.06 and 1.13).
+//   /0 plain  24609 ms wall (12.3 ms/msg), 0.40 ms CPU/msg
+//   /1 TLS    24148 ms wall (12.1 ms/msg), 0.50 ms CPU/msg: wall_vs_plain 0.98, cpu_vs_plain 1.24
+// Most of that wall time is Postfix answering BDAT of more than about 4 KB some 45 ms late, every
+// other time; with UseChunking off: plain 5979 ms, TLS 6346 ms (1.06 wall, 1.13 CPU).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
