@@ -92,6 +92,7 @@ TEST_P(Tls, Pop3StlsSendsUserAndPasswordOnlyOverTls) {
     pop3.Connect();
     pop3.Disconnect();
     Done(server, CrLf({"STLS", "USER bob", "PASS secret", "QUIT"}));
+    EXPECT_EQ(server.ServerName(), "");  // no SNI for an address
 }
 
 TEST_P(Tls, SmtpStartTlsGreetsAgainAndAuthenticatesOverTls) {
@@ -109,6 +110,7 @@ TEST_P(Tls, SmtpStartTlsGreetsAgainAndAuthenticatesOverTls) {
     EXPECT_TRUE(smtp.Authenticate());
     smtp.Disconnect();
     Done(server, CrLf({"EHLO client.test", "STARTTLS", "EHLO client.test", "AUTH PLAIN AHVzZXIAcGFzcw==", "QUIT"}));
+    EXPECT_EQ(server.ServerName(), "localhost");
 }
 
 // --- certificates refused: the login ends with the reason, and no credentials ever leave

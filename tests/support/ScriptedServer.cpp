@@ -176,6 +176,11 @@ std::string ScriptedServer::TLSFailure() const {
     return tlsFailure_;
 }
 
+std::string ScriptedServer::ServerName() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return serverName_;
+}
+
 ScriptedServer& ScriptedServer::ByteAtATime(bool on) {
     byteAtATime_ = on;
     return *this;
@@ -294,6 +299,9 @@ int ScriptedServer::Handshake() {
         int result = SSL_accept(ssl);
         if (result == 1) {
             tls_ = ssl;
+            const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+            std::lock_guard<std::mutex> lock(mutex_);
+            serverName_ = name != nullptr ? name : "";
             return 1;
         }
         int error = SSL_get_error(ssl, result);

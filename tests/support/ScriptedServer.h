@@ -103,6 +103,8 @@ public:
     int HungUp() const { return hungUp_.load(); }
     // Why the last handshake that failed did (OpenSSL's reason, e.g. a refused certificate's alert).
     std::string TLSFailure() const;
+    // The host name the client asked for (SNI) in the last handshake that stood; empty for none.
+    std::string ServerName() const;
 
 private:
     struct Step {
@@ -155,6 +157,7 @@ private:
     std::string received_;
     std::vector<std::string> mismatches_;
     std::string tlsFailure_;
+    std::string serverName_;
 };
 
 // A loopback listener that never accepts, with its queue kept full: connects to it hang.
