@@ -5,11 +5,12 @@
 // time of plain text (wall_vs_plain, cpu_vs_plain). Skips when the servers' environment is not
 // set (source $TARNWICK_SERVERS_DIR/env).
 //
-// A run on 2 shared cores (load about 2), RelWithDebInfo, Dovecot and Postfix on the same machine:
-//   /0 plain  24609 ms wall (12.3 ms/msg), 0.40 ms CPU/msg
-//   /1 TLS    24148 ms wall (12.1 ms/msg), 0.50 ms CPU/msg: wall_vs_plain 0.98, cpu_vs_plain 1.24
-// Most of that wall time is Postfix answering BDAT of more than about 4 KB some 45 ms late, every
-// other time; with UseChunking off: plain 5979 ms, TLS 6346 ms (1.06 wall, 1.13 CPU).
+// A run on 2 shared cores (load about 3), RelWithDebInfo, Dovecot and Postfix on the same machine:
+//   /0 plain  28166 ms wall (14.1 ms/msg), 0.40 ms CPU/msg
+//   /1 TLS    27861 ms wall (13.9 ms/msg), 0.51 ms CPU/msg: wall_vs_plain 0.99, cpu_vs_plain 1.27
+// Most of that wall time is Postfix answering a pipelined group with BDAT some 44 ms late whenever
+// the group's write is over 4096 bytes; with UseChunking off: plain 10945 ms, TLS 11869 ms (1.08
+// wall, 1.25 CPU).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
