@@ -82,7 +82,7 @@ int64_t TMailDotStuffingStream::Write(const void* buffer, int64_t count) {
     const char* p = static_cast<const char*>(buffer);
     const char* const end = p + count;
     while (p < end) {
-        if (atLineStart_ && *p == '.') destination_.WriteBuffer(".", 1);
+        if (atLineStart_ && *p == '.' && stuffing_) destination_.WriteBuffer(".", 1);
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
         const char* stop = lf != nullptr ? static_cast<const char*>(lf) + 1 : end;
         destination_.WriteBuffer(p, stop - p);

@@ -43,9 +43,12 @@ public:
     void WriteLine(std::string_view text);
     // Whether the last byte written ended a line (true before anything is written).
     bool AtLineStart() const { return atLineStart_; }
+    // Off: bytes pass unchanged (content sent with a byte count instead of an end line).
+    void SetStuffing(bool on) { stuffing_ = on; }
 
 private:
     TStream& destination_;
+    bool stuffing_ = true;
     bool atLineStart_ = true;
 };
 

@@ -51,6 +51,12 @@ public:
     explicit DataSection(TMailMessageClient& client) : client_(client) {
         if (client.data_ != nullptr) return;  // inside a section already
         outer_ = true;
+        if (client.capture_ != nullptr) {
+            stuffing_.emplace(*client.capture_);
+            stuffing_->SetStuffing(false);
+            client.data_ = &*stuffing_;
+            return;
+        }
         tcp_.emplace(client);
         stuffing_.emplace(*tcp_);
         if (!client.WriteBufferOpen()) {
@@ -86,6 +92,48 @@ private:
 };
 
 TMailDotStuffingStream& TMailMessageClient::Data() { return *data_; }
+
+namespace {
+
+// Appends to a string up to a limit.
+class TCaptureStream : public TStream {
+public:
+    struct TooLarge {};
+    TCaptureStream(std::string& out, size_t limit) : out_(out), limit_(limit) {}
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (count <= 0) return 0;
+        if (out_.size() + static_cast<size_t>(count) > limit_) throw TooLarge{};
+        out_.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
+        return count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return -1; }
+    const char* ClassName() const override { return "TCaptureStream"; }
+
+private:
+    std::string& out_;
+    size_t limit_;
+};
+
+}  // namespace
+
+bool TMailMessageClient::RenderMessage(TMailMessage& message, std::string& content, size_t limit) {
+    content.clear();
+    TCaptureStream capture(content, limit);
+    capture_ = &capture;
+    try {
+        WriteMessage(message, false);
+        capture_ = nullptr;
+        if (!dataAtLineStart_) capture.Write("\r\n", 2);
+    } catch (const TCaptureStream::TooLarge&) {
+        capture_ = nullptr;
+        return false;
+    } catch (...) {
+        capture_ = nullptr;
+        throw;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reading

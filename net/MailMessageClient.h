@@ -65,6 +65,9 @@ protected:
     TMailDotStuffingStream& Data();
     // Closes a connection whose multi-line answer was not read to its end.
     void AbandonMessage();
+    // The message as WriteMessage writes it, but unstuffed and into content, ending at the start
+    // of a line. False (content then undefined) when it would pass limit bytes.
+    bool RenderMessage(TMailMessage& message, std::string& content, size_t limit);
 
 private:
     class DataSection;
@@ -72,6 +75,7 @@ private:
     void WriteStuffedLines(const TStringList& lines);
 
     TMailDotStuffingStream* data_ = nullptr;
+    TStream* capture_ = nullptr;  // RenderMessage's destination while it runs
     bool dataAtLineStart_ = true;
 };
 

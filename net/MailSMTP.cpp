@@ -1,6 +1,9 @@
 #include "net/MailSMTP.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
+#include <vector>
 
 #include "message/Coders.h"
 #include "message/MailMessage.h"
@@ -154,9 +157,17 @@ void TMailSMTP::SendMail(TMailMessage& message) {
         for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
     CheckCommandText(MailAgent, "mail agent");
 
+    const bool login =
+        authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated;
+    if (UsePipelining && Capabilities.IndexOf("PIPELINING") >= 0) {
+        // AUTH may only end a group: it goes first, on its own.
+        if (login) Authenticate();
+        if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
+        SendMailPipelined(message, sender.Path);
+        return;
+    }
     SendCommand("RSET");
-    if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
-        Authenticate();
+    if (login) Authenticate();
     if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
     SendCommand("MAIL FROM:" + sender.Path, 250);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
@@ -180,6 +191,68 @@ void TMailSMTP::SendMail(TMailMessage& message) {
         SendCommand(".", 250);
     } catch (...) {
         CancelWriteBuffer();
+        throw;
+    }
+    CloseWriteBuffer();
+}
+
+void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reversePath) {
+    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
+    // With CHUNKING a message that is not large goes with its byte count, in the same write as
+    // its envelope: one round trip for all of it.
+    std::string content;
+    const bool chunk = UseChunking && Capabilities.IndexOf("CHUNKING") >= 0 &&
+                       RenderMessage(message, content, MaxChunkSize);
+
+    std::vector<std::vector<int16_t>> accepted;  // per command of the group, in order
+    bool inData = false;  // the server takes what follows as the message until the end line
+    OpenWriteBuffer();
+    try {
+        WriteLine("RSET");
+        accepted.push_back({});
+        WriteLine("MAIL FROM:" + reversePath);
+        accepted.push_back({250});
+        for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
+            for (int i = 0; i < list->Count(); ++i) {
+                WriteLine("RCPT TO:<" + list->Items(i).Address + ">");
+                accepted.push_back({250, 251});
+            }
+        if (chunk) {
+            WriteLine("BDAT " + IntToStr(static_cast<int64_t>(content.size())) + " LAST");
+            WriteBytes(content.data(), static_cast<int64_t>(content.size()));
+            accepted.push_back({250});
+        } else {
+            WriteLine("DATA");
+            accepted.push_back({354});
+        }
+        // Every reply of the group is read, so the next command meets its own reply; the first
+        // refusal is the one reported.
+        std::optional<EMailProtocolReplyError> refused;
+        int16_t last = 0;
+        for (const std::vector<int16_t>& codes : accepted) {
+            last = ReadReply();
+            if (!codes.empty() && std::find(codes.begin(), codes.end(), last) == codes.end() && !refused)
+                refused.emplace(last, LastReply.Text.Text());
+        }
+        if (refused) {
+            // A server that opened DATA for an envelope it refused would take whatever follows
+            // as the message.
+            if (!chunk && last == 354) {
+                CancelWriteBuffer();
+                AbandonMessage();
+            }
+            throw *refused;
+        }
+        if (!chunk) {
+            inData = true;
+            WriteMessage(message, false);
+            if (!DataAtLineStart()) WriteLine("");
+            inData = false;
+            SendCommand(".", 250);
+        }
+    } catch (...) {
+        CancelWriteBuffer();
+        if (inData) AbandonMessage();
         throw;
     }
     CloseWriteBuffer();

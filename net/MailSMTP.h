@@ -36,6 +36,12 @@ public:
     std::string MailAgent;
     // Name sent with EHLO / HELO; empty means this machine's host name.
     std::string HeloName;
+    // With the server's PIPELINING (RFC 2920) a message's RSET, MAIL, RCPT and DATA go out in one
+    // write; with its CHUNKING too (RFC 3030), "BDAT n LAST" and a message of at most MaxChunkSize
+    // bytes follow in the same write instead of DATA.
+    bool UsePipelining = true;
+    bool UseChunking = true;
+    size_t MaxChunkSize = 4 * 1024 * 1024;
     // Told when a message's sender cannot be a reverse-path and "<>" goes out instead.
     std::function<void(const std::string& address, const std::string& problem)> OnNullSender;
 
@@ -75,6 +81,7 @@ public:
     const std::string& SenderOf(const TMailMessage& message) const;
 
 private:
+    void SendMailPipelined(TMailMessage& message, const std::string& reversePath);
     // EHLO (or HELO) and what it offers; true when EHLO was answered.
     bool Greet(const std::string& name);
     void CollectAuthSchemes();

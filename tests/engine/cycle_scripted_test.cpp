@@ -165,6 +165,31 @@ TEST_F(ScriptedCycle, RefusedSmtpLoginLogsOffPop3AndLeavesTheLedgerAlone) {
     EXPECT_TRUE(StampOf(ledgerFile_) == before);
 }
 
+TEST_F(ScriptedCycle, ARefusedPasswordOrAMissingStartTlsIsAFailedSmtpLoginWithNothingSent) {
+    settings_.SmtpUser = "su";
+    settings_.SmtpPass = "sp";
+    for (int run = 0; run < 2; ++run) {
+        Pop3Login();
+        Pop3Listing({"1 a"});
+        pop3_.Expect("QUIT");
+        if (run == 0) pop3_.Accept();
+    }
+    // base64("\0su\0sp"); the login comes at once, before any transaction.
+    smtp_.SendLine("220 mx").Expect("EHLO tester").SendLine("250-mx").SendLine("250 AUTH PLAIN LOGIN");
+    smtp_.Expect("AUTH PLAIN AHN1AHNw").SendLine("535 5.7.8 Error: authentication failed").Expect("QUIT");
+    smtp_.Accept();
+    smtp_.SendLine("220 mx").Expect("EHLO tester").SendLine("250-mx").SendLine("250 AUTH PLAIN").Expect("QUIT");
+    Start();
+    Run();
+    settings_.SmtpSecurity = TSecurity::StartTLS;
+    Run();
+    ExpectScriptsDone();
+    const std::vector<std::string> log = TakeLog();
+    ASSERT_EQ(log.size(), 12u);
+    EXPECT_EQ(log[4], "SMTPサーバにログイン失敗(" + smtpText_ + ") 5.7.8 Error: authentication failed");
+    EXPECT_EQ(log[10], "SMTPサーバにログイン失敗(" + smtpText_ + ") The SMTP server does not offer STARTTLS.");
+}
+
 TEST_F(ScriptedCycle, NoNewMailOrARefusedListingLogsTheShortSequenceWithoutSmtpOrLedgerWrite) {
     WriteWholeFile(ledgerFile_, "a\r\nb\r\n");
     const FileStamp before = StampOf(ledgerFile_);

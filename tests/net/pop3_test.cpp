@@ -127,6 +127,14 @@ TEST_P(Pop3, RefusedPass) {
     EXPECT_EQ(e->ReplyCode, 2);
 }
 
+TEST_P(Pop3, StlsRefusedEndsTheLoginBeforeTheUserName) {
+    client.Security = TMailSecurity::msStartTLS;
+    Converse(server, {{"", "+OK ready"}, {"STLS", "-ERR not here"}});
+    auto e = FailedLogin<EMailTLSError>(CrLf({"STLS", "QUIT"}));
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "The POP3 server refused STLS: not here");
+}
+
 TEST_P(Pop3, UnrecognisedStatusWord) {
     server.SendLine("+OKAY hello");
     auto e = FailedLogin<EMailException>("QUIT\r\n");

@@ -176,6 +176,64 @@ TEST_P(Smtp, LoginOncePerConnectionAfterTheFirstReset) {
     EXPECT_THAT(server.Mismatches(), IsEmpty());
 }
 
+TEST_P(Smtp, PlainWhenOfferedElseLoginAndARefusalCarriesTheServersText) {
+    client.SetAuthenticationType(TAuthenticationType::atAuto);
+    client.Username = "user";
+    client.Password = "pass";
+    // base64("\0user\0pass")
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH LOGIN PLAIN"},
+                      {"AUTH PLAIN AHVzZXIAcGFzcw==", "235 ok"}, {"QUIT", ""}});
+    server.Accept();
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH=LOGIN"},
+                      {"AUTH LOGIN", "334 VXNlcm5hbWU6"}, {"dXNlcg==", "334 UGFzc3dvcmQ6"},
+                      {"cGFzcw==", "535 5.7.8 Error: authentication failed"}, {"QUIT", ""}});
+    Connect(server);
+    EXPECT_TRUE(client.Authenticate());
+    client.Disconnect();
+    client.Connect();
+    auto e = Raised<EMailProtocolReplyError>([&] { client.Authenticate(); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ReplyCode, 535);
+    EXPECT_EQ(e->Message(), "5.7.8 Error: authentication failed\r\n");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}
+
+TEST_P(Smtp, StartTlsNotOfferedOrRefusedEndsTheLoginWithNothingElseSent) {
+    client.Security = TMailSecurity::msStartTLS;
+    client.SetAuthenticationType(TAuthenticationType::atAuto);
+    client.Username = "user";
+    client.Password = "pass";
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH PLAIN"}, {"QUIT", ""}});
+    server.Accept();
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 STARTTLS"},
+                      {"STARTTLS", "454 4.7.0 TLS not available"}, {"QUIT", ""}});
+    server.Start();
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    auto offered = Raised<EMailTLSError>([&] { client.Connect(); });
+    ASSERT_TRUE(offered);
+    EXPECT_EQ(offered->Message(), "The SMTP server does not offer STARTTLS.");
+    auto refused = Raised<EMailTLSError>([&] { client.Connect(); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->Message(), "The SMTP server refused STARTTLS: 4.7.0 TLS not available");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_TRUE(server.Finish());
+    EXPECT_EQ(server.Received(), CrLf({"EHLO client.test", "QUIT", "EHLO client.test", "STARTTLS", "QUIT"}));
+}
+
+TEST_P(Smtp, TheEnvelopeSenderReplacesTheFromAddressOnlyInTheEnvelope) {
+    client.EnvelopeFrom = "me@provider.jp";
+    Converse(Greeting(server), {{"RSET", "250 ok"}, {"MAIL FROM:<me@provider.jp>", "250 ok"},
+                                {"RCPT TO:<fwd@example.com>", "250 ok"}, {"DATA", "354 go"}, {".", "250 queued"}});
+    Connect(server);
+    client.SendMail(message);
+    std::string expected = "EHLO client.test\r\n" + kTransaction + "QUIT\r\n";
+    expected.replace(expected.find("<ann@example.com>"), 17, "<me@provider.jp>");
+    Done(expected);
+}
+
 TEST_P(Smtp, LoginNotOfferedIsSkipped) {
     client.SetAuthenticationType(TAuthenticationType::atLogin);
     Transaction(Greeting(server));
@@ -333,4 +391,54 @@ TEST(SmtpSettings, CoupledSettersAndAssign) {
     EXPECT_TRUE(smtp.UseEhlo());
     EXPECT_EQ(smtp.Host() + ":" + std::to_string(smtp.Port()) + " " + smtp.MailAgent + smtp.HeloName,
               "mx.example.com:587 agent");
+}
+
+// --- pipelining: the server replies only once it has the whole group, so a client that waited
+// for a reply inside the group would never get one.
+
+TEST_P(Smtp, APipelinedGroupIsSentWholeAndItsRepliesAreReadInOrder) {
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    server.ExpectUntil(".").SendLine("250 queued");
+    // A refused sender: the rest of the group is answered, read, and the connection stays usable.
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("550 5.7.1 sender refused").SendLine("503 no sender").SendLine("554 no rcpt");
+    // A server that opens DATA after refusing the envelope gets no content: the client hangs up.
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("550 refused").SendLine("250 ok").SendLine("354 go anyway");
+    Connect(server);
+    client.SendMail(message);
+    auto refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    EXPECT_TRUE(client.IsConnected());
+    refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    EXPECT_FALSE(client.IsConnected());
+    const std::string group = CrLf({"RSET", "MAIL FROM:<ann@example.com>", "RCPT TO:<fwd@example.com>", "DATA"});
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_EQ(server.Received(), "EHLO client.test\r\n" + kTransaction + group + group);
+}
+
+TEST_P(Smtp, WithChunkingTheEnvelopeAndTheUnstuffedContentGoInOneGroup) {
+    const std::string content = "Subject: hi\r\nTo: someone@example.com\r\n\r\nbody\r\n.\r\n";
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250-PIPELINING\r\n250 CHUNKING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>");
+    server.Expect("BDAT " + std::to_string(content.size()) + " LAST").ExpectUntil(".");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("250 queued");
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>");
+    server.Expect("BDAT " + std::to_string(content.size()) + " LAST").ExpectUntil(".");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("550 no such user").SendLine("503 no valid recipients");
+    server.Expect("QUIT");
+    Connect(server);
+    client.SendMail(message);
+    auto refused = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    const std::string group = CrLf({"RSET", "MAIL FROM:<ann@example.com>", "RCPT TO:<fwd@example.com>",
+                                    "BDAT " + std::to_string(content.size()) + " LAST"}) + content;
+    Done("EHLO client.test\r\n" + group + group + "QUIT\r\n");
 }
