@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 
@@ -12,6 +13,21 @@
 #include "platform/StringList.h"
 
 namespace tarnwick {
+
+namespace {
+
+// The size in "+OK n size" (the text after the status word is "n size"), -1 without one.
+int64_t SizeOfListing(const TMailRFCReply& reply) {
+    std::string rest = Trim(reply.Text.Count() > 0 ? reply.Text[0] : std::string());
+    CutToken(rest, " ");
+    const std::string size = CutToken(rest, " ");
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), value);
+    if (error != std::errc() || end != size.data() + size.size() || size.empty() || value < 0) return -1;
+    return value;
+}
+
+}  // namespace
 
 TMailPOP3::TMailPOP3() { SetPort(110); }
 
@@ -44,6 +60,8 @@ std::string TMailPOP3::ApopDigest(const std::string& timestamp, const std::strin
 void TMailPOP3::Connect(int timeout) {
     CheckCommandText(Username, "user name");
     if (!APOP) CheckCommandText(Password, "password");
+    capaAsked_ = false;
+    Capabilities.Clear();
     TMailMessageClient::Connect(timeout);
     try {
         ReadReply({1});
@@ -114,18 +132,68 @@ bool TMailPOP3::ListUniqueIds(TStringList& list, int messageNumber) {
 
 int64_t TMailPOP3::ListSize(int messageNumber) {
     if (SendCommand("LIST " + IntToStr(messageNumber)) != 1) return -1;
-    // "+OK n size": the text after the status word is "n size".
-    std::string rest = Trim(LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string());
-    CutToken(rest, " ");
-    const std::string size = CutToken(rest, " ");
-    int64_t value = 0;
-    auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), value);
-    if (error != std::errc() || end != size.data() + size.size() || size.empty() || value < 0) return -1;
-    return value;
+    return SizeOfListing(LastReply);
 }
 
+bool TMailPOP3::Pipelining() {
+    if (!UsePipelining) return false;
+    if (!capaAsked_) {
+        capaAsked_ = true;
+        Capabilities.Clear();
+        if (SendListCommand("CAPA") == 1) {
+            try {
+                CaptureLines(Capabilities, ".", true, MaxReplyLines, "CAPA answer too long.");
+            } catch (...) {
+                AbandonMessage();
+                throw;
+            }
+        }
+    }
+    for (const std::string& line : Capabilities)
+        if (SameText(Trim(line), "PIPELINING")) return true;
+    return false;
+}
+
+
+std::vector<int64_t> TMailPOP3::ListSizes(const std::vector<int>& messageNumbers) {
+    std::vector<int64_t> sizes;
+    sizes.reserve(messageNumbers.size());
+    if (!Pipelining()) {
+        for (int number : messageNumbers) sizes.push_back(ListSize(number));
+        return sizes;
+    }
+    for (size_t start = 0; start < messageNumbers.size(); start += kPipelineWindow) {
+        const size_t end = std::min(messageNumbers.size(), start + kPipelineWindow);
+        OpenWriteBuffer(0);
+        try {
+            for (size_t i = start; i < end; ++i) WriteLine("LIST " + IntToStr(messageNumbers[i]));
+            CloseWriteBuffer();
+        } catch (...) {
+            CancelWriteBuffer();
+            throw;
+        }
+        for (size_t i = start; i < end; ++i) sizes.push_back(ReadReply() == 1 ? SizeOfListing(LastReply) : -1);
+    }
+    return sizes;
+}
+
+void TMailPOP3::SendRetrieve(int messageNumber) { WriteLine("RETR " + IntToStr(messageNumber)); }
+
 bool TMailPOP3::RetrieveMessage(int messageNumber, TMailMessage& message) {
-    if (SendListCommand("RETR " + IntToStr(messageNumber)) != 1) return false;
+    SendRetrieve(messageNumber);
+    return ReadRetrieved(message);
+}
+
+bool TMailPOP3::ReadRetrieved(TMailMessage& message) {
+    int16_t status = 0;
+    try {
+        status = ReadReply();
+    } catch (...) {
+        // A status line that could not be read may still be followed by its lines.
+        AbandonMessage();
+        throw;
+    }
+    if (status != 1) return false;
     // The message is one paced transfer, and its bytes count against the size limit.
     TReadExchange exchange(*this, true);
     LimitContent(MaxMessageSize > 0 ? MaxMessageSize : -1);

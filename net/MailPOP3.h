@@ -1,11 +1,12 @@
 #pragma once
-// POP3 client (RFC 1939, STLS of RFC 2595): USER/PASS or APOP login, UIDL, LIST, RETR and QUIT. Nothing is
-// ever deleted.
+// POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449): USER/PASS or APOP login,
+// UIDL, LIST, RETR and QUIT. Nothing is ever deleted.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "net/MailMessageClient.h"
+#include "platform/StringList.h"
 
 namespace tarnwick {
 
@@ -28,6 +29,10 @@ public:
     int64_t MaxMessageSize = DefaultMaxMessageSize;
     // Most lines of a UIDL listing (0 = no limit); more raise EMailTooManyLines.
     int32_t MaxListingLines = DefaultMaxListingLines;
+    // Off: Pipelining() is false without asking the server.
+    bool UsePipelining = true;
+    // The server's CAPA answer of this connection, once Pipelining() asked for it.
+    TStringList Capabilities;
 
     // Opens the connection, reads the "+OK" greeting, asks for TLS with "STLS" when Security is
     // msStartTLS (a refusal raises EMailTLSError before the user name is sent) and logs in. Any failure after the TCP
@@ -54,12 +59,29 @@ public:
     // is false and Disconnect sends nothing.
     bool RetrieveMessage(int messageNumber, TMailMessage& message);
 
+    // Whether the server takes commands before earlier ones are answered (its CAPA lists
+    // PIPELINING). Asks "CAPA" once per connection; a server without CAPA does not pipeline.
+    bool Pipelining();
+    // "LIST n" for every number, sent in pipelined batches when the server allows it, else one
+    // at a time: the sizes in the same order, -1 where a message has none.
+    std::vector<int64_t> ListSizes(const std::vector<int>& messageNumbers);
+    // RetrieveMessage in two halves, so that the next message can be asked for while this one
+    // is being sent on: SendRetrieve writes "RETR n" at once; ReadRetrieved reads the answer to
+    // the oldest RETR not yet read, as RetrieveMessage does.
+    void SendRetrieve(int messageNumber);
+    bool ReadRetrieved(TMailMessage& message);
+
     // The APOP digest: 32 lower-case hexadecimal digits of MD5(timestamp + password).
     static std::string ApopDigest(const std::string& timestamp, const std::string& password);
     // The "<...>" timestamp of a greeting's text, empty when it has none.
     static std::string GreetingTimestamp(const std::string& greeting);
 
 private:
+    // Pipelined commands kept in flight before their answers are read: far below what the
+    // socket buffers hold, so that neither side can block the other.
+    static constexpr size_t kPipelineWindow = 64;
+    bool capaAsked_ = false;
+
     // A command whose answer may run over several lines.
     int16_t SendListCommand(const std::string& command);
 };

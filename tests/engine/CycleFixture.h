@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ForwardingCycle.h"
+#include "net/MailPOP3.h"
 #include "app/ServerSettings.h"
 #include "platform/StringList.h"
 #include "net/MailSMTP.h"
@@ -103,6 +104,8 @@ protected:
     void SetUp() override {
         CycleTest::SetUp();
         cycle_.MailSMTP().HeloName = "tester";
+        // These transcripts are of one command at a time; pipelining has its own.
+        cycle_.MailPOP3().UsePipelining = false;
         pop3Text_ = "127.0.0.1:" + std::to_string(pop3_.Port());
         smtpText_ = "127.0.0.1:" + std::to_string(smtp_.Port());
         settings_ = TServerSettings{};
