@@ -161,6 +161,35 @@ uniq_ids=$(sort -u <<<"$ids" | wc -l)
 ids=$(wc -l <<<"$ids")
 [ "$uniq_ids" = 100 ] && [ "$ids" -le 101 ] || fail "SIGKILL: $uniq_ids different of $ids delivered, 100 (at most one twice) expected"
 
+# Encryption, the certificate authority and the envelope sender, as a provider's settings file
+# holds them: only CAFile vouches for the servers here (the system's store does not know them).
+if [ -n "${TARNWICK_POP3S_PORT:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; then
+  empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
+  mkdir -p "$work/tls"
+  tls_settings() { # ca-file
+    printf '[POP3]\nServer=%s:%s\nSecurity=TLS\nCAFile=%s\nUser=%s\nPass=%s\n' "$TARNWICK_POP3_HOST" \
+      "$TARNWICK_POP3S_PORT" "$1" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+    printf '[SMTP]\nServer=%s:%s\nSecurity=STARTTLS\nCAFile=%s\nUser=%s\nPass=%s\nEnvelopeFrom=account@example.jp\n' \
+      "$TARNWICK_SMTP_HOST" "$TARNWICK_SUBMISSION_PORT" "$1" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+    printf '[Mail]\nUser=phone\nDomain=docomo.ne.jp\n'
+  }
+  once_tls() {
+    code=0
+    (cd "$work" && DISPLAY=:424242 env -u SSL_CERT_FILE "$prog" --once --config "$work/tls/box.ini" >"$work/out" 2>&1) ||
+      code=$?
+  }
+  message 900
+  tls_settings "" >"$work/tls/box.ini"
+  once_tls
+  expect_code 2 "$code" "TLS without CAFile"
+  expect_in "$work/out" "POP3サーバにログイン失敗($TARNWICK_POP3_HOST:$TARNWICK_POP3S_PORT) Certificate verification failed: unable to get local issuer certificate" "TLS without CAFile"
+  tls_settings "$TARNWICK_CA_FILE" >"$work/tls/box.ini"
+  once_tls
+  expect_code 0 "$code" "TLS with CAFile"; expect_in "$work/out" "メール転送(headless 900)" "TLS with CAFile"
+  wait_delivered 1
+  grep -rqx 'Return-Path: <account@example.jp>' "$TARNWICK_DELIVERED_MAILDIR/new" || fail "TLS: envelope sender not used"
+fi
+
 empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
 [ "$fails" = 0 ] || exit 1
 echo "headless: all passed"
