@@ -118,6 +118,9 @@ struct TForwardingCycle::Impl {
             client->ReadTimeout = kReadTimeoutMs;
             client->MaxContentLineLength = kContentLineLimit;
         }
+        // Commands always leave whole, so Nagle's algorithm would only hold the last piece back.
+        Pop3Transport.UseNagle = false;
+        SmtpTransport.UseNagle = false;
         MailPOP3.SetIOHandler(&Pop3Transport);
         MailSMTP.SetIOHandler(&SmtpTransport);
         MailPOP3.SetPort(110);

@@ -156,7 +156,10 @@ int ReserveRoom(int fd, off_t bytes) {
 
 TLedgerWriter::TLedgerWriter(std::string forwardAddress) : path_(LedgerFileName(forwardAddress)) {}
 
-TLedgerWriter::~TLedgerWriter() { DropReservation(); }
+TLedgerWriter::~TLedgerWriter() {
+    DropReservation();
+    if (appendFd_ >= 0) ::close(appendFd_);
+}
 
 void TLedgerWriter::DropReservation() {
     if (reservedFd_ < 0) return;
@@ -234,12 +237,16 @@ void TLedgerWriter::Rewrite(const TStringList& ledger) {
         ::unlink(temp.c_str());
         throw;
     }
-    ::close(fd);
     if (::rename(temp.c_str(), path_.c_str()) != 0) {
         int error = errno;
+        ::close(fd);
         ::unlink(temp.c_str());
         RaiseCreate(path_, error);
     }
+    // The file just written is the ledger now: later saves of this cycle append through it.
+    if (appendFd_ >= 0) ::close(appendFd_);
+    appendFd_ = fd;
+    appendSize_ = static_cast<off_t>(ledger.Text().size());
     // The rename itself must survive a power loss too.
     int dir = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -249,25 +256,32 @@ void TLedgerWriter::Rewrite(const TStringList& ledger) {
 }
 
 void TLedgerWriter::Append(const std::string& id) {
-    int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) RaiseCreate(path_, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int error = errno;
-        ::close(fd);
-        RaiseWrite(path_, error);
+    // The file stays open from one save to the next: each id then costs a write and a sync.
+    if (appendFd_ < 0) {
+        int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd < 0) RaiseCreate(path_, errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            int error = errno;
+            ::close(fd);
+            RaiseWrite(path_, error);
+        }
+        appendFd_ = fd;
+        appendSize_ = st.st_size;
     }
+    const std::string line = id + "\r\n";
     try {
-        WriteAll(fd, id + "\r\n", path_);
-        if (::fdatasync(fd) != 0) RaiseWrite(path_, errno);
+        WriteAll(appendFd_, line, path_);
+        if (::fdatasync(appendFd_) != 0) RaiseWrite(path_, errno);
     } catch (...) {
         // Whatever part of the line reached the file goes again: a cut-off id could equal the
         // start of another message's id and hide that message for good.
-        if (::ftruncate(fd, st.st_size) == 0) ::fdatasync(fd);
-        ::close(fd);
+        if (::ftruncate(appendFd_, appendSize_) == 0) ::fdatasync(appendFd_);
+        ::close(appendFd_);
+        appendFd_ = -1;
         throw;
     }
-    ::close(fd);
+    appendSize_ += static_cast<off_t>(line.size());
 }
 
 }  // namespace tarnwick

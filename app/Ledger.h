@@ -6,6 +6,8 @@
 // The ledger holds one line per forwarded message. A server that lists one id on several lines
 // has several messages under it: the ledger then holds that id once for each of them forwarded,
 // and only the listing lines beyond that count are new.
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -73,6 +75,8 @@ private:
     std::string reservedPath_;
     std::string lastSaved_;  // the last entry written, to recognise a one-id extension
     int savedCount_ = -1;    // entries on disk from this writer; -1 before the first save
+    int appendFd_ = -1;      // the ledger file, open for the appends of this cycle
+    off_t appendSize_ = 0;   // its length after the last complete save
 };
 
 }  // namespace tarnwick

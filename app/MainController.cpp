@@ -79,9 +79,14 @@ void Tfrm_Main::SettingsFromFields(TServerSettings& settings, std::string& forwa
     settings.Pop3User = FromQString(edt_POP3User->text());
     settings.Pop3Pass = FromQString(edt_POP3Pass->text());
     settings.Pop3Server = FromQString(edt_POP3Server->text());
+    settings.Pop3Security = static_cast<TSecurity>(cmb_POP3Security->currentIndex());
+    settings.Pop3CAFile = pop3CAFile_;
     settings.SmtpUser = FromQString(edt_SMTPUser->text());
     settings.SmtpPass = FromQString(edt_SMTPPass->text());
     settings.SmtpServer = FromQString(edt_SMTPServer->text());
+    settings.SmtpSecurity = static_cast<TSecurity>(cmb_SMTPSecurity->currentIndex());
+    settings.SmtpCAFile = smtpCAFile_;
+    settings.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
     settings.SkipExisting = chk_SkipExisting->isChecked();
     forwardAddress = FromQString(edt_Adress->text()) + "@" + FromQString(cmb_Adress->currentText());
 }

@@ -77,6 +77,13 @@ T* Place(T* control, int left, int top, int width, int height) {
     return control;
 }
 
+// The "暗号化" choice; its items are in the order of TSecurity.
+QComboBox* MakeSecurityBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    for (const char* name : {"なし", "STARTTLS", "SSL/TLS"}) box->addItem(ToQString(name));
+    return box;
+}
+
 QWidget* MakePanel(QWidget* parent, QVBoxLayout* stack, int height) {
     auto* panel = new QWidget(parent);
     panel->setFixedSize(ClientWidth, height);
@@ -140,28 +147,34 @@ void Tfrm_Main::CreateControls() {
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 8px; padding: 0 2px; }");
 
-    pnl_POP = MakePanel(this, stack, 120);
-    GroupBox1 = Place(new QGroupBox(ToQString("POPサーバ設定"), pnl_POP), 16, 8, 321, 105);
+    pnl_POP = MakePanel(this, stack, 144);
+    GroupBox1 = Place(new QGroupBox(ToQString("POPサーバ設定"), pnl_POP), 16, 8, 321, 129);
     Label1 = MakeLabel(GroupBox1, "POP3サーバアドレス", 8, 24);
-    Label2 = MakeLabel(GroupBox1, "ユーザ名", 8, 48);
-    Label3 = MakeLabel(GroupBox1, "パスワード", 8, 72);
+    Label11 = MakeLabel(GroupBox1, "暗号化", 8, 48);
+    Label2 = MakeLabel(GroupBox1, "ユーザ名", 8, 72);
+    Label3 = MakeLabel(GroupBox1, "パスワード", 8, 96);
     edt_POP3Server = Place(new TEdit(GroupBox1), 122, 20, 175, 20);
-    edt_POP3User = Place(new TEdit(GroupBox1), 122, 44, 175, 20);
-    edt_POP3Pass = Place(new TEdit(GroupBox1), 122, 68, 175, 20);
+    cmb_POP3Security = Place(MakeSecurityBox(GroupBox1), 122, 44, 175, 20);
+    edt_POP3User = Place(new TEdit(GroupBox1), 122, 68, 175, 20);
+    edt_POP3Pass = Place(new TEdit(GroupBox1), 122, 92, 175, 20);
     edt_POP3Pass->setEchoMode(QLineEdit::Password);
     edt_POP3Pass->setStyleSheet(PasswordStyle);
     GroupBox1->setStyleSheet(groupStyle);
 
-    pnl_SMTP = MakePanel(this, stack, 120);
-    GroupBox2 = Place(new QGroupBox(ToQString("SMTPサーバ設定"), pnl_SMTP), 16, 4, 321, 105);
+    pnl_SMTP = MakePanel(this, stack, 168);
+    GroupBox2 = Place(new QGroupBox(ToQString("SMTPサーバ設定"), pnl_SMTP), 16, 4, 321, 153);
     Label4 = MakeLabel(GroupBox2, "SMTPサーバアドレス", 8, 24);
-    Label5 = MakeLabel(GroupBox2, "ユーザ名", 8, 48);
-    Label6 = MakeLabel(GroupBox2, "パスワード", 8, 72);
+    Label12 = MakeLabel(GroupBox2, "暗号化", 8, 48);
+    Label5 = MakeLabel(GroupBox2, "ユーザ名", 8, 72);
+    Label6 = MakeLabel(GroupBox2, "パスワード", 8, 96);
+    Label13 = MakeLabel(GroupBox2, "送信者アドレス", 8, 120);
     edt_SMTPServer = Place(new TEdit(GroupBox2), 122, 20, 175, 20);
-    edt_SMTPUser = Place(new TEdit(GroupBox2), 122, 44, 175, 20);
-    edt_SMTPPass = Place(new TEdit(GroupBox2), 122, 68, 175, 20);
+    cmb_SMTPSecurity = Place(MakeSecurityBox(GroupBox2), 122, 44, 175, 20);
+    edt_SMTPUser = Place(new TEdit(GroupBox2), 122, 68, 175, 20);
+    edt_SMTPPass = Place(new TEdit(GroupBox2), 122, 92, 175, 20);
     edt_SMTPPass->setEchoMode(QLineEdit::Password);
     edt_SMTPPass->setStyleSheet(PasswordStyle);
+    edt_EnvelopeFrom = Place(new TEdit(GroupBox2), 122, 116, 175, 20);
     GroupBox2->setStyleSheet(groupStyle);
 
     pnl_Setting = MakePanel(this, stack, 65);
@@ -212,12 +225,15 @@ void Tfrm_Main::CreateControls() {
     btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), 248, 4, 89, 25);
     pnl_Quit->hide();
 
-    setTabOrder(edt_POP3Server, edt_POP3User);
+    setTabOrder(edt_POP3Server, cmb_POP3Security);
+    setTabOrder(cmb_POP3Security, edt_POP3User);
     setTabOrder(edt_POP3User, edt_POP3Pass);
     setTabOrder(edt_POP3Pass, edt_SMTPServer);
-    setTabOrder(edt_SMTPServer, edt_SMTPUser);
+    setTabOrder(edt_SMTPServer, cmb_SMTPSecurity);
+    setTabOrder(cmb_SMTPSecurity, edt_SMTPUser);
     setTabOrder(edt_SMTPUser, edt_SMTPPass);
-    setTabOrder(edt_SMTPPass, edt_Adress);
+    setTabOrder(edt_SMTPPass, edt_EnvelopeFrom);
+    setTabOrder(edt_EnvelopeFrom, edt_Adress);
     setTabOrder(edt_Adress, edt_WatchInterval);
     setTabOrder(edt_WatchInterval, btn_ViewLog);
     setTabOrder(btn_ViewLog, cmb_Adress);

@@ -66,12 +66,20 @@ public:
     QLabel* Label8;
     QLabel* Label9;
     QLabel* Label10;
+    QLabel* Label11;
+    QLabel* Label12;
+    QLabel* Label13;
     TEdit* edt_POP3Server;
+    // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
+    QComboBox* cmb_POP3Security;
     TEdit* edt_POP3User;
     TEdit* edt_POP3Pass;
     TEdit* edt_SMTPServer;
+    QComboBox* cmb_SMTPSecurity;
     TEdit* edt_SMTPUser;
     TEdit* edt_SMTPPass;
+    // The envelope sender; empty keeps each message's own sender.
+    TEdit* edt_EnvelopeFrom;
     TEdit* edt_Adress;
     QComboBox* cmb_Adress;
     TSpinEdit* edt_WatchInterval;
@@ -170,6 +178,9 @@ private:
     // Settings keys ("POP3/User") whose stored text could not be shown; saving keeps them as stored
     // unless the field was filled in since.
     std::vector<std::string> refusedSettings_;
+    // CAFile of [POP3] and [SMTP]: set by hand in the file only, so read but never written.
+    std::string pop3CAFile_;
+    std::string smtpCAFile_;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;

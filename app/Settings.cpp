@@ -60,8 +60,18 @@ bool Tfrm_Main::LoadSettings() {
     text("SMTP", "Server", edt_SMTPServer);
     text("SMTP", "User", edt_SMTPUser);
     text("SMTP", "Pass", edt_SMTPPass);
+    text("SMTP", "EnvelopeFrom", edt_EnvelopeFrom);
     text("Mail", "User", edt_Adress);
     text("Mail", "Domain", cmb_Adress->lineEdit());
+    // A first start offers SSL/TLS; a file from before the choice existed connects as it always did.
+    auto security = [&](const char* section, QComboBox* box) {
+        const TSecurity value = existed ? SecurityFromName(ini.ReadString(section, "Security", "")) : TSecurity::TLS;
+        box->setCurrentIndex(static_cast<int>(value));
+    };
+    security("POP3", cmb_POP3Security);
+    security("SMTP", cmb_SMTPSecurity);
+    pop3CAFile_ = ini.ReadString("POP3", "CAFile", "");
+    smtpCAFile_ = ini.ReadString("SMTP", "CAFile", "");
     edt_WatchInterval->SetValue(ini.ReadInteger("Common", "Interval", DefaultInterval));
     // On for a first start; a file from before the setting existed forwards as it always did.
     chk_SkipExisting->setChecked(ini.ReadInteger("Common", "SkipExisting", existed ? 0 : 1) != 0);
@@ -85,8 +95,11 @@ bool Tfrm_Main::SaveSettings() {
     text("SMTP", "Server", edt_SMTPServer->text());
     text("SMTP", "User", edt_SMTPUser->text());
     text("SMTP", "Pass", edt_SMTPPass->text());
+    text("SMTP", "EnvelopeFrom", edt_EnvelopeFrom->text());
     text("Mail", "User", edt_Adress->text());
     text("Mail", "Domain", cmb_Adress->currentText());
+    ini.WriteString("POP3", "Security", SecurityName(static_cast<TSecurity>(cmb_POP3Security->currentIndex())));
+    ini.WriteString("SMTP", "Security", SecurityName(static_cast<TSecurity>(cmb_SMTPSecurity->currentIndex())));
     ini.WriteInteger("Common", "Interval", edt_WatchInterval->Value());
     ini.WriteInteger("Common", "SkipExisting", chk_SkipExisting->isChecked() ? 1 : 0);
     return existed;

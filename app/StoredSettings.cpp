@@ -16,9 +16,14 @@ TStoredSettings ReadStoredSettings(const std::string& path) {
     stored.Servers.Pop3Server = ini.ReadString("POP3", "Server", "");
     stored.Servers.Pop3User = ini.ReadString("POP3", "User", "");
     stored.Servers.Pop3Pass = ini.ReadString("POP3", "Pass", "");
+    stored.Servers.Pop3Security = SecurityFromName(ini.ReadString("POP3", "Security", ""));
+    stored.Servers.Pop3CAFile = ini.ReadString("POP3", "CAFile", "");
     stored.Servers.SmtpServer = ini.ReadString("SMTP", "Server", "");
     stored.Servers.SmtpUser = ini.ReadString("SMTP", "User", "");
     stored.Servers.SmtpPass = ini.ReadString("SMTP", "Pass", "");
+    stored.Servers.SmtpSecurity = SecurityFromName(ini.ReadString("SMTP", "Security", ""));
+    stored.Servers.SmtpCAFile = ini.ReadString("SMTP", "CAFile", "");
+    stored.Servers.EnvelopeFrom = ini.ReadString("SMTP", "EnvelopeFrom", "");
     stored.ForwardAddress = ini.ReadString("Mail", "User", "") + "@" + ini.ReadString("Mail", "Domain", "");
     stored.IntervalMinutes = std::clamp(ini.ReadInteger("Common", "Interval", 5), 1, 120);
     return stored;

@@ -12,8 +12,9 @@ struct TStoredSettings {
     int IntervalMinutes = 5;
 };
 
-// Reads the keys the window writes; the interval is brought into 1 to 120 as the window's spin
-// box would. The file must exist (EFOpenError otherwise): without it there is nothing to forward.
+// Reads the keys the window writes, and CAFile, which only a hand edit sets; the interval is
+// brought into 1 to 120 as the window's spin box would. The file must exist (EFOpenError
+// otherwise): without it there is nothing to forward.
 TStoredSettings ReadStoredSettings(const std::string& path);
 
 }  // namespace tarnwick

@@ -30,6 +30,8 @@
 
 #include "app/ForwardingCycle.h"
 #include "app/ServerSettings.h"
+#include "net/MailPOP3.h"
+#include "net/MailSMTP.h"
 
 using namespace tarnwick;
 
@@ -178,6 +180,8 @@ void BM_ForwardThroughLocalServers(benchmark::State& state) {
     }
     int forwarded = 0;
     TForwardingCycle cycle([&](const std::string& text) { forwarded += text.rfind("メール転送(", 0) == 0; });
+    if (std::getenv("NOCHUNK")) cycle.MailSMTP().UseChunking = false;
+    if (std::getenv("NOPIPE")) cycle.MailSMTP().UsePipelining = cycle.MailPOP3().UsePipelining = false;
     double wall = 0, cpu = 0;
     for (auto _ : state) {
         ::unlink("taro@docomo.ne.jp.txt");

@@ -28,6 +28,12 @@ public:
         (void)buffer, (void)length;
         return 0;
     }
+    // Receive if bytes are there already, else WouldBlock without waiting (this default always).
+    static constexpr int WouldBlock = -2;
+    virtual int TryReceive(void* buffer, int length) {
+        (void)buffer, (void)length;
+        return WouldBlock;
+    }
     virtual int Send(const void* buffer, int length) {
         (void)buffer, (void)length;
         return 0;

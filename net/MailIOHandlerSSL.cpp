@@ -224,6 +224,13 @@ int TMailIOHandlerSSL::Receive(void* buffer, int length) {
     return 0;
 }
 
+int TMailIOHandlerSSL::TryReceive(void* buffer, int length) {
+    if (!session_) return TMailIOHandlerSocket::TryReceive(buffer, length);
+    const Session& s = *session_;
+    if (s.Buffered() > 0 || s.ended || s.socketErrno != 0 || !s.broken.empty()) return Receive(buffer, length);
+    return WouldBlock;
+}
+
 int TMailIOHandlerSSL::Send(const void* buffer, int length) {
     if (!session_) return TMailIOHandlerSocket::Send(buffer, length);
     if (!IsConnected()) throw EMailClosedSocket();

@@ -37,6 +37,7 @@ public:
     // With TLS: true once decrypted bytes are ready, or the session ended (Receive then says how).
     bool WaitReadable(int milliseconds) override;
     int Receive(void* buffer, int length) override;
+    int TryReceive(void* buffer, int length) override;
     int Send(const void* buffer, int length) override;
 
     // Handshakes on the open connection and verifies the server's certificate against the

@@ -146,7 +146,21 @@ void TMailIOHandlerSocket::ConnectWithTimeout(int timeout) {
 
 bool TMailIOHandlerSocket::WaitReadable(int milliseconds) {
     if (!binding_) throw EMailConnClosedGracefully();
+    if (binding_->HandleAllocated()) {
+        // The answer awaited may come as a second small segment that a peer with Nagle's
+        // algorithm holds back until our acknowledgement of its first (a pipelining server
+        // answering in two writes): acknowledge at once instead of up to 40 ms later.
+        int on = 1;
+        ::setsockopt(binding_->Handle(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    }
     return binding_->WaitReadable(milliseconds);
+}
+
+int TMailIOHandlerSocket::TryReceive(void* buffer, int length) {
+    if (!IsConnected()) throw EMailClosedSocket();
+    int received = Stack().SockRecv(binding_->Handle(), buffer, length, MSG_DONTWAIT);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return WouldBlock;
+    return received;
 }
 
 int TMailIOHandlerSocket::Receive(void* buffer, int length) {

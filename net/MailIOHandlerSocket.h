@@ -62,6 +62,7 @@ public:
     bool WaitReadable(int milliseconds) override;
     // Without a socket these raise EMailClosedSocket.
     int Receive(void* buffer, int length) override;
+    int TryReceive(void* buffer, int length) override;
     int Send(const void* buffer, int length) override;
     // With UseNagle, switches TCP_NODELAY on for the duration (it is on anyway without).
     void SetPushMode(bool on) override;

@@ -181,10 +181,15 @@ void TMailPOP3::SendRetrieve(int messageNumber) { WriteLine("RETR " + IntToStr(m
 
 bool TMailPOP3::RetrieveMessage(int messageNumber, TMailMessage& message) {
     SendRetrieve(messageNumber);
-    return ReadRetrieved(message);
+    return ReadRetrievedAnswer(message);
 }
 
 bool TMailPOP3::ReadRetrieved(TMailMessage& message) {
+    ExpectAnswerWaiting();
+    return ReadRetrievedAnswer(message);
+}
+
+bool TMailPOP3::ReadRetrievedAnswer(TMailMessage& message) {
     int16_t status = 0;
     try {
         status = ReadReply();

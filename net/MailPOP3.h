@@ -82,6 +82,8 @@ private:
     static constexpr size_t kPipelineWindow = 64;
     bool capaAsked_ = false;
 
+    bool ReadRetrievedAnswer(TMailMessage& message);
+
     // A command whose answer may run over several lines.
     int16_t SendListCommand(const std::string& command);
 };

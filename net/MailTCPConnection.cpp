@@ -170,13 +170,20 @@ int32_t TMailTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int timeou
             int64_t left = ExchangeMsLeft();
             if (left < wait) wait = static_cast<int>(std::max<int64_t>(left, 0));
         }
-        if (!ioHandler_->WaitReadable(wait)) {
-            if (raiseOnTimeout) throw EMailReadTimeout();
-            return -1;
-        }
         int size = std::max<int32_t>(RecvBufferSize, 1);
         if (scratch_.size() != static_cast<size_t>(size)) scratch_.resize(static_cast<size_t>(size));
-        int received = ioHandler_->Receive(scratch_.data(), size);
+        // Bytes already there are taken without a wait first: one system call instead of two.
+        // Right after a command they cannot be there yet, so the wait comes first.
+        int received = TMailIOHandler::WouldBlock;
+        if (!sentSinceRead_) received = ioHandler_->TryReceive(scratch_.data(), size);
+        sentSinceRead_ = false;
+        if (received == TMailIOHandler::WouldBlock) {
+            if (!ioHandler_->WaitReadable(wait)) {
+                if (raiseOnTimeout) throw EMailReadTimeout();
+                return -1;
+            }
+            received = ioHandler_->Receive(scratch_.data(), size);
+        }
         int error = received < 0 ? Stack().SockGetLastError() : 0;
         peerClosed_ = received == 0;
         if (received < 0) {
@@ -460,6 +467,7 @@ void TMailTCPConnection::SendNow(const char* bytes, int64_t count) {
         }
         AddWork(TWorkMode::wmWrite, sent);
         position += sent;
+        sentSinceRead_ = true;
     }
 }
 

@@ -186,6 +186,10 @@ public:
     }
     int64_t ContentLimit() const { return contentLimit_; }
 
+    // The next read looks for bytes before it waits even right after a send: the answer awaited
+    // is to a command sent well before (pipelined), and is likely here already.
+    void ExpectAnswerWaiting() { sentSinceRead_ = false; }
+
 protected:
     void Notification(TMailComponent* destroyed) override;
     // Makes a transport created by this connection the IOHandler; it is freed on Disconnect.
@@ -215,6 +219,7 @@ private:
     bool writeBufferOpen_ = false;
     std::string writeBuffer_;
     int32_t writeThreshold_ = 0;
+    bool sentSinceRead_ = false;
     bool exchange_ = false;
     bool exchangePaced_ = false;
     std::chrono::steady_clock::time_point exchangeStart_;

@@ -5,7 +5,7 @@
 #
 # Mail forwarding is checked as well when TARNWICK_E2E_MAIL=1 and the test servers' variables are set
 # (scripts/servers exports TARNWICK_POP3_HOST/PORT/USER/PASS/MAILDIR, TARNWICK_SMTP_HOST/PORT and
-# TARNWICK_DELIVERED_MAILDIR). The servers are then typed as "host:port", which builds with tests accept.
+# TARNWICK_DELIVERED_MAILDIR). The servers are then typed as "host:port", with 暗号化 set to なし.
 set -euo pipefail
 
 prog=$(readlink -f "$1")
@@ -165,16 +165,18 @@ xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null || fail "the
 grep -q 'trace: background' out1.txt && fail "went to the background without settings"
 [ -e tarnwick.ini ] && fail "reading the settings created a file"
 eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 381 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x381"
+[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 453 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x453"
 
 step "type the settings"
 type_into 225 38 "$pop3_server"    # POP3 server
-type_into 225 62 "$pop3_user"      # user (leaving the server fills the empty SMTP server)
-type_into 225 86 "$pop3_pass"      # password
-type_into 225 154 "$smtp_server"   # SMTP server, replacing the copy
-type_into 166 250 keitai           # forwarding address, user part
-type_into 260 251 docomo.ne.jp     # its domain
-click_at $((WX + 225)) $((WY + 178))   # into the SMTP user field: the POP3 ones stay as typed
+xdotool key Tab Home               # 暗号化: SSL/TLS on a first start, なし for these servers
+type_into 225 86 "$pop3_user"      # user (leaving the server fills the empty SMTP server)
+type_into 225 110 "$pop3_pass"     # password
+type_into 225 178 "$smtp_server"   # SMTP server, replacing the copy
+xdotool key Tab Home
+type_into 166 322 keitai           # forwarding address, user part
+type_into 260 323 docomo.ne.jp     # its domain
+click_at $((WX + 225)) $((WY + 226))   # into the SMTP user field: the POP3 ones stay as typed
 
 step "close the window: icon appears and a cycle runs at once"
 "$xhelper" close "$WIN"
@@ -200,13 +202,13 @@ wait_line 'trace: watch off' out1.txt 5
 visible_window '^Tarnwick Ver1.01$' 5 >/dev/null || fail "window not back after a click on the icon"
 
 step "screenshot with the log shown"
-click_at $((WX + 292)) $((WY + 283))
+click_at $((WX + 292)) $((WY + 355))
 for i in $(seq 1 $((50 * slow))); do
   eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-  [ "$WHEIGHT" = 493 ] && break
+  [ "$WHEIGHT" = 565 ] && break
   sleep 0.1
 done
-[ "$WHEIGHT" = 493 ] || fail "window is $WHEIGHT high with the log shown, not 493"
+[ "$WHEIGHT" = 565 ] || fail "window is $WHEIGHT high with the log shown, not 565"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
@@ -260,6 +262,7 @@ done
 # The SMTP user and password were empty and took the POP3 ones when those fields were left.
 [ "$(grep -cxF "User=$pop3_user" <<<"$ini")" = 2 ] || fail "SMTP user not copied from POP3"
 [ "$(grep -cxF "Pass=$pop3_pass" <<<"$ini")" = 2 ] || fail "SMTP password not copied from POP3"
+[ "$(grep -cxF "Security=None" <<<"$ini")" = 2 ] || fail "暗号化 not なし in both groups"
 
 step "start with the settings file: straight to the tray (the lock was released)"
 ./tarnwick >out2.txt 2>err2.txt &

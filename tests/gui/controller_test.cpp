@@ -54,6 +54,9 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
     EXPECT_EQ(cycles[0].settings.SmtpServer, "127.0.0.1:2525");
     EXPECT_EQ(cycles[0].settings.SmtpUser, "su");
     EXPECT_EQ(cycles[0].settings.SmtpPass, "sp");
+    // A first start offers encrypted connections.
+    EXPECT_EQ(cycles[0].settings.Pop3Security, TSecurity::TLS);
+    EXPECT_EQ(cycles[0].settings.SmtpSecurity, TSecurity::TLS);
     EXPECT_EQ(cycles[0].address, "keitai@docomo.ne.jp");
     EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 13), "メール監視中\n");
     // Leaving for the tray does not save.
@@ -218,7 +221,7 @@ TEST_F(ControllerTest, WithoutANotificationAreaTheWindowIsMinimizedAndHasAnEndBu
     shell.available = false;
     StartWithoutFile();
     EXPECT_TRUE(form->pnl_Quit->isVisible());
-    EXPECT_EQ(ClientHeight(), 381 + 33);
+    EXPECT_EQ(ClientHeight(), 453 + 33);
     CloseWindow();
     EXPECT_EQ(form->Background(), Tfrm_Main::TBackground::Window);
     EXPECT_TRUE(form->isMinimized());

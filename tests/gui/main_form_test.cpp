@@ -7,6 +7,8 @@
 #include <QScrollBar>
 #include <sys/stat.h>
 
+#include "app/ServerEndpoint.h"
+#include "app/StoredSettings.h"
 #include "gui/FormFixture.h"
 
 namespace tarnwick::test {
@@ -18,9 +20,10 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form->width(), 360);
-    EXPECT_EQ(ClientHeight(), 381);
-    EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 120));
-    EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 240, 360, 65));
+    EXPECT_EQ(ClientHeight(), 453);
+    EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 144));
+    EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 312, 360, 65));
+    EXPECT_EQ(form->edt_EnvelopeFrom->geometry(), QRect(122, 116, 175, 20));
     EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(68, 32, 65, 21));
     EXPECT_EQ(FromQString(form->GroupBox1->title()), "POPサーバ設定");
     EXPECT_EQ(form->edt_POP3Pass->echoMode(), QLineEdit::Password);
@@ -30,19 +33,20 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 493);
+    EXPECT_EQ(ClientHeight(), 565);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 381);
+    EXPECT_EQ(ClientHeight(), 453);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
 }
 
-TEST_F(FormTest, TabOrderFollowsTheGroupsThenAddressIntervalButtonDomain) {
+TEST_F(FormTest, TabOrderGoesDownEachGroupThenAddressIntervalButtonDomain) {
     ShowForm();
-    const std::vector<QWidget*> expected = {form->edt_POP3Server, form->edt_POP3User,   form->edt_POP3Pass,
-                                            form->edt_SMTPServer, form->edt_SMTPUser,   form->edt_SMTPPass,
-                                            form->edt_Adress,     form->edt_WatchInterval, form->btn_ViewLog,
-                                            form->cmb_Adress};
+    const std::vector<QWidget*> expected = {
+        form->edt_POP3Server, form->cmb_POP3Security, form->edt_POP3User, form->edt_POP3Pass,
+        form->edt_SMTPServer, form->cmb_SMTPSecurity, form->edt_SMTPUser, form->edt_SMTPPass,
+        form->edt_EnvelopeFrom, form->edt_Adress, form->edt_WatchInterval, form->btn_ViewLog,
+        form->cmb_Adress};
     form->edt_POP3Server->setFocus();
     for (size_t i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -138,10 +142,12 @@ TEST_F(FormTest, LogFollowsTheNewestLineUnlessScrolledUpKeepsTheLastThousandAndC
     EXPECT_EQ(QApplication::clipboard()->text(), form->lsb_Log->item(2)->text() + "\n" + form->lsb_Log->item(5)->text());
 }
 
-TEST_F(FormTest, LoadingWithoutAFileGivesEmptyFieldsAndFiveAndCreatesNothing) {
+TEST_F(FormTest, LoadingWithoutAFileGivesEmptyFieldsFiveAndSslTlsAndCreatesNothing) {
     form->edt_POP3Server->setText(QStringLiteral("leftover"));
     EXPECT_FALSE(form->LoadSettings());
     EXPECT_EQ(form->edt_POP3Server->text(), "");
+    EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "SSL/TLS");
+    EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "SSL/TLS");
     EXPECT_EQ(form->cmb_Adress->currentText(), "");
     EXPECT_EQ(form->edt_WatchInterval->text(), "5");
     struct stat info;
@@ -202,12 +208,69 @@ TEST_F(FormTest, SavingWritesEveryValueAsTypedAndTellsWhetherTheFileWasThere) {
     EXPECT_NE(ReadIni().find("Interval=999"), std::string::npos);
 }
 
+// Encryption, envelope sender and the hand-set certificate authorities, as the window and the
+// command-line modes read them.
+TEST_F(FormTest, SecurityEnvelopeSenderAndCAFileRoundTripAndTheHeadlessReaderAgrees) {
+    WriteIni("[POP3]\r\nServer=pop.example.jp\r\nSecurity=STARTTLS\r\nCAFile=/etc/own-ca.pem\r\n"
+             "[SMTP]\r\nServer=smtp.example.jp:2525\r\nSecurity=tls\r\nCAFile=/srv/ca \x83\x70.pem\r\n"
+             "EnvelopeFrom=taro@example.jp\r\n");
+    EXPECT_TRUE(form->LoadSettings());
+    EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "STARTTLS");
+    EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "SSL/TLS");
+    EXPECT_EQ(form->edt_EnvelopeFrom->text(), "taro@example.jp");
+    TServerSettings fields;
+    std::string address;
+    form->SettingsFromFields(fields, address);
+    const TServerSettings stored = ReadStoredSettings(IniPath()).Servers;
+    for (const TServerSettings& s : {fields, stored}) {
+        EXPECT_EQ(s.Pop3Security, TSecurity::StartTLS);
+        EXPECT_EQ(s.SmtpSecurity, TSecurity::TLS);
+        EXPECT_EQ(s.SmtpServer, "smtp.example.jp:2525");
+        EXPECT_EQ(s.Pop3CAFile, "/etc/own-ca.pem");
+        EXPECT_EQ(s.SmtpCAFile, "/srv/ca \x83\x70.pem");
+        EXPECT_EQ(s.EnvelopeFrom, "taro@example.jp");
+    }
+
+    form->cmb_POP3Security->setCurrentIndex(2);
+    form->cmb_SMTPSecurity->setCurrentIndex(0);
+    form->edt_EnvelopeFrom->clear();
+    form->SaveSettings();
+    const std::string saved = ReadIni();
+    EXPECT_NE(saved.find("[POP3]\r\nServer=pop.example.jp\r\nSecurity=TLS\r\nCAFile=/etc/own-ca.pem\r\n"),
+              std::string::npos) << saved;
+    EXPECT_NE(saved.find("Security=None\r\nCAFile=/srv/ca \x83\x70.pem\r\nEnvelopeFrom=\r\n"), std::string::npos) << saved;
+    const TServerSettings resaved = ReadStoredSettings(IniPath()).Servers;
+    EXPECT_EQ(resaved.Pop3Security, TSecurity::TLS);
+    EXPECT_EQ(resaved.SmtpSecurity, TSecurity::None);
+    EXPECT_EQ(resaved.EnvelopeFrom, "");
+    EXPECT_EQ(resaved.SmtpCAFile, "/srv/ca \x83\x70.pem");
+}
+
+// An upgrade changes nothing: a file from before the choice connects in plain text on the
+// standard ports, also after the window has saved it.
+TEST_F(FormTest, AFileWithoutSecurityLoadsAsNoneAndSavesNone) {
+    WriteIni("[POP3]\r\nServer=pop.example.jp\r\n[SMTP]\r\nServer=smtp.example.jp\r\n");
+    EXPECT_TRUE(form->LoadSettings());
+    EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "なし");
+    EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "なし");
+    EXPECT_EQ(ReadStoredSettings(IniPath()).Servers.Pop3Security, TSecurity::None);
+    form->SaveSettings();
+    const std::string saved = ReadIni();
+    EXPECT_NE(saved.find("[POP3]\r\nServer=pop.example.jp\r\n"), std::string::npos) << saved;
+    const TServerSettings stored = ReadStoredSettings(IniPath()).Servers;
+    EXPECT_EQ(stored.Pop3Security, TSecurity::None);
+    EXPECT_EQ(stored.SmtpSecurity, TSecurity::None);
+    EXPECT_EQ(ParseServerText(stored.Pop3Server, DefaultPop3Port(stored.Pop3Security)).Port, 110);
+    EXPECT_EQ(ParseServerText(stored.SmtpServer, DefaultSmtpPort(stored.SmtpSecurity)).Port, 25);
+    EXPECT_EQ(saved.find("CAFile"), std::string::npos);
+}
+
 // A hand-edited file: what a field cannot hold is refused with a line naming it, not sent as "?"
 // or cut, and stays in the file until the field is filled in again.
 TEST_F(FormTest, StoredTextsAFieldCannotHoldAreRefusedByNameAndKeptInTheFile) {
     const std::string emoji = "\xF0\x9F\x98\x80", longPass(40000, 'p');
     WriteIni("[POP3]\r\nServer=pop.example.jp\r\nUser=" + emoji + "\r\nPass=" + longPass +
-             "\r\n[SMTP]\r\nServer=smtp\x82\r\n[Mail]\r\nUser=\" keitai \"\r\n");
+             "\r\n[SMTP]\r\nServer=smtp\x82\r\nEnvelopeFrom=" + emoji + "\r\n[Mail]\r\nUser=\" keitai \"\r\n");
     EXPECT_TRUE(form->LoadSettings());
     EXPECT_EQ(form->edt_POP3Server->text(), "pop.example.jp");
     EXPECT_EQ(form->edt_POP3User->text(), "");
@@ -216,12 +279,13 @@ TEST_F(FormTest, StoredTextsAFieldCannotHoldAreRefusedByNameAndKeptInTheFile) {
     EXPECT_EQ(form->edt_Adress->text(), " keitai ");
     EXPECT_EQ(LogTexts(), (std::vector<std::string>{"設定ファイルの[POP3]User はCP932 で表せない文字を含むため読み込みません",
                                                     "設定ファイルの[POP3]Pass は長すぎるため読み込みません",
-                                                    "設定ファイルの[SMTP]Server はCP932 で表せない文字を含むため読み込みません"}));
+                                                    "設定ファイルの[SMTP]Server はCP932 で表せない文字を含むため読み込みません",
+                                                    "設定ファイルの[SMTP]EnvelopeFrom はCP932 で表せない文字を含むため読み込みません"}));
     form->edt_SMTPServer->setText(QStringLiteral("smtp.example.jp"));
     form->SaveSettings();
     const std::string saved = ReadIni();
     EXPECT_NE(saved.find("\r\nUser=" + emoji + "\r\nPass=" + longPass + "\r\n"), std::string::npos);
-    EXPECT_NE(saved.find("[SMTP]\r\nServer=smtp.example.jp\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("[SMTP]\r\nServer=smtp.example.jp\r\nEnvelopeFrom=" + emoji + "\r\n"), std::string::npos);
     EXPECT_NE(saved.find("[Mail]\r\nUser=\" keitai \"\r\n"), std::string::npos);
 }
 

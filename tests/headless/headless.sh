@@ -145,6 +145,51 @@ uniq_ids=$(sort -u <<<"$ids" | wc -l)
 ids=$(wc -l <<<"$ids")
 [ "$ids" = 200 ] && [ "$uniq_ids" = 200 ] || fail "SIGTERM: $uniq_ids different of $ids delivered, 200 expected"
 
+# SIGKILL in the middle of a pipelined cycle: only a message accepted but not yet recorded may go
+# twice, and nothing is lost.
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"; rm -f "$ledger"
+for n in $(seq 300 399); do message "$n"; done
+(cd "$work" && DISPLAY=:424242 exec "$prog" --once --config "$work/a/box.ini" >"$work/kill.out" 2>&1) &
+kill_pid=$!
+for i in $(seq 1 600); do [ "$(grep -c 'メール転送(' "$work/kill.out" || true)" -ge 20 ] && break; sleep 0.05; done
+kill -KILL "$kill_pid"; wait "$kill_pid" 2>/dev/null || true
+once "$work/a/box.ini"
+expect_code 0 "$code" "--once after SIGKILL"
+wait_delivered 100
+ids=$(find "$TARNWICK_DELIVERED_MAILDIR/new" "$TARNWICK_DELIVERED_MAILDIR/cur" -type f -exec grep -h '^Message-ID: <h' {} + | sort)
+uniq_ids=$(sort -u <<<"$ids" | wc -l)
+ids=$(wc -l <<<"$ids")
+[ "$uniq_ids" = 100 ] && [ "$ids" -le 101 ] || fail "SIGKILL: $uniq_ids different of $ids delivered, 100 (at most one twice) expected"
+
+# Encryption, the certificate authority and the envelope sender, as a provider's settings file
+# holds them: only CAFile vouches for the servers here (the system's store does not know them).
+if [ -n "${TARNWICK_POP3S_PORT:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; then
+  empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
+  mkdir -p "$work/tls"
+  tls_settings() { # ca-file
+    printf '[POP3]\nServer=%s:%s\nSecurity=TLS\nCAFile=%s\nUser=%s\nPass=%s\n' "$TARNWICK_POP3_HOST" \
+      "$TARNWICK_POP3S_PORT" "$1" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+    printf '[SMTP]\nServer=%s:%s\nSecurity=STARTTLS\nCAFile=%s\nUser=%s\nPass=%s\nEnvelopeFrom=account@example.jp\n' \
+      "$TARNWICK_SMTP_HOST" "$TARNWICK_SUBMISSION_PORT" "$1" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+    printf '[Mail]\nUser=phone\nDomain=docomo.ne.jp\n'
+  }
+  once_tls() {
+    code=0
+    (cd "$work" && DISPLAY=:424242 env -u SSL_CERT_FILE "$prog" --once --config "$work/tls/box.ini" >"$work/out" 2>&1) ||
+      code=$?
+  }
+  message 900
+  tls_settings "" >"$work/tls/box.ini"
+  once_tls
+  expect_code 2 "$code" "TLS without CAFile"
+  expect_in "$work/out" "POP3サーバにログイン失敗($TARNWICK_POP3_HOST:$TARNWICK_POP3S_PORT) Certificate verification failed: unable to get local issuer certificate" "TLS without CAFile"
+  tls_settings "$TARNWICK_CA_FILE" >"$work/tls/box.ini"
+  once_tls
+  expect_code 0 "$code" "TLS with CAFile"; expect_in "$work/out" "メール転送(headless 900)" "TLS with CAFile"
+  wait_delivered 1
+  grep -rqx 'Return-Path: <account@example.jp>' "$TARNWICK_DELIVERED_MAILDIR/new" || fail "TLS: envelope sender not used"
+fi
+
 empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
 [ "$fails" = 0 ] || exit 1
 echo "headless: all passed"
