@@ -1,6 +1,10 @@
 // One forwarding cycle over 2,000 messages of a few KB each, from the local Dovecot (POP3) to the
 // local Postfix (SMTP) that scripts/servers starts: wall time and this process's CPU time per
 // message. Skips when the servers' environment is not set (source $TARNWICK_SERVERS_DIR/env).
+//
+// On 2 shared cores (load about 2), RelWithDebInfo, both servers on the same machine:
+//   before pipelining: 2.85 ms wall, 0.50-0.60 ms CPU per message
+//   pipelined, CHUNKING, fewer system calls: 2.72 ms wall, 0.28 ms CPU per message
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
