@@ -1,5 +1,7 @@
 #include "app/ForwardingCycle.h"
 
+#include <deque>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -232,9 +234,9 @@ bool TForwardingCycle::LogoffSmtp() {
     }
 }
 
-void TForwardingCycle::SkipMessage(const TMailMessage& message, const std::string& id, const std::string& reason) {
+void TForwardingCycle::SkipMessage(const std::string& subject, const std::string& id, const std::string& reason) {
     ++outcome_.Skipped;
-    AddLog("メール転送失敗(" + message.Subject + ") " + OneLine(reason) + " [" + id + "]");
+    AddLog("メール転送失敗(" + subject + ") " + OneLine(reason) + " [" + id + "]");
 }
 
 TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
@@ -323,6 +325,47 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
         };
         int inFlight = -1;  // the message whose RETR went out and whose answer is still unread
 
+        // An accepted message is logged and recorded, in server order, before the next one.
+        auto record = [&](const std::string& subject, const std::string& id) {
+            AddLog("メール転送(" + subject + ")");
+            ledger.Add(id);
+            doing = "転送済みIDの保存中に失敗: ";
+            writer.SaveLedger(ledger);
+            ++result.Forwarded;
+            ++outcome_.Forwarded;
+        };
+        struct TSentOn {
+            std::string Id, Number, Subject;
+        };
+        std::deque<TSentOn> sentOn;  // queued to the SMTP server, replies not read yet
+        // The oldest message sent on: recorded when accepted, skipped when refused for good.
+        std::function<void()> settle = [&] {
+            const TSentOn sent = sentOn.front();
+            sentOn.pop_front();
+            doing = Doing("SMTP", settings.SmtpServer, "メール" + sent.Number + "(" + sent.Subject + ")の送信");
+            try {
+                smtp.FinishMail();
+            } catch (const EMailProtocolReplyError& e) {
+                if (IsPermanentRefusal(e)) {
+                    SkipMessage(sent.Subject, sent.Id, e.Message());
+                    return;
+                }
+                // The cycle ends; what went after this message may have been accepted all the
+                // same, and is recorded so that it does not go twice.
+                const std::string ending = doing;
+                try {
+                    while (!sentOn.empty()) settle();
+                } catch (...) {
+                }
+                doing = ending;
+                throw;
+            }
+            record(sent.Subject, sent.Id);
+        };
+        auto settleAll = [&] {
+            while (!sentOn.empty()) settle();
+        };
+
         for (int i = 0; i < count; ++i) {
             if (StopRequested && StopRequested()) {
                 outcome_.Stopped = true;
@@ -346,7 +389,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                 // A message announced over the limit is never downloaded.
                 const int64_t size = pipelined ? sizes[i] : pop3.ListSize(number);
                 if (pop3.MaxMessageSize > 0 && size > pop3.MaxMessageSize) {
-                    SkipMessage(message, id, EMailMessageTooLarge(size, pop3.MaxMessageSize).Message());
+                    SkipMessage(message.Subject, id, EMailMessageTooLarge(size, pop3.MaxMessageSize).Message());
                     continue;
                 }
                 // Room for it at once (the limit bounds what is trusted); no copy on growing.
@@ -362,15 +405,15 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                         inFlight = next;
                     }
                     if (!retrieved) {
-                        SkipMessage(message, id, refusal);
+                        SkipMessage(message.Subject, id, refusal);
                         continue;
                     }
                 } else if (!pop3.RetrieveMessage(number, message)) {
-                    SkipMessage(message, id, pop3.LastReply.Text.Text());
+                    SkipMessage(message.Subject, id, pop3.LastReply.Text.Text());
                     continue;
                 }
             } catch (const EConvertError& e) {
-                SkipMessage(message, id, e.Message());
+                SkipMessage(message.Subject, id, e.Message());
                 continue;
             } catch (const EMailException& e) {
                 if (!dynamic_cast<const EMailReadLnMaxLineLengthExceeded*>(&e) &&
@@ -378,7 +421,7 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                     throw;
                 // The rest of the message (or of an over-long status line) is still on its way:
                 // close and log in again.
-                SkipMessage(message, id, e.Message());
+                SkipMessage(message.Subject, id, e.Message());
                 ForceClose(pop3);
                 inFlight = -1;
                 if (!LoginPop3(settings)) {
@@ -393,21 +436,26 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             message.CCList.Clear();
             message.Recipients.ParseAddresses(forwardAddress);
 
+            doing = Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
+            // Where the server allows it, the message goes without waiting for its replies,
+            // which are read once the next one is on its way.
+            if (smtp.QueueMail(message)) {
+                sentOn.push_back({id, newNumbers[i], message.Subject});
+                while (sentOn.size() > 1) settle();
+                continue;
+            }
+            settleAll();
             try {
                 doing = Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
                 smtp.SendMail(message);
             } catch (const EMailProtocolReplyError& e) {
                 if (!IsPermanentRefusal(e)) throw;
-                SkipMessage(message, id, e.Message());
+                SkipMessage(message.Subject, id, e.Message());
                 continue;
             }
-            AddLog("メール転送(" + message.Subject + ")");
-            ledger.Add(id);
-            doing = "転送済みIDの保存中に失敗: ";
-            writer.SaveLedger(ledger);
-            ++result.Forwarded;
-            ++outcome_.Forwarded;
+            record(message.Subject, id);
         }
+        settleAll();
     } catch (Exception& e) {
         // Leave no half-open session behind: the next cycle logs in afresh.
         ForceClose(pop3);

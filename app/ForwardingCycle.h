@@ -83,7 +83,7 @@ private:
     bool LoginSmtp(const TServerSettings& settings);
     bool LogoffPop3();
     bool LogoffSmtp();
-    void SkipMessage(const TMailMessage& message, const std::string& id, const std::string& reason);
+    void SkipMessage(const std::string& subject, const std::string& id, const std::string& reason);
     void AddLog(const std::string& text);
 
     struct Impl;

@@ -1,6 +1,7 @@
 #include "net/MailSMTP.h"
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <optional>
 #include <vector>
@@ -45,6 +46,7 @@ void TMailSMTP::SetUseEhlo(bool value) {
 void TMailSMTP::Connect(int timeout) {
     CheckCommandText(HeloName, "greeting name");
     Authenticated = false;
+    queued_.clear();
     TMailMessageClient::Connect(timeout);
     try {
         ReadReply({220});
@@ -106,6 +108,7 @@ void TMailSMTP::CollectAuthSchemes() {
 
 void TMailSMTP::Disconnect() {
     Authenticated = false;
+    queued_.clear();
     QuitAndDisconnect();
 }
 
@@ -152,6 +155,7 @@ const std::string& TMailSMTP::SenderOf(const TMailMessage& message) const {
 TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const { return ReversePathFor(SenderOf(message)); }
 
 void TMailSMTP::SendMail(TMailMessage& message) {
+    if (!queued_.empty()) throw EMailException("Queued messages still wait for their replies.");
     const TReversePath sender = ReversePathOf(message);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
@@ -196,6 +200,42 @@ void TMailSMTP::SendMail(TMailMessage& message) {
     CloseWriteBuffer();
 }
 
+std::vector<std::vector<int16_t>> TMailSMTP::WriteGroup(const TMailMessage& message, const std::string& reversePath,
+                                                        const std::string* content) {
+    std::vector<std::vector<int16_t>> accepted;  // per command of the group, in order
+    WriteLine("RSET");
+    accepted.push_back({});
+    WriteLine("MAIL FROM:" + reversePath);
+    accepted.push_back({250});
+    for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
+        for (int i = 0; i < list->Count(); ++i) {
+            WriteLine("RCPT TO:<" + list->Items(i).Address + ">");
+            accepted.push_back({250, 251});
+        }
+    if (content != nullptr) {
+        WriteLine("BDAT " + IntToStr(static_cast<int64_t>(content->size())) + " LAST");
+        WriteBytes(content->data(), static_cast<int64_t>(content->size()));
+        accepted.push_back({250});
+    } else {
+        WriteLine("DATA");
+        accepted.push_back({354});
+    }
+    return accepted;
+}
+
+int16_t TMailSMTP::ReadGroupReplies(const std::vector<std::vector<int16_t>>& accepted,
+                                    std::optional<EMailProtocolReplyError>& refused) {
+    // Every reply of the group is read, so the next command meets its own reply; the first
+    // refusal is the one reported.
+    int16_t last = 0;
+    for (const std::vector<int16_t>& codes : accepted) {
+        last = ReadReply();
+        if (!codes.empty() && std::find(codes.begin(), codes.end(), last) == codes.end() && !refused)
+            refused.emplace(last, LastReply.Text.Text());
+    }
+    return last;
+}
+
 void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reversePath) {
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
     // With CHUNKING a message that is not large goes with its byte count, in the same write as
@@ -203,37 +243,12 @@ void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reve
     std::string content;
     const bool chunk = UseChunking && Capabilities.IndexOf("CHUNKING") >= 0 &&
                        RenderMessage(message, content, MaxChunkSize);
-
-    std::vector<std::vector<int16_t>> accepted;  // per command of the group, in order
     bool inData = false;  // the server takes what follows as the message until the end line
     OpenWriteBuffer();
     try {
-        WriteLine("RSET");
-        accepted.push_back({});
-        WriteLine("MAIL FROM:" + reversePath);
-        accepted.push_back({250});
-        for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
-            for (int i = 0; i < list->Count(); ++i) {
-                WriteLine("RCPT TO:<" + list->Items(i).Address + ">");
-                accepted.push_back({250, 251});
-            }
-        if (chunk) {
-            WriteLine("BDAT " + IntToStr(static_cast<int64_t>(content.size())) + " LAST");
-            WriteBytes(content.data(), static_cast<int64_t>(content.size()));
-            accepted.push_back({250});
-        } else {
-            WriteLine("DATA");
-            accepted.push_back({354});
-        }
-        // Every reply of the group is read, so the next command meets its own reply; the first
-        // refusal is the one reported.
+        const auto accepted = WriteGroup(message, reversePath, chunk ? &content : nullptr);
         std::optional<EMailProtocolReplyError> refused;
-        int16_t last = 0;
-        for (const std::vector<int16_t>& codes : accepted) {
-            last = ReadReply();
-            if (!codes.empty() && std::find(codes.begin(), codes.end(), last) == codes.end() && !refused)
-                refused.emplace(last, LastReply.Text.Text());
-        }
+        const int16_t last = ReadGroupReplies(accepted, refused);
         if (refused) {
             // A server that opened DATA for an envelope it refused would take whatever follows
             // as the message.
@@ -256,6 +271,41 @@ void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reve
         throw;
     }
     CloseWriteBuffer();
+}
+
+bool TMailSMTP::QueueMail(TMailMessage& message) {
+    if (!UsePipelining || !UseChunking || Capabilities.IndexOf("PIPELINING") < 0 ||
+        Capabilities.IndexOf("CHUNKING") < 0)
+        return false;
+    // A login cannot follow a group still unanswered.
+    if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
+        return false;
+    for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
+        for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
+    CheckCommandText(MailAgent, "mail agent");
+    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
+    std::string content;
+    if (!RenderMessage(message, content, MaxChunkSize)) return false;
+    const TReversePath sender = ReversePathOf(message);
+    if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
+    OpenWriteBuffer();
+    try {
+        queued_.push_back(WriteGroup(message, sender.Path, &content));
+        CloseWriteBuffer();
+    } catch (...) {
+        CancelWriteBuffer();
+        throw;
+    }
+    return true;
+}
+
+void TMailSMTP::FinishMail() {
+    if (queued_.empty()) throw EMailException("No message is waiting for its replies.");
+    const std::vector<std::vector<int16_t>> accepted = std::move(queued_.front());
+    queued_.pop_front();
+    std::optional<EMailProtocolReplyError> refused;
+    ReadGroupReplies(accepted, refused);
+    if (refused) throw *refused;
 }
 
 void TMailSMTP::ExpandList(const std::string& name) {

@@ -2,9 +2,13 @@
 // SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN):
 // greet, hand over one message per transaction with its envelope, log off.
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "net/MailExceptions.h"
 #include "net/MailMessageClient.h"
 #include "net/ReversePath.h"
 #include "platform/StringList.h"
@@ -73,6 +77,15 @@ public:
     // NUL are refused before anything is sent. A failure while the message content is being
     // written closes the connection, so that no partial message can ever be completed.
     virtual void SendMail(TMailMessage& message);
+    // A message sent without waiting for its replies, so the next one can go before them (a
+    // slow link then costs about a round trip per message, not two): only where the server
+    // pipelines and takes CHUNKING, the message fits MaxChunkSize and no login is still due;
+    // false, with nothing sent, otherwise. FinishMail reads the replies of the oldest queued
+    // message and raises its first refusal as SendMail would; SendMail refuses to run while
+    // any are queued.
+    bool QueueMail(TMailMessage& message);
+    void FinishMail();
+    size_t QueuedMails() const { return queued_.size(); }
     virtual void ExpandList(const std::string& name);
     // The reply's first text line.
     virtual std::string VerifyAddress(const std::string& name);
@@ -82,12 +95,19 @@ public:
 
 private:
     void SendMailPipelined(TMailMessage& message, const std::string& reversePath);
+    // RSET, MAIL, RCPT... and DATA, or BDAT with content; the codes accepted per command.
+    std::vector<std::vector<int16_t>> WriteGroup(const TMailMessage& message, const std::string& reversePath,
+                                                 const std::string* content);
+    // One reply per command; the first refusal into refused. Returns the last code.
+    int16_t ReadGroupReplies(const std::vector<std::vector<int16_t>>& accepted,
+                             std::optional<EMailProtocolReplyError>& refused);
     // EHLO (or HELO) and what it offers; true when EHLO was answered.
     bool Greet(const std::string& name);
     void CollectAuthSchemes();
 
     TAuthenticationType authenticationType_ = TAuthenticationType::atNone;
     bool useEhlo_ = true;
+    std::deque<std::vector<std::vector<int16_t>>> queued_;  // groups whose replies are unread
 };
 
 }  // namespace tarnwick
