@@ -130,6 +130,14 @@ std::unique_ptr<MailServers> MailServers::Acquire() {
     s->smtpHost = Env("TARNWICK_SMTP_HOST");
     s->smtpPort = std::atoi(Env("TARNWICK_SMTP_PORT").c_str());
     s->deliveredMaildir = Env("TARNWICK_DELIVERED_MAILDIR");
+    s->pop3sPort = std::atoi(Env("TARNWICK_POP3S_PORT").c_str());
+    s->submissionPort = std::atoi(Env("TARNWICK_SUBMISSION_PORT").c_str());
+    s->smtpsPort = std::atoi(Env("TARNWICK_SMTPS_PORT").c_str());
+    s->caFile = Env("TARNWICK_CA_FILE");
+    s->wrongNameCert = Env("TARNWICK_WRONG_NAME_CERT");
+    s->wrongNameKey = Env("TARNWICK_WRONG_NAME_KEY");
+    s->selfSignedCert = Env("TARNWICK_SELF_SIGNED_CERT");
+    s->selfSignedKey = Env("TARNWICK_SELF_SIGNED_KEY");
     if (s->pop3Host.empty() || s->pop3Port <= 0 || s->pop3Maildir.empty() || s->smtpHost.empty() ||
         s->smtpPort <= 0 || s->deliveredMaildir.empty())
         return nullptr;

@@ -54,6 +54,15 @@ public:
     std::string smtpHost;
     int smtpPort = 0;
     std::string deliveredMaildir;
+    // TLS (0 / empty when the servers were started without it): POP3 STLS on pop3Port, implicit
+    // TLS on pop3sPort; SMTP with STARTTLS and AUTH required on submissionPort, implicit TLS and
+    // AUTH on smtpsPort (the POP3 users log in). caFile signed the servers' certificate (for
+    // 127.0.0.1 and localhost); the env also points SSL_CERT_FILE at it. The other two are for
+    // fault servers: a certificate for wrong.example from the same authority, and a self-signed one.
+    int pop3sPort = 0, submissionPort = 0, smtpsPort = 0;
+    std::string caFile;
+    std::string wrongNameCert, wrongNameKey, selfSignedCert, selfSignedKey;
+    bool HasTLS() const { return pop3sPort > 0 && submissionPort > 0 && smtpsPort > 0 && !caFile.empty(); }
 
     // Puts a message (bytes as given; LF or CR LF line ends) into the mailbox as a new message and
     // returns its file name. Messages appear in the POP3 listing in the order they were dropped.

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/eventfd.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -64,6 +67,14 @@ std::string Shown(const std::string& bytes) {
     return out;
 }
 
+std::string TLSReason() {
+    unsigned long first = ERR_get_error();
+    ERR_clear_error();
+    if (first == 0) return "the connection ended";
+    const char* reason = ERR_reason_error_string(first);
+    return reason != nullptr ? reason : "error " + std::to_string(first);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -81,6 +92,7 @@ ScriptedServer::~ScriptedServer() {
     (void)w;
     if (thread_.joinable()) thread_.join();
     EndConnection();
+    if (tlsContext_ != nullptr) SSL_CTX_free(tlsContext_);
     ::close(listenFd_);
     ::close(wakeFd_);
     ::close(releaseFd_);
@@ -133,6 +145,42 @@ ScriptedServer& ScriptedServer::Accept() {
     steps_.push_back({Step::kAccept, {}});
     return *this;
 }
+ScriptedServer& ScriptedServer::StartTLS() {
+    steps_.push_back({Step::kStartTLS, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::OfferTLS() {
+    steps_.push_back({Step::kOfferTLS, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::ImplicitTLS(bool clientMayRefuse) {
+    implicitTLS_ = true;
+    implicitMayFail_ = clientMayRefuse;
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::UseCertificate(const std::string& certPemFile, const std::string& keyPemFile) {
+    // OpenSSL writes to the socket with write(): a client that hung up must not kill the test.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (tlsContext_ == nullptr) tlsContext_ = SSL_CTX_new(TLS_server_method());
+    if (tlsContext_ == nullptr) throw std::runtime_error("SSL_CTX_new failed");
+    SSL_CTX_set_min_proto_version(tlsContext_, TLS1_2_VERSION);
+    if (SSL_CTX_use_certificate_chain_file(tlsContext_, certPemFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tlsContext_, keyPemFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        throw std::runtime_error("cannot load " + certPemFile + " / " + keyPemFile + ": " + TLSReason());
+    return *this;
+}
+
+std::string ScriptedServer::TLSFailure() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tlsFailure_;
+}
+
+std::string ScriptedServer::ServerName() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return serverName_;
+}
+
 ScriptedServer& ScriptedServer::ByteAtATime(bool on) {
     byteAtATime_ = on;
     return *this;
@@ -195,41 +243,121 @@ bool ScriptedServer::AcceptOne() {
 }
 
 void ScriptedServer::EndConnection() {
+    if (tls_ != nullptr) SSL_free(tls_);
+    tls_ = nullptr;
     if (conn_ >= 0) ::close(conn_);
     conn_ = -1;
 }
 
+bool ScriptedServer::Write(const char* data, size_t size) {
+    if (tls_ == nullptr) {
+        for (size_t at = 0; at < size;) {
+            ssize_t sent = ::send(conn_, data + at, size - at, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) continue;
+            if (sent <= 0) return false;
+            at += static_cast<size_t>(sent);
+        }
+        return true;
+    }
+    // The socket does not block under TLS: wait for room, but never past a stop.
+    for (;;) {
+        ERR_clear_error();
+        int sent = SSL_write(tls_, data, static_cast<int>(size));
+        if (sent > 0) return true;  // no partial writes: SSL_MODE_ENABLE_PARTIAL_WRITE is off
+        if (SSL_get_error(tls_, sent) != SSL_ERROR_WANT_WRITE) return false;
+        pollfd p[2] = {{conn_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+        int n = ::poll(p, 2, StepTimeoutMs);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || stop_ || p[1].revents != 0) return false;
+    }
+}
+
 bool ScriptedServer::SendBytes(const std::string& bytes) {
     size_t step = byteAtATime_ ? 1 : bytes.size();
-    for (size_t at = 0; at < bytes.size();) {
-        size_t n = std::min(step, bytes.size() - at);
-        ssize_t sent = ::send(conn_, bytes.data() + at, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        at += static_cast<size_t>(sent);
+    for (size_t at = 0; at < bytes.size(); at += step) {
+        if (!Write(bytes.data() + at, std::min(step, bytes.size() - at))) return false;
         if (byteAtATime_) sched_yield();
     }
     return true;
 }
 
-bool ScriptedServer::ReadMore(int timeoutMs) {
-    pollfd p[2] = {{conn_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int n;
-    do {
-        n = ::poll(p, 2, timeoutMs);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0 || stop_ || p[1].revents != 0) return false;
+int ScriptedServer::Handshake() {
+    if (tlsContext_ == nullptr) {
+        Mismatch("TLS asked for without UseCertificate");
+        return -1;
+    }
+    SSL* ssl = SSL_new(tlsContext_);
+    if (ssl == nullptr || SSL_set_fd(ssl, conn_) != 1) {
+        SSL_free(ssl);
+        Mismatch("TLS setup failed");
+        return -1;
+    }
+    ::fcntl(conn_, F_SETFL, ::fcntl(conn_, F_GETFL) | O_NONBLOCK);
+    int64_t deadline = NowMs() + StepTimeoutMs;
+    for (;;) {
+        ERR_clear_error();
+        int result = SSL_accept(ssl);
+        if (result == 1) {
+            tls_ = ssl;
+            const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+            std::lock_guard<std::mutex> lock(mutex_);
+            serverName_ = name != nullptr ? name : "";
+            return 1;
+        }
+        int error = SSL_get_error(ssl, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            std::string reason = TLSReason();
+            SSL_free(ssl);
+            std::lock_guard<std::mutex> lock(mutex_);
+            tlsFailure_ = reason;
+            return 0;
+        }
+        pollfd p[2] = {{conn_, static_cast<short>(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0},
+                       {wakeFd_, POLLIN, 0}};
+        int left = static_cast<int>(deadline - NowMs());
+        int n = left > 0 ? ::poll(p, 2, left) : 0;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || stop_ || p[1].revents != 0) {
+            SSL_free(ssl);
+            if (n == 0) Mismatch("TLS handshake timed out");
+            return -1;
+        }
+    }
+}
+
+int ScriptedServer::ReadSome(int timeoutMs) {
     char chunk[65536];
-    ssize_t got;
-    do {
-        got = ::recv(conn_, chunk, sizeof chunk, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return false;
+    int64_t deadline = NowMs() + timeoutMs;
+    int got = 0;
+    for (;;) {
+        if (tls_ != nullptr) {
+            ERR_clear_error();
+            got = SSL_read(tls_, chunk, sizeof chunk);
+            if (got > 0) break;
+            int error = SSL_get_error(tls_, got);
+            if (error != SSL_ERROR_WANT_READ) return 0;  // close notify, end or a broken session
+        }
+        pollfd p[2] = {{conn_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        int left = std::max(static_cast<int>(deadline - NowMs()), 0);
+        int n = ::poll(p, 2, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || stop_ || p[1].revents != 0) return -1;
+        if (tls_ != nullptr) continue;
+        ssize_t plain;
+        do {
+            plain = ::recv(conn_, chunk, sizeof chunk, 0);
+        } while (plain < 0 && errno == EINTR);
+        if (plain <= 0) return 0;
+        got = static_cast<int>(plain);
+        break;
+    }
     pending_.append(chunk, static_cast<size_t>(got));
     std::lock_guard<std::mutex> lock(mutex_);
     received_.append(chunk, static_cast<size_t>(got));
-    return true;
+    return 1;
 }
+
+bool ScriptedServer::ReadMore(int timeoutMs) { return ReadSome(timeoutMs) == 1; }
 
 bool ScriptedServer::ReadLine(std::string& line, int timeoutMs) {
     int64_t deadline = NowMs() + timeoutMs;
@@ -286,7 +414,7 @@ int ScriptedServer::Held() {
             return 1;
         }
         // Whatever the client sends meanwhile is kept for the later steps; an end is a hang-up.
-        if (p[0].revents != 0 && !ReadMore(0)) {
+        if (p[0].revents != 0 && ReadSome(0) == 0) {
             ++hungUp_;
             return 0;
         }
@@ -294,6 +422,16 @@ int ScriptedServer::Held() {
 }
 
 void ScriptedServer::Run() {
+    if (implicitTLS_) {
+        // The handshake opens every connection.
+        const Step::Kind handshake = implicitMayFail_ ? Step::kOfferTLS : Step::kStartTLS;
+        std::vector<Step> steps{{handshake, {}}};
+        for (Step& step : steps_) {
+            steps.push_back(std::move(step));
+            if (steps.back().kind == Step::kAccept) steps.push_back({handshake, {}});
+        }
+        steps_ = std::move(steps);
+    }
     bool ok = AcceptOne();
     for (size_t i = 0; ok && i < steps_.size() && !stop_; ++i) {
         const Step& step = steps_[i];
@@ -348,9 +486,24 @@ void ScriptedServer::Run() {
                 }
                 break;
             }
+            case Step::kStartTLS:
+            case Step::kOfferTLS:
+                if (conn_ < 0) {
+                    Mismatch("no connection for TLS");
+                } else if (int shaken = Handshake(); shaken == 0) {
+                    if (step.kind == Step::kStartTLS) {
+                        Mismatch("TLS handshake failed: " + TLSFailure());
+                    } else {
+                        ++hungUp_;
+                    }
+                    hungUp = true;
+                } else if (shaken < 0) {
+                    ok = false;
+                }
+                break;
             case Step::kTrickle:
                 for (char c : step.bytes) {
-                    if (stop_ || conn_ < 0 || ::send(conn_, &c, 1, MSG_NOSIGNAL) != 1) break;
+                    if (stop_ || conn_ < 0 || !Write(&c, 1)) break;
                     timespec pause{step.ms / 1000, static_cast<long>(step.ms % 1000) * 1000000L};
                     while (::nanosleep(&pause, &pause) < 0 && errno == EINTR) {
                     }
@@ -358,6 +511,7 @@ void ScriptedServer::Run() {
                 break;
             case Step::kClose:
                 if (conn_ >= 0) {
+                    if (tls_ != nullptr) SSL_shutdown(tls_);  // close notify
                     ::shutdown(conn_, SHUT_WR);
                     Drain();
                     EndConnection();

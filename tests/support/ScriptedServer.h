@@ -21,6 +21,12 @@
 // waits for the test or for the hang-up). After such an allowed hang-up the rest of that
 // connection's steps are skipped without a mismatch, and HungUp() tells the test it happened.
 //
+// TLS: with UseCertificate, ImplicitTLS() handshakes at every accept and StartTLS() at that point of
+// the script (after the "+OK" to STLS, say). From then on every step goes through the session
+// (ByteAtATime and Trickle: one record per byte) and Received() records the decrypted bytes.
+// OfferTLS() is the handshake a client may give up (a certificate it refuses): that counts as a
+// hang-up, and TLSFailure() tells why the handshake ended.
+//
 // FullBacklogListener: a listener that never accepts and whose queue is full, so that a connect
 // to it gets no answer (for connect time-outs). RefusingPort: a bound port with no listener, so
 // that a connect to it is refused.
@@ -30,6 +36,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct ssl_ctx_st;
+struct ssl_st;
 
 namespace tarnwick::test {
 
@@ -64,6 +73,16 @@ public:
     ScriptedServer& Reset();
     // Ends the current connection (if any) and waits for the next client.
     ScriptedServer& Accept();
+    // Server side of the TLS handshake, here in the script; a failure is a mismatch.
+    ScriptedServer& StartTLS();
+    // The same, but the client may refuse it (a hang-up, as with Offer).
+    ScriptedServer& OfferTLS();
+
+    // The certificate (chain) and key every handshake presents; PEM files.
+    ScriptedServer& UseCertificate(const std::string& certPemFile, const std::string& keyPemFile);
+    // Every connection starts with the handshake, as with StartTLS (or OfferTLS when the client
+    // may refuse it).
+    ScriptedServer& ImplicitTLS(bool clientMayRefuse = false);
 
     // Each byte of every Send goes out in its own send() (TCP_NODELAY), so the client sees
     // replies arrive in pieces.
@@ -82,10 +101,16 @@ public:
     int Connections() const { return connections_.load(); }
     // How many times the client hung up during an Offer or a Hold.
     int HungUp() const { return hungUp_.load(); }
+    // Why the last handshake that failed did (OpenSSL's reason, e.g. a refused certificate's alert).
+    std::string TLSFailure() const;
+    // The host name the client asked for (SNI) in the last handshake that stood; empty for none.
+    std::string ServerName() const;
 
 private:
     struct Step {
-        enum Kind { kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept, kTrickle } kind;
+        enum Kind {
+            kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept, kTrickle, kStartTLS, kOfferTLS
+        } kind;
         std::string bytes;
         int ms = 0;
     };
@@ -94,6 +119,12 @@ private:
     bool AcceptOne();
     void EndConnection();
     bool SendBytes(const std::string& bytes);
+    // One write of the connection: plain or through the TLS session; false when it failed.
+    bool Write(const char* data, size_t size);
+    // 1 handshake done, 0 the client refused or hung up, -1 stopped or timed out.
+    int Handshake();
+    // Reads more client bytes: 1 some, 0 closed or failed, -1 time-out or stop.
+    int ReadSome(int timeoutMs);
     // Reads one line (through LF) into line; false on close / time-out / stop.
     bool ReadLine(std::string& line, int timeoutMs);
     // Reads more client bytes into pending_; false on close / error / time-out / stop.
@@ -109,6 +140,10 @@ private:
     int conn_ = -1;
     int port_ = 0;
     bool byteAtATime_ = false;
+    bool implicitTLS_ = false;
+    bool implicitMayFail_ = false;
+    ssl_ctx_st* tlsContext_ = nullptr;
+    ssl_st* tls_ = nullptr;  // the session of the current connection, once it stands
     std::vector<Step> steps_;
     std::string pending_;  // client bytes read, consumed by steps from pendingStart_ on
     size_t pendingStart_ = 0;
@@ -121,6 +156,8 @@ private:
     bool finished_ = false;
     std::string received_;
     std::vector<std::string> mismatches_;
+    std::string tlsFailure_;
+    std::string serverName_;
 };
 
 // A loopback listener that never accepts, with its queue kept full: connects to it hang.
