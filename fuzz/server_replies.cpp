@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "message/MailMessage.h"
 #include "net/MailExceptions.h"
+#include "net/MailPOP3.h"
 #include "net/MailTCPConnection.h"
 
 using namespace tarnwick;
@@ -37,15 +39,15 @@ private:
     bool open_ = true;
 };
 
-template <class Body>
+template <class Connection = TMailTCPConnection, class Body>
 void Run(const uint8_t* data, size_t size, size_t piece, Body body) {
     MemoryTransport transport(data, size, piece);
-    TMailTCPConnection connection;
+    Connection connection;
     connection.MaxLineLength = 64;
     connection.SetIOHandler(&transport);
     try {
         body(connection);
-    } catch (const EMailException&) {
+    } catch (const Exception&) {
     }
     connection.SetIOHandler(nullptr);
 }
@@ -88,6 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string line = c.ReadLine(i % 2 ? "\n" : "\r\n.");
             if (line.size() > 64) __builtin_trap();
         }
+    });
+    Run<TMailPOP3>(data, size, piece, [](TMailPOP3& pop3) {
+        // Pipelined sizes and retrievals: one size per number asked, whatever the answers.
+        if (!pop3.Pipelining()) return;
+        if (pop3.ListSizes({1, 2, 3}).size() != 3) __builtin_trap();
+        TMailMessage message;
+        message.NoDecode = true;
+        pop3.SendRetrieve(1);
+        pop3.ReadRetrieved(message);
     });
     return 0;
 }
