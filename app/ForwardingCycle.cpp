@@ -64,6 +64,19 @@ TMailSecurity ClientSecurity(TSecurity security) {
     return TMailSecurity::msNone;
 }
 
+// Host and port of the server as typed (the standard port of its encryption when none is typed),
+// encryption, extra authority and credentials.
+void Aim(TMailTCPClient& client, const std::string& server, int defaultPort, TSecurity security,
+         const std::string& caFile, const std::string& user, const std::string& password) {
+    const TServerEndpoint endpoint = ParseServerText(server, defaultPort);
+    client.SetHost(endpoint.Host);
+    client.SetPort(endpoint.Port);
+    client.Security = ClientSecurity(security);
+    client.CAFile = caFile;
+    client.Username = user;
+    client.Password = password;
+}
+
 // A refusal the server means for good (5xx): the message is skipped, the next one may pass.
 bool IsPermanentRefusal(const EMailProtocolReplyError& e) { return e.ReplyCode >= 500 && e.ReplyCode <= 599; }
 
@@ -144,26 +157,15 @@ TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
 void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
 
 void TForwardingCycle::PreparePop3(const TServerSettings& settings) {
-    TMailPOP3& pop3 = impl_->MailPOP3;
-    TServerEndpoint endpoint = ParseServerText(settings.Pop3Server, DefaultPop3Port(settings.Pop3Security));
-    pop3.SetHost(endpoint.Host);
-    pop3.SetPort(endpoint.Port);
-    pop3.Security = ClientSecurity(settings.Pop3Security);
-    pop3.CAFile = settings.Pop3CAFile;
-    pop3.Username = settings.Pop3User;
-    pop3.Password = settings.Pop3Pass;
+    Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
+        settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
 }
 
 void TForwardingCycle::PrepareSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
-    TServerEndpoint endpoint = ParseServerText(settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity));
-    smtp.SetHost(endpoint.Host);
-    smtp.SetPort(endpoint.Port);
-    smtp.Security = ClientSecurity(settings.SmtpSecurity);
-    smtp.CAFile = settings.SmtpCAFile;
+    Aim(smtp, settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity), settings.SmtpSecurity,
+        settings.SmtpCAFile, settings.SmtpUser, settings.SmtpPass);
     smtp.EnvelopeFrom = settings.EnvelopeFrom;
-    smtp.Username = settings.SmtpUser;
-    smtp.Password = settings.SmtpPass;
     // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
     smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
 }
@@ -436,7 +438,9 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
             message.CCList.Clear();
             message.Recipients.ParseAddresses(forwardAddress);
 
-            doing = Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
+            const std::string sending =
+                Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
+            doing = sending;
             // Where the server allows it, the message goes without waiting for its replies,
             // which are read once the next one is on its way.
             if (smtp.QueueMail(message)) {
@@ -445,8 +449,8 @@ TCycleResult TForwardingCycle::ForwardNewMail(const TServerSettings& settings, c
                 continue;
             }
             settleAll();
+            doing = sending;
             try {
-                doing = Doing("SMTP", settings.SmtpServer, "メール" + newNumbers[i] + "(" + message.Subject + ")の送信");
                 smtp.SendMail(message);
             } catch (const EMailProtocolReplyError& e) {
                 if (!IsPermanentRefusal(e)) throw;

@@ -152,14 +152,18 @@ const std::string& TMailSMTP::SenderOf(const TMailMessage& message) const {
     return EnvelopeFrom.empty() ? message.From.Address : EnvelopeFrom;
 }
 
+void TMailSMTP::CheckEnvelope(const TMailMessage& message) const {
+    for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
+        for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
+    CheckCommandText(MailAgent, "mail agent");
+}
+
 TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const { return ReversePathFor(SenderOf(message)); }
 
 void TMailSMTP::SendMail(TMailMessage& message) {
     if (!queued_.empty()) throw EMailException("Queued messages still wait for their replies.");
     const TReversePath sender = ReversePathOf(message);
-    for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
-        for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
-    CheckCommandText(MailAgent, "mail agent");
+    CheckEnvelope(message);
 
     const bool login =
         authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated;
@@ -280,9 +284,7 @@ bool TMailSMTP::QueueMail(TMailMessage& message) {
     // A login cannot follow a group still unanswered.
     if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
         return false;
-    for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
-        for (int i = 0; i < list->Count(); ++i) CheckCommandText(list->Items(i).Address, "recipient address");
-    CheckCommandText(MailAgent, "mail agent");
+    CheckEnvelope(message);
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
     std::string content;
     if (!RenderMessage(message, content, MaxChunkSize)) return false;

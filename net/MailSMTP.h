@@ -94,6 +94,8 @@ public:
     const std::string& SenderOf(const TMailMessage& message) const;
 
 private:
+    // Recipients and mail agent holding CR, LF or NUL are refused before anything is sent.
+    void CheckEnvelope(const TMailMessage& message) const;
     void SendMailPipelined(TMailMessage& message, const std::string& reversePath);
     // RSET, MAIL, RCPT... and DATA, or BDAT with content; the codes accepted per command.
     std::vector<std::vector<int16_t>> WriteGroup(const TMailMessage& message, const std::string& reversePath,
