@@ -18,11 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The first queued OpenSSL error, as a text; the queue is emptied.
+// The first queued OpenSSL error, as a text; the queue is emptied. A failed system call (a CA file
+// that cannot be opened) carries an errno, which OpenSSL itself has no text for.
 std::string OpenSSLReason() {
     unsigned long first = ERR_get_error();
     ERR_clear_error();
     if (first == 0) return "unknown error";
+    if (ERR_SYSTEM_ERROR(first)) return std::strerror(static_cast<int>(ERR_GET_REASON(first)));
     const char* reason = ERR_reason_error_string(first);
     return reason != nullptr ? reason : "error " + std::to_string(first);
 }
@@ -117,6 +119,8 @@ void TMailIOHandlerSSL::StartTLS(const std::string& host, const std::string& caF
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl), host.c_str());
     } else {
         SSL_set_tlsext_host_name(session->ssl, host.c_str());
+        // A wildcard stands for a whole label only: "f*.example.test" matches no name.
+        SSL_set_hostflags(session->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         SSL_set1_host(session->ssl, host.c_str());
     }
     session_ = std::move(session);
