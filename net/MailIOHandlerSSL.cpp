@@ -66,8 +66,13 @@ bool TMailIOHandlerSSL::TLSActive() const { return session_ != nullptr; }
 void TMailIOHandlerSSL::Close() {
     if (session_) {
         if (session_->broken.empty() && !session_->ended && session_->socketErrno == 0 && IsConnected()) {
-            // A close notify tells the server the session ended on purpose; a failure is of no interest.
-            if (SSL_shutdown(session_->ssl) >= 0) FlushTLS();
+            // A close notify tells the server the session ended on purpose; a failure is of no
+            // interest, and a peer that takes nothing more is not waited for.
+            WriteTimeout = 0;
+            try {
+                if (SSL_shutdown(session_->ssl) >= 0) FlushTLS();
+            } catch (const EMailException&) {
+            }
             ERR_clear_error();
         }
         session_.reset();
@@ -95,6 +100,7 @@ bool TMailIOHandlerSSL::FlushTLS() {
 void TMailIOHandlerSSL::StartTLS(const std::string& host, const std::string& caFile, int timeout) {
     if (!IsConnected()) throw EMailClosedSocket();
     if (session_) throw EMailTLSError("TLS is already active.");
+    WriteTimeout = timeout > 0 ? timeout : -2;
     auto session = std::make_unique<Session>();
     session->ctx = SSL_CTX_new(TLS_client_method());
     if (session->ctx == nullptr) throw EMailTLSError("TLS setup failed: " + OpenSSLReason());
@@ -247,7 +253,12 @@ int TMailIOHandlerSSL::Send(const void* buffer, int length) {
         session_->broken = OpenSSLReason();
         throw EMailTLSError("TLS error: " + session_->broken);
     }
-    if (!FlushTLS()) return -1;  // the socket error stays in errno for the connection
+    try {
+        if (!FlushTLS()) return -1;  // the socket error stays in errno for the connection
+    } catch (const EMailWriteTimeout&) {
+        session_->broken = "write timed out";  // part of a record may have gone
+        throw;
+    }
     return result;
 }
 

@@ -207,7 +207,12 @@ int TMailIOHandlerSocket::Receive(void* buffer, int length) {
 
 int TMailIOHandlerSocket::Send(const void* buffer, int length) {
     if (!IsConnected()) throw EMailClosedSocket();
-    return binding_->Send(buffer, length);
+    // Never blocked inside send: a peer that stopped reading would hold it for ever.
+    for (;;) {
+        int sent = Stack().SockSend(binding_->Handle(), buffer, length, MSG_DONTWAIT);
+        if (sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return sent;
+        if (!binding_->WaitWritable(WriteTimeout)) throw EMailWriteTimeout();
+    }
 }
 
 void TMailIOHandlerSocket::SetPushMode(bool on) {

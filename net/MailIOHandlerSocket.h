@@ -65,6 +65,7 @@ public:
     // Without a socket these raise EMailClosedSocket.
     int Receive(void* buffer, int length) override;
     int TryReceive(void* buffer, int length) override;
+    // Waits at most WriteTimeout for room to send; then raises EMailWriteTimeout.
     int Send(const void* buffer, int length) override;
     // With UseNagle, switches TCP_NODELAY on for the duration (it is on anyway without).
     void SetPushMode(bool on) override;

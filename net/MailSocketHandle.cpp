@@ -111,5 +111,11 @@ bool TMailSocketHandle::WaitReadable(int milliseconds) {
     return Stack().SockSelect(&readList, nullptr, nullptr, milliseconds) == 1;
 }
 
+bool TMailSocketHandle::WaitWritable(int milliseconds) {
+    if (!allocated_) throw EMailClosedSocket();
+    TMailSocketList writeList;
+    writeList.Add(handle_);
+    return Stack().SockSelect(nullptr, &writeList, nullptr, milliseconds) == 1;
+}
 
 }  // namespace tarnwick

@@ -34,6 +34,8 @@ public:
     void SetOption(int level, int option, const void* value, int length);
     // Readable within milliseconds (-2 = no limit); a released socket raises EMailConnClosedGracefully.
     bool WaitReadable(int milliseconds);
+    // Writable (or failed, so that a send reports why) within milliseconds (-2 = no limit).
+    bool WaitWritable(int milliseconds);
 
     TMailStackSocketHandle Handle() const { return handle_; }
     bool HandleAllocated() const { return allocated_; }

@@ -420,7 +420,7 @@ int TMailStackLinux::SockSelect(TMailSocketList* readList, TMailSocketList* writ
         bool hit = false;
         switch (kinds[i]) {
             case 0: hit = (r & (POLLIN | POLLHUP | POLLERR)) != 0; break;  // a close or error reads too
-            case 1: hit = (r & (POLLOUT | POLLERR)) != 0; break;
+            case 1: hit = (r & (POLLOUT | POLLERR | POLLHUP)) != 0; break;  // a send then says why
             default: hit = (r & (POLLPRI | POLLERR)) != 0; break;
         }
         if (hit) {
