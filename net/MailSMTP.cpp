@@ -292,6 +292,12 @@ int16_t TMailSMTP::ReadGroupReplies(const std::vector<std::vector<int16_t>>& acc
     int16_t last = 0;
     for (const std::vector<int16_t>& codes : accepted) {
         last = ReadReply();
+        if (last == 421) {
+            // The server is closing the connection (a cap on messages, say): no more replies come.
+            if (!refused) refused.emplace(last, LastReply.Text.Text());
+            AbandonMessage();
+            break;
+        }
         if (!codes.empty() && std::find(codes.begin(), codes.end(), last) == codes.end() && !refused)
             refused.emplace(last, LastReply.Text.Text());
     }

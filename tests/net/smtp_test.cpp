@@ -583,3 +583,26 @@ TEST_P(Smtp, QueuedWithDataARefusedDotAndAServerThatOpensDataForARefusedEnvelope
     EXPECT_THAT(server.Mismatches(), IsEmpty());
     EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
 }
+
+TEST_P(Smtp, A421InsideAGroupIsTheRefusalReportedAndEndsTheConnection) {
+    // A server that takes some messages per connection, then says so and closes.
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    server.ExpectUntil(".");
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 queued").SendLine("421 4.7.0 too many messages in this connection").Close();
+    Connect(server);
+    ASSERT_TRUE(client.QueueMail(message));
+    ASSERT_TRUE(client.QueueMail(message));
+    EXPECT_NO_THROW(client.FinishMail());
+    EXPECT_FALSE(client.QueueMail(message));
+    auto capped = Raised<EMailProtocolReplyError>([&] { client.FinishMail(); });
+    ASSERT_TRUE(capped);
+    EXPECT_EQ(capped->ReplyCode, 421);
+    EXPECT_EQ(capped->Message(), "4.7.0 too many messages in this connection\r\n");
+    EXPECT_FALSE(client.IsConnected());
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}
