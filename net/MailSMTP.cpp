@@ -377,6 +377,8 @@ void TMailSMTP::WriteHeldContent(TQueued& entry) {
 }
 
 void TMailSMTP::Fail(const std::exception_ptr& failure) {
+    // Replies still owed could otherwise be taken for those of later commands.
+    AbandonMessage();
     for (TQueued& entry : queued_) {
         if (entry.state == TQueued::kDone) continue;
         entry.failure = failure;

@@ -132,7 +132,7 @@ private:
     // to read is stored in every entry it leaves unsettled.
     void Collect(size_t last);
     void CollectOne(TQueued& entry);
-    // Settles every queued message not settled yet with this failure.
+    // Settles every queued message not settled yet with this failure, and closes the connection.
     void Fail(const std::exception_ptr& failure);
     // The held content and "." of a message whose DATA was accepted (into the write buffer).
     void WriteHeldContent(TQueued& entry);
