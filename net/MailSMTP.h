@@ -1,5 +1,6 @@
 #pragma once
-// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN):
+// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616, LOGIN, and
+// XOAUTH2 and OAUTHBEARER of RFC 7628):
 // greet, hand over one message per transaction with its envelope, log off.
 #include <cstdint>
 #include <deque>
@@ -10,6 +11,7 @@
 
 #include "net/MailExceptions.h"
 #include "net/MailMessageClient.h"
+#include "net/MailSASL.h"
 #include "net/ReversePath.h"
 #include "platform/StringList.h"
 
@@ -17,8 +19,9 @@ namespace tarnwick {
 
 class TMailMessage;
 
-// atAuto: PLAIN when the server offers it, else LOGIN.
-enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto };
+// atAuto: PLAIN when the server offers it, else LOGIN. atOAuth2: the access token of OAuth, by the
+// mechanism it names (omNone counts as omAuto).
+enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto, atOAuth2 };
 
 class TMailSMTP : public TMailMessageClient {
 public:
@@ -30,6 +33,8 @@ public:
     void Assign(const TMailSMTP& source);
 
     bool Authenticated = false;
+    // The token login of atOAuth2. A refused token raises EMailOAuthRefused.
+    TOAuthLogin OAuth;
     // Schemes offered after "AUTH" in the EHLO reply, upper case, each once.
     TStringList AuthSchemes;
     // The keywords of the EHLO reply's extension lines, upper case ("STARTTLS", "AUTH", ...).
@@ -106,6 +111,7 @@ private:
     // EHLO (or HELO) and what it offers; true when EHLO was answered.
     bool Greet(const std::string& name);
     void CollectAuthSchemes();
+    void AuthenticateWithToken();
 
     TAuthenticationType authenticationType_ = TAuthenticationType::atNone;
     bool useEhlo_ = true;
