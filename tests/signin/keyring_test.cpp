@@ -1,0 +1,69 @@
+// The keyring through QtKeychain. TARNWICK_KEYRING says what the test run provides: "session"
+// (a private session bus with an unlocked gnome-keyring, see keyring.sh) or "none" (no bus at
+// all); unset, the tests skip, since a developer's own keyring is not for tests.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/SecretStore.h"
+
+namespace tarnwick::test {
+namespace {
+
+std::string Mode() {
+    const char* mode = std::getenv("TARNWICK_KEYRING");
+    return mode != nullptr ? mode : "";
+}
+
+class Keyring : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "signin_tests";
+        static char* argv[] = {name, nullptr};
+        if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+        if (Mode().empty()) GTEST_SKIP() << "run through keyring.sh";
+        store_.OnLog = [this](const std::string& line) { log_.push_back(line); };
+    }
+    TSecretStore store_{"Tarnwick test"};
+    std::vector<std::string> log_;
+};
+
+TEST_F(Keyring, StoreReadBackReplaceAndRemove) {
+    if (Mode() != "session") GTEST_SKIP();
+    ASSERT_TRUE(store_.Available());
+    // Secrets are bytes: a CP932 password and a long refresh token alike.
+    const std::string password = "パス word\x01";
+    const std::string token(2000, 'r');
+    ASSERT_TRUE(store_.Write("pop3/tarnwick@127.0.0.1/password", password));
+    ASSERT_TRUE(store_.Write("pop3/tarnwick@127.0.0.1/refresh", token));
+    EXPECT_EQ(store_.Read("pop3/tarnwick@127.0.0.1/password"), password);
+    EXPECT_EQ(store_.Read("pop3/tarnwick@127.0.0.1/refresh"), token);
+    ASSERT_TRUE(store_.Write("pop3/tarnwick@127.0.0.1/refresh", "rotated"));
+    EXPECT_EQ(store_.Read("pop3/tarnwick@127.0.0.1/refresh"), "rotated");
+    EXPECT_TRUE(store_.Remove("pop3/tarnwick@127.0.0.1/refresh"));
+    EXPECT_EQ(store_.Read("pop3/tarnwick@127.0.0.1/refresh"), std::nullopt);
+    EXPECT_TRUE(store_.Remove("never/there"));
+    // A second store (the next start) finds what the first left.
+    TSecretStore again("Tarnwick test");
+    EXPECT_EQ(again.Read("pop3/tarnwick@127.0.0.1/password"), password);
+    EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(Keyring, WithoutABusNothingIsStoredAndTheLogSaysSoOnce) {
+    if (Mode() != "none") GTEST_SKIP();
+    EXPECT_FALSE(store_.Available());
+    EXPECT_FALSE(store_.Write("k", "secret"));
+    EXPECT_EQ(store_.Read("k"), std::nullopt);
+    EXPECT_FALSE(store_.Remove("k"));
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_EQ(log_[0], "キーリングが使えないため、パスワードとトークンは設定ファイルに保存します");
+}
+
+}  // namespace
+}  // namespace tarnwick::test
