@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include "app/HeadlessSignIn.h"
 #include "app/OAuthProvider.h"
 #include "app/OAuthSignIn.h"
 #include "app/OAuthTokens.h"
@@ -266,6 +267,67 @@ TEST(OAuthProviders, PresetsAndReachableEndpoints) {
     plain.TokenUrl = "http://idp.example/token";
     TOAuthTokenClient client(plain);
     EXPECT_THAT(client.Refresh("r").Error, ::testing::HasSubstr("接続しません"));
+}
+
+}  // namespace
+}  // namespace tarnwick::test
+
+namespace tarnwick::test {
+namespace {
+
+class WithoutDisplay : public ::testing::Test {
+protected:
+    WithoutDisplay() : idp_(Signer()) { NeedApp(); }
+    void SetUp() override {
+        idp_.Start();
+        provider_.AuthorizationUrl = idp_.Url("/authorize");
+        provider_.TokenUrl = idp_.Url("/token");
+        provider_.Scopes = "mail";
+        provider_.ClientId = "tarnwick-test";
+    }
+    TokenEndpoint idp_;
+    TOAuthProvider provider_;
+    std::vector<std::string> printed_;
+};
+
+TEST_F(WithoutDisplay, DeviceFlowWhereOfferedElseThePrintedUrlAndTheListener) {
+    provider_.DeviceUrl = idp_.Url("/devicecode");
+    TOAuthTokens tokens;
+    ASSERT_TRUE(SignInWithoutDisplay(provider_, [&](const std::string& line) { printed_.push_back(line); }, nullptr,
+                                     tokens));
+    EXPECT_EQ(tokens.RefreshToken, idp_.LastRefreshTokenIssued());
+    EXPECT_THAT(printed_, ::testing::Contains("コード: ABCD-EFGH"));
+
+    // Without a device endpoint: the printed URL, opened here in place of a browser.
+    provider_.DeviceUrl.clear();
+    printed_.clear();
+    TOAuthTokens second;
+    const bool ok = SignInWithoutDisplay(
+        provider_,
+        [&](const std::string& line) {
+            printed_.push_back(line);
+            if (line.rfind("http://", 0) == 0) {
+                // Fetched once the listener waits: from the event loop, as a browser would come.
+                QTimer::singleShot(0, [line] {
+                    const Fetched step = Fetch(QUrl(QString::fromStdString(line)));
+                    Fetch(step.redirect);
+                });
+            }
+        },
+        nullptr, second);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(second.RefreshToken, idp_.LastRefreshTokenIssued());
+    EXPECT_NE(second.RefreshToken, tokens.RefreshToken);
+    for (const std::string& line : printed_) EXPECT_EQ(line.find(second.AccessToken), std::string::npos);
+}
+
+TEST_F(WithoutDisplay, WithoutAClientIdNothingIsAsked) {
+    provider_.ClientId.clear();
+    TOAuthTokens tokens;
+    EXPECT_FALSE(SignInWithoutDisplay(provider_, [&](const std::string& line) { printed_.push_back(line); }, nullptr,
+                                      tokens));
+    EXPECT_THAT(printed_, ::testing::ElementsAre("クライアントIDが設定されていません"));
+    EXPECT_EQ(idp_.Requests("authorization_code") + idp_.Requests("device_code"), 0);
 }
 
 }  // namespace
