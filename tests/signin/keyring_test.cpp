@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "app/AccountTokens.h"
 #include "app/SecretStore.h"
+#include "platform/PrivateProfile.h"
+#include "support/TempDir.h"
 
 namespace tarnwick::test {
 namespace {
@@ -53,6 +56,21 @@ TEST_F(Keyring, StoreReadBackReplaceAndRemove) {
     TSecretStore again("Tarnwick test");
     EXPECT_EQ(again.Read("pop3/tarnwick@127.0.0.1/password"), password);
     EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(Keyring, TokensGoToTheKeyringAndNotIntoTheFile) {
+    if (Mode() != "session") GTEST_SKIP();
+    const std::string path = ProcessTempDir() + "/keyring-tokens.ini";
+    TAccountTokens storage(path, "SMTP", "taro@smtp.example.jp", &store_);
+    ASSERT_TRUE(storage.Save(TOAuthTokens{"access-1", "refresh-1", 42, false}));
+    const TOAuthTokens loaded = TAccountTokens(path, "SMTP", "taro@smtp.example.jp", &store_).Load();
+    EXPECT_EQ(loaded.RefreshToken, "refresh-1");
+    EXPECT_EQ(loaded.AccessToken, "access-1");
+    EXPECT_EQ(loaded.ExpiresAt, 42);
+    EXPECT_EQ(GetPrivateProfileString("SMTP", "OAuthRefreshToken", "", path), "");
+    storage.Clear();
+    EXPECT_EQ(store_.Read("SMTP/taro@smtp.example.jp/refresh"), std::nullopt);
+    ::unlink(path.c_str());
 }
 
 TEST_F(Keyring, WithoutABusNothingIsStoredAndTheLogSaysSoOnce) {
