@@ -44,19 +44,22 @@ void Release(Job* job, QKeychain::Error error) {
 
 TSecretStore::TSecretStore(std::string service) : service_(std::move(service)) {}
 
-void TSecretStore::Missing() {
+void TSecretStore::Missing(bool quiet) {
     probe_ = TProbe::pNo;
+    if (quiet) return;
     if (!told_ && OnLog) OnLog("キーリングが使えないため、パスワードとトークンは設定ファイルに保存します");
     told_ = true;
 }
 
-bool TSecretStore::Available() {
+bool TSecretStore::Available(bool quiet) {
     if (probe_ == TProbe::pUnknown) {
         auto* job = NewJob<QKeychain::ReadPasswordJob>(service_, "probe");
         const QKeychain::Error error = Run(*job, TimeoutMs);
         Release(job, error);
         if (error == QKeychain::NoError || error == QKeychain::EntryNotFound) probe_ = TProbe::pYes;
-        else Missing();
+        else Missing(quiet);
+    } else if (probe_ == TProbe::pNo) {
+        Missing(quiet);
     }
     return probe_ == TProbe::pYes;
 }

@@ -17,8 +17,9 @@ public:
     // Told once, the first time the keyring is found missing.
     std::function<void(const std::string& line)> OnLog;
 
-    // Whether a keyring answers; asked once, then remembered.
-    bool Available();
+    // Whether a keyring answers; asked once, then remembered. Quiet: without the log line (a
+    // first start only decides whether to offer the keyring).
+    bool Available(bool quiet = false);
     // False when no keyring answers or the write failed.
     bool Write(const std::string& key, const std::string& secret);
     // nullopt when the key is not there or no keyring answers.
@@ -27,7 +28,7 @@ public:
 
 private:
     enum class TProbe { pUnknown, pYes, pNo };
-    void Missing();
+    void Missing(bool quiet);
 
     std::string service_;
     TProbe probe_ = TProbe::pUnknown;
