@@ -12,6 +12,8 @@
 
 #include "app/AccountTokens.h"
 #include "app/SecretStore.h"
+#include "app/SettingsFile.h"
+#include "app/SignInState.h"
 #include "platform/PrivateProfile.h"
 #include "support/TempDir.h"
 
@@ -73,12 +75,37 @@ TEST_F(Keyring, TokensGoToTheKeyringAndNotIntoTheFile) {
     ::unlink(path.c_str());
 }
 
+TEST_F(Keyring, TurningTheBoxOnMovesThePasswordsOutOfTheFile) {
+    if (Mode() != "session") GTEST_SKIP();
+    const std::string path = ProcessTempDir() + "/keyring-move.ini";
+    TSettings settings;
+    settings.Servers.Pop3Server = "pop.example.jp";
+    settings.Servers.Pop3User = "taro";
+    settings.Servers.Pop3Pass = "pop pw";
+    settings.Servers.SmtpServer = "smtp.example.jp";
+    settings.Servers.SmtpPass = "smtp pw";  // its user is the POP3 one
+    settings.KeyringSecrets = true;
+    TSignInState state(path);
+    state.KeyringSecrets = true;
+    WriteSettingsFile(path, state.MovePasswordsToKeyring(settings));
+    TSettings read = ReadSettingsFile(path);
+    EXPECT_EQ(read.Servers.Pop3Pass, "");
+    EXPECT_EQ(read.Servers.SmtpPass, "");
+    TSignInState nextStart(path);
+    nextStart.KeyringSecrets = read.KeyringSecrets;
+    nextStart.LoadPasswords(read);
+    EXPECT_EQ(read.Servers.Pop3Pass, "pop pw");
+    EXPECT_EQ(read.Servers.SmtpPass, "smtp pw");
+    ::unlink(path.c_str());
+}
+
 TEST_F(Keyring, WithoutABusNothingIsStoredAndTheLogSaysSoOnce) {
     if (Mode() != "none") GTEST_SKIP();
     EXPECT_FALSE(store_.Available());
     EXPECT_FALSE(store_.Write("k", "secret"));
     EXPECT_EQ(store_.Read("k"), std::nullopt);
     EXPECT_FALSE(store_.Remove("k"));
+    EXPECT_FALSE(store_.Available());
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_EQ(log_[0], "キーリングが使えないため、パスワードとトークンは設定ファイルに保存します");
 }
