@@ -49,7 +49,11 @@ if(TARNWICK_TESTS)
 
   # The command-line modes of the real program, without any display; the mail part against the
   # local servers.
-  add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>)
+  # The stand-in OAuth provider as a program, for --authorize.
+  add_executable(tarnwick_tokenendpoint ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/tokenendpoint.cpp)
+  target_link_libraries(tarnwick_tokenendpoint PRIVATE tarnwick_testsupport)
+  add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>
+           $<TARGET_FILE:tarnwick_tokenendpoint>)
   set_tests_properties(headless PROPERTIES LABELS engine_integration TIMEOUT 300)
 
   # What `cmake --install` puts in place, checked by the desktop's own validators.

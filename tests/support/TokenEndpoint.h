@@ -10,7 +10,7 @@
 // /authorize answers 302 to redirect_uri with a code and the state (the test fetches it in place
 // of the browser). /token takes authorization_code (with the PKCE verifier checked against the
 // S256 challenge), refresh_token (rotated on every use when RotateRefreshTokens) and device_code
-// grants. Revoke() turns every refresh token into invalid_grant.
+// grants. Revoke() (or a POST to /revoke) turns every refresh token into invalid_grant.
 #include <atomic>
 #include <map>
 #include <mutex>
