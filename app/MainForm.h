@@ -167,6 +167,8 @@ public:
     static constexpr int TrayPollInterval = 2000;
     // Replaces the modal message boxes (caption, text), for tests.
     std::function<void(const std::string& caption, const std::string& text)> MessageBoxHook;
+    // Opens a sign-in page; without it, the desktop's browser (tests stand in for the browser).
+    std::function<void(const std::string& url)> OpenBrowser;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -51,7 +51,8 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
     const std::string url = signing_->Start();
     if (url.empty()) return;  // already finished, with its reason
     AddLog(std::string(smtp ? "SMTP" : "POP3") + "サーバのサインインをブラウザで行ってください");
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    if (OpenBrowser) OpenBrowser(url);
+    else QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
     UpdateSignInButtons();
 }
 

@@ -37,7 +37,7 @@ if(TARNWICK_TESTS)
   file(GLOB gui_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.h)
   add_executable(gui_tests ${gui_test_srcs})
   target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_link_libraries(gui_tests PRIVATE tarnwick_app Qt6::Test GTest::gtest GTest::gmock)
+  target_link_libraries(gui_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
   set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
   gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST
