@@ -183,7 +183,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->MailPOP3);
-        const std::string reason = OneLine(e.what());
+        const std::string reason = OneLine(LoginFailure(e));
         AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }
@@ -197,7 +197,7 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* li
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->MailSMTP);
-        const std::string reason = OneLine(e.what());
+        const std::string reason = OneLine(LoginFailure(e));
         AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }

@@ -12,6 +12,13 @@ std::string Account(const std::string& user, const std::string& server) { return
 
 }  // namespace
 
+std::string LoginFailure(const std::exception& e) {
+    std::string text = e.what();
+    if (const auto* refused = dynamic_cast<const EMailOAuthRefused*>(&e); refused && !refused->Status.empty())
+        text = Trim(text) + " (status " + refused->Status + ")";
+    return text;
+}
+
 TSignInState::TSignInState(std::string settingsPath) : path_(std::move(settingsPath)) {
     keyring_.OnLog = [this](const std::string& line) {
         if (OnLog) OnLog(line);

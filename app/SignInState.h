@@ -23,6 +23,10 @@ public:
 class TMailPOP3;
 class TMailSMTP;
 
+// The text of a failed login for the log: the error's, and for a refused token the "status" of
+// the server's error challenge.
+std::string LoginFailure(const std::exception& e);
+
 class TSignInState {
 public:
     explicit TSignInState(std::string settingsPath);

@@ -112,5 +112,17 @@ TEST_F(CycleWithOAuth, ARevokedSignInStopsTheLoginsAndTheRequestsUntilANewOne) {
     EXPECT_THAT(TakeLog(), Contains("POP3サーバにログイン(" + settings_.Pop3Server + ")"));
 }
 
+TEST_F(CycleWithOAuth, ATokenTheServerRefusesIsLoggedWithItsStatus) {
+    // The provider said it is good for an hour; the server knows better.
+    TOAuthTokens tokens = state_->Tokens(settings_, false).Load();
+    tokens.AccessToken = TokenSigner::FromEnvironment()->Issue(servers_->pop3User, -120);
+    tokens.ExpiresAt = UnixNow() + 3600;
+    ASSERT_TRUE(state_->Tokens(settings_, false).Save(tokens));
+    cycle_.ForwardNewMail(settings_, forwardAddress_);
+    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server +
+                                       ") [AUTH] Authentication failed. (status invalid_token)"));
+    EXPECT_EQ(idp_->Requests("refresh_token"), 0);
+}
+
 }  // namespace
 }  // namespace tarnwick::test
