@@ -67,6 +67,14 @@ THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs)
     return out;
 }
 
+// A lifetime in seconds as the provider gave it (a number, or a string of one), kept within a day:
+// a hostile or broken value must not overflow, nor make a token look good for ever.
+int64_t Seconds(const QJsonValue& value, int64_t fallback) {
+    double seconds = value.isString() ? value.toString().toDouble() : value.toDouble(static_cast<double>(fallback));
+    if (!(seconds >= 0)) seconds = 0;  // NaN too
+    return static_cast<int64_t>(std::min(seconds, 86400.0));
+}
+
 TTokenAnswer ToTokens(const THttpAnswer& http) {
     TTokenAnswer answer;
     if (!http.Failure.empty()) {
@@ -76,7 +84,7 @@ TTokenAnswer ToTokens(const THttpAnswer& http) {
     if (http.Status == 200) {
         answer.AccessToken = http.Json.value("access_token").toString().toStdString();
         answer.RefreshToken = http.Json.value("refresh_token").toString().toStdString();
-        answer.ExpiresIn = static_cast<int64_t>(http.Json.value("expires_in").toDouble(3600));
+        answer.ExpiresIn = Seconds(http.Json.value("expires_in"), 3600);
         answer.Ok = !answer.AccessToken.empty();
         if (!answer.Ok) answer.Error = "no access_token";
         return answer;
@@ -134,7 +142,7 @@ TDeviceAuthorization TOAuthTokenClient::StartDevice() {
     out.UserCode = http.Json.value("user_code").toString().toStdString();
     out.VerificationUri = http.Json.value("verification_uri").toString().toStdString();
     if (out.VerificationUri.empty()) out.VerificationUri = http.Json.value("verification_url").toString().toStdString();
-    out.ExpiresIn = static_cast<int64_t>(http.Json.value("expires_in").toDouble(900));
+    out.ExpiresIn = Seconds(http.Json.value("expires_in"), 900);
     out.Interval = std::clamp(http.Json.value("interval").toInt(5), 1, 60);
     out.Ok = !out.DeviceCode.empty() && !out.UserCode.empty() && !out.VerificationUri.empty();
     if (!out.Ok) out.Error = "incomplete device authorization";

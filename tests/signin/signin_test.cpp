@@ -211,6 +211,12 @@ TEST_F(SignIn, RefreshOnlyNearExpiryRotatedTokenSavedAndInvalidGrantStopsAsking)
     EXPECT_EQ(RefreshIfExpiring(tokens, scoped, now, save), TRefreshResult::rrRefreshed);
     EXPECT_EQ(idp_.LastForm()["scope"], "mail offline_access");
 
+    // A lifetime beyond reason is held to a day.
+    idp_.AccessLifetime = 1000000000000L;
+    tokens.ExpiresAt = now;
+    EXPECT_EQ(RefreshIfExpiring(tokens, client, now, save), TRefreshResult::rrRefreshed);
+    EXPECT_EQ(tokens.ExpiresAt, now + 86400);
+
     idp_.Revoke();
     tokens.ExpiresAt = now;
     EXPECT_EQ(RefreshIfExpiring(tokens, client, now, save), TRefreshResult::rrNeedsSignIn);
