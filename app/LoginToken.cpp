@@ -13,6 +13,7 @@ TLoginToken TokenForLogin(const TOAuthSettings& settings, TAccountTokens& storag
     switch (RefreshIfExpiring(tokens, client, now, [&](const TOAuthTokens& t) { storage.Save(t); }, &failure)) {
         case TRefreshResult::rrFresh:
         case TRefreshResult::rrRefreshed:
+        case TRefreshResult::rrKept:
             out.Ok = true;
             out.AccessToken = tokens.AccessToken;
             break;

@@ -177,6 +177,7 @@ TRefreshResult RefreshIfExpiring(TOAuthTokens& tokens, TOAuthTokenClient& client
             return TRefreshResult::rrNeedsSignIn;
         }
         if (failure) *failure = answer.Error;
+        if (!tokens.AccessToken.empty() && tokens.ExpiresAt - now >= 60) return TRefreshResult::rrKept;
         return TRefreshResult::rrFailed;
     }
     TakeTokens(tokens, answer, now);

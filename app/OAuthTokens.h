@@ -58,7 +58,9 @@ private:
 // New tokens from an answer; a refresh answer without a refresh token keeps the old one.
 void TakeTokens(TOAuthTokens& tokens, const TTokenAnswer& answer, int64_t now);
 
-enum class TRefreshResult { rrFresh, rrRefreshed, rrNeedsSignIn, rrFailed };
+// rrKept: the refresh failed (the provider could not be reached, say) but the token held still
+// works for a minute or more, so the login goes ahead with it.
+enum class TRefreshResult { rrFresh, rrRefreshed, rrKept, rrNeedsSignIn, rrFailed };
 
 // Before a login: a new access token when the one held expires within 5 minutes. A new refresh
 // token goes to save before anything else happens (the old one may be dead already). After

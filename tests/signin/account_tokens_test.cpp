@@ -114,8 +114,12 @@ TEST_F(AccountTokensInFile, RefreshNearExpiryRotatesOnDiskAndInvalidGrantIsRemem
 
 TEST_F(AccountTokensInFile, AProviderThatCannotBeReachedIsAFailureNotASignInState) {
     TAccountTokens storage(path_, "SMTP", "taro@smtp.example.jp", nullptr);
-    storage.Save(SignedIn(0));
+    const TOAuthTokens nearEnd = SignedIn(30);
+    storage.Save(SignedIn(200));
     settings_.TokenUrl = "http://idp.example/token";  // never asked: not https
+    // Within 5 minutes of its end the token would be renewed; it still works, so it is used.
+    EXPECT_TRUE(TokenForLogin(settings_, storage, UnixNow()).Ok);
+    storage.Save(nearEnd);
     const TLoginToken token = TokenForLogin(settings_, storage, UnixNow());
     EXPECT_FALSE(token.Ok);
     EXPECT_FALSE(token.NeedsSignIn);
