@@ -10,6 +10,7 @@
 #include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
 #include "app/Ledger.h"
+#include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "message/MessageReader.h"
 #include "net/MailAbort.h"
@@ -37,7 +38,8 @@ std::string Doing(const char* server, const std::string& shown, const std::strin
     return std::string(server) + "サーバ(" + shown + ")で" + step + "中に失敗: ";
 }
 
-std::string SubjectUtf8(const TMailMessage& message) { return Cp932ToUtf8(message.Subject); }
+// The subject as sent, characters the code page lacks included.
+std::string SubjectUtf8(const TMailMessage& message) { return DecodedSubjectUtf8(message); }
 
 }  // namespace
 
