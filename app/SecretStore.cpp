@@ -1,8 +1,14 @@
 #include "app/SecretStore.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 #include <qt6keychain/keychain.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "platform/qt/QtText.h"
 
@@ -10,34 +16,73 @@ namespace tarnwick {
 
 namespace {
 
-// Runs a job to its end (or the time-out) and returns its error; OtherError on time-out.
-QKeychain::Error Run(QKeychain::Job& job, int timeoutMs) {
+enum class TOp { Read, Write, Remove };
+
+struct TResult {
+    QKeychain::Error Error = QKeychain::OtherError;  // also for a call that did not finish in time
+    QByteArray Data;
+};
+
+// Runs a job to its end (or the time-out) on this thread.
+TResult RunJob(const std::string& service, TOp op, const std::string& key, const std::string& data, int timeoutMs) {
+    QKeychain::Job* job = nullptr;
+    const QString name = QString::fromStdString(service);
+    if (op == TOp::Read) job = new QKeychain::ReadPasswordJob(name);
+    else if (op == TOp::Write) job = new QKeychain::WritePasswordJob(name);
+    else job = new QKeychain::DeletePasswordJob(name);
+    job->setKey(ToQString(key));
+    if (op == TOp::Write) static_cast<QKeychain::WritePasswordJob*>(job)->setBinaryData(QByteArray::fromStdString(data));
+    // The keyring never gets a plain-text stand-in: without one, the caller keeps its file.
+    job->setInsecureFallback(false);
+    job->setAutoDelete(false);
     QEventLoop loop;
     bool done = false;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, [&] {
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
         done = true;
         loop.quit();
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    job.setAutoDelete(false);
-    job.setInsecureFallback(false);
-    job.start();
+    job->start();
     if (!done) loop.exec();
-    return done ? job.error() : QKeychain::OtherError;
+    TResult result;
+    if (done) {
+        result.Error = job->error();
+        if (op == TOp::Read && result.Error == QKeychain::NoError)
+            result.Data = static_cast<QKeychain::ReadPasswordJob*>(job)->binaryData();
+        job->deleteLater();
+    } else {
+        job->setAutoDelete(true);  // it goes once it ends
+    }
+    return result;
 }
 
-// A job that did not finish may still call back: it lives until then.
-template <class Job>
-Job* NewJob(const std::string& service, const std::string& key) {
-    auto* job = new Job(QString::fromStdString(service));
-    job->setKey(ToQString(key));
-    return job;
-}
-
-template <class Job>
-void Release(Job* job, QKeychain::Error error) {
-    if (error == QKeychain::OtherError && job->error() == QKeychain::NoError) job->setAutoDelete(true);
-    else job->deleteLater();
+// The keyring's D-Bus calls answer on the application's thread: a call from another thread (the
+// window's cycle) is handed over there and waited for, never longer than the time-out, so a
+// busy or blocked window turns into "no keyring" rather than a hang.
+TResult Call(const std::string& service, TOp op, const std::string& key, const std::string& data, int timeoutMs) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() == app->thread()) return RunJob(service, op, key, data, timeoutMs);
+    struct TShared {
+        std::mutex Mutex;
+        std::condition_variable Done;
+        bool Finished = false;
+        TResult Result;
+    };
+    auto shared = std::make_shared<TShared>();
+    QMetaObject::invokeMethod(
+        app,
+        [shared, service, op, key, data, timeoutMs] {
+            TResult result = RunJob(service, op, key, data, timeoutMs);
+            std::lock_guard lock(shared->Mutex);
+            shared->Result = std::move(result);
+            shared->Finished = true;
+            shared->Done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(shared->Mutex);
+    if (!shared->Done.wait_for(lock, std::chrono::milliseconds(timeoutMs + 1000), [&] { return shared->Finished; }))
+        return {};
+    return shared->Result;
 }
 
 }  // namespace
@@ -53,9 +98,7 @@ void TSecretStore::Missing(bool quiet) {
 
 bool TSecretStore::Available(bool quiet) {
     if (probe_ == TProbe::pUnknown) {
-        auto* job = NewJob<QKeychain::ReadPasswordJob>(service_, "probe");
-        const QKeychain::Error error = Run(*job, TimeoutMs);
-        Release(job, error);
+        const QKeychain::Error error = Call(service_, TOp::Read, "probe", {}, TimeoutMs).Error;
         if (error == QKeychain::NoError || error == QKeychain::EntryNotFound) probe_ = TProbe::pYes;
         else Missing(quiet);
     } else if (probe_ == TProbe::pNo) {
@@ -66,28 +109,19 @@ bool TSecretStore::Available(bool quiet) {
 
 bool TSecretStore::Write(const std::string& key, const std::string& secret) {
     if (!Available()) return false;
-    auto* job = NewJob<QKeychain::WritePasswordJob>(service_, key);
-    job->setBinaryData(QByteArray::fromStdString(secret));
-    const QKeychain::Error error = Run(*job, TimeoutMs);
-    Release(job, error);
-    return error == QKeychain::NoError;
+    return Call(service_, TOp::Write, key, secret, TimeoutMs).Error == QKeychain::NoError;
 }
 
 std::optional<std::string> TSecretStore::Read(const std::string& key) {
     if (!Available()) return std::nullopt;
-    auto* job = NewJob<QKeychain::ReadPasswordJob>(service_, key);
-    const QKeychain::Error error = Run(*job, TimeoutMs);
-    std::optional<std::string> out;
-    if (error == QKeychain::NoError) out = job->binaryData().toStdString();
-    Release(job, error);
-    return out;
+    const TResult result = Call(service_, TOp::Read, key, {}, TimeoutMs);
+    if (result.Error != QKeychain::NoError) return std::nullopt;
+    return result.Data.toStdString();
 }
 
 bool TSecretStore::Remove(const std::string& key) {
     if (!Available()) return false;
-    auto* job = NewJob<QKeychain::DeletePasswordJob>(service_, key);
-    const QKeychain::Error error = Run(*job, TimeoutMs);
-    Release(job, error);
+    const QKeychain::Error error = Call(service_, TOp::Remove, key, {}, TimeoutMs).Error;
     return error == QKeychain::NoError || error == QKeychain::EntryNotFound;
 }
 

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 
 #include <cstdlib>
+#include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,27 @@ TEST_F(Keyring, TurningTheBoxOnMovesThePasswordsOutOfTheFile) {
     EXPECT_EQ(read.Servers.Pop3Pass, "pop pw");
     EXPECT_EQ(read.Servers.SmtpPass, "smtp pw");
     ::unlink(path.c_str());
+}
+
+TEST_F(Keyring, TheCycleThreadReadsWhatTheWindowThreadWrote) {
+    if (Mode() != "session") GTEST_SKIP();
+    ASSERT_TRUE(store_.Write("thread/secret", "from the window"));
+    std::optional<std::string> read;
+    bool wrote = false;
+    // The window's cycles run on a plain thread of their own.
+    std::atomic<bool> finished{false};
+    std::thread cycle([&] {
+        TSecretStore own("Tarnwick test");
+        read = own.Read("thread/secret");
+        wrote = own.Write("thread/secret", "from the cycle");
+        finished = true;
+    });
+    // The window's thread goes on with its events meanwhile.
+    while (!finished) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    cycle.join();
+    EXPECT_EQ(read, "from the window");
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(store_.Read("thread/secret"), "from the cycle");
 }
 
 TEST_F(Keyring, WithoutABusNothingIsStoredAndTheLogSaysSoOnce) {

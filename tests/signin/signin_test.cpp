@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <thread>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -225,6 +226,22 @@ TEST_F(SignIn, RefreshOnlyNearExpiryRotatedTokenSavedAndInvalidGrantStopsAsking)
     const int asked = idp_.Requests("refresh_token");
     EXPECT_EQ(RefreshIfExpiring(tokens, client, now + 3600, save), TRefreshResult::rrNeedsSignIn);
     EXPECT_EQ(idp_.Requests("refresh_token"), asked);
+}
+
+TEST_F(SignIn, TheWindowsCycleThreadRefreshesToo) {
+    TOAuthTokenClient client(provider_);
+    ASSERT_TRUE(RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr).Ok);
+    TOAuthTokens tokens;
+    tokens.RefreshToken = idp_.LastRefreshTokenIssued();
+    TRefreshResult result = TRefreshResult::rrFailed;
+    // A plain thread, as the window runs its cycles on, with the main thread blocked meanwhile.
+    std::thread cycle([&] {
+        TOAuthTokenClient own(provider_);
+        result = RefreshIfExpiring(tokens, own, UnixNow(), nullptr);
+    });
+    cycle.join();
+    EXPECT_EQ(result, TRefreshResult::rrRefreshed);
+    EXPECT_FALSE(tokens.AccessToken.empty());
 }
 
 TEST_F(SignIn, ATokenFromTheProviderLogsIntoTheLocalDovecot) {
