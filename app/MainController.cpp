@@ -92,6 +92,9 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     settings.MailUser = FromQString(edt_Adress->text());
     settings.MailDomain = FromQString(cmb_Adress->currentText());
     settings.IntervalMinutes = edt_WatchInterval->Value();
+    s.Pop3Auth.Method = static_cast<TAuthMethod>(std::max(0, cmb_POP3Auth->currentIndex()));
+    s.SmtpAuth.Method = static_cast<TAuthMethod>(std::max(0, cmb_SMTPAuth->currentIndex()));
+    settings.KeyringSecrets = chk_KeyringSecrets->isChecked();
     return settings;
 }
 

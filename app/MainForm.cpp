@@ -1,5 +1,7 @@
 // The window's controls, their layout and their own handlers, and the activity log.
 #include "app/MainForm.h"
+#include "app/OAuthSignIn.h"
+#include "app/SignInState.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,6 +83,13 @@ T* Place(T* control, int left, int top, int width, int height) {
 QComboBox* MakeSecurityBox(QWidget* parent) {
     auto* box = new QComboBox(parent);
     for (const char* name : {"なし", "STARTTLS", "SSL/TLS"}) box->addItem(ToQString(name));
+    return box;
+}
+
+// The 認証方式 choices, in the order of TAuthMethod.
+QComboBox* MakeAuthBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    for (const char* item : {"パスワード", "OAuth2 Microsoft", "OAuth2 Google", "OAuth2 その他"}) box->addItem(ToQString(item));
     return box;
 }
 
@@ -204,6 +213,15 @@ void Tfrm_Main::CreateControls() {
     chk_Autostart = Place(new QCheckBox(ToQString("ログイン時に起動"), pnl_Autostart), 20, 0, 200, 20);
     chk_Autostart->setChecked(AutostartEnabled(AutostartFile(std::getenv)));
 
+    pnl_Auth = MakePanel(this, stack, 76);
+    MakeLabel(pnl_Auth, "POP3認証方式", 20, 4);
+    MakeLabel(pnl_Auth, "SMTP認証方式", 20, 28);
+    cmb_POP3Auth = Place(MakeAuthBox(pnl_Auth), 122, 0, 130, 20);
+    cmb_SMTPAuth = Place(MakeAuthBox(pnl_Auth), 122, 24, 130, 20);
+    btn_POP3SignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 0, 79, 21);
+    btn_SMTPSignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 24, 79, 21);
+    chk_KeyringSecrets = Place(new QCheckBox(ToQString("パスワードをキーリングに保存"), pnl_Auth), 20, 50, 317, 20);
+
     pnl_Log = MakePanel(this, stack, 112);
     lsb_Log = Place(new QListWidget(pnl_Log), 8, 8, 337, 89);
     lsb_Log->setUniformItemSizes(true);
@@ -237,7 +255,12 @@ void Tfrm_Main::CreateControls() {
     setTabOrder(btn_ViewLog, cmb_Adress);
     setTabOrder(cmb_Adress, chk_SkipExisting);
     setTabOrder(chk_SkipExisting, btn_Test);
-    setTabOrder(btn_Test, lsb_Log);
+    setTabOrder(btn_Test, cmb_POP3Auth);
+    setTabOrder(cmb_POP3Auth, btn_POP3SignIn);
+    setTabOrder(btn_POP3SignIn, cmb_SMTPAuth);
+    setTabOrder(cmb_SMTPAuth, btn_SMTPSignIn);
+    setTabOrder(btn_SMTPSignIn, chk_KeyringSecrets);
+    setTabOrder(chk_KeyringSecrets, lsb_Log);
     setTabOrder(lsb_Log, btn_Quit);
     edt_POP3Server->setFocus(Qt::OtherFocusReason);
 
@@ -247,6 +270,11 @@ void Tfrm_Main::CreateControls() {
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
+    connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });
+    connect(btn_SMTPSignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(true); }); });
+    connect(cmb_POP3Auth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
+    connect(cmb_SMTPAuth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
+    UpdateSignInButtons();
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;
