@@ -138,17 +138,18 @@ TEST_F(ProfileTest, MissingKeyGoesToTheEndOfItsSectionAndMissingSectionToTheEnd)
     EXPECT_EQ(Read("mail", "domain"), "ezweb.ne.jp");
 }
 
-TEST_F(ProfileTest, ExistingModeIsKeptAndLinksAreWrittenThrough) {
+// The owner's rights are kept; group and others lose theirs (the file holds passwords).
+TEST_F(ProfileTest, OwnerModeIsKeptOthersDroppedAndLinksAreWrittenThrough) {
     std::string real = dir_ + "/real.ini";
     Put("[A]\r\nk=1\r\n", real);
-    ::chmod(real.c_str(), 0640);
+    ::chmod(real.c_str(), 0740);
     ASSERT_EQ(::symlink(real.c_str(), path_.c_str()), 0);
     ASSERT_TRUE(WritePrivateProfileString("A", "k", "2", path_));
     struct stat st {};
     ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(Get(real), "[A]\r\nk=2\r\n");
-    EXPECT_EQ(Mode(real), 0640u);
+    EXPECT_EQ(Mode(real), 0700u);
 }
 
 TEST_F(ProfileTest, ReplacesTheFileInsteadOfTruncatingIt) {
