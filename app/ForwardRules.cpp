@@ -63,6 +63,12 @@ std::optional<TForwardRule> TForwardRule::FromText(std::string_view text) {
     return rule;
 }
 
+std::optional<TForwardRule> TForwardRule::Make(std::string_view header, std::string_view text) {
+    TForwardRule rule{std::string(Trimmed(header)), std::string(Trimmed(text))};
+    if (FromText(rule.ToText()) != rule) return std::nullopt;
+    return rule;
+}
+
 bool TForwardRule::Matches(const TMailMessage& header) const {
     const TMailHeaderList& lines = header.Headers;
     for (int i = 0; i < lines.Count(); ++i) {

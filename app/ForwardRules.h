@@ -21,6 +21,8 @@ struct TForwardRule {
     // None without a colon, with an empty name or text, or with a name that is not a field name
     // (blanks, control or 8-bit bytes): such a rule could never match or would match everything.
     static std::optional<TForwardRule> FromText(std::string_view text);
+    // A rule from the two fields of the dialog, trimmed; none when FromText would not give it back.
+    static std::optional<TForwardRule> Make(std::string_view header, std::string_view text);
     // Whether any line of the header block named Header contains Text.
     bool Matches(const TMailMessage& header) const;
 };

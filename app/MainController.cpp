@@ -43,7 +43,6 @@ std::string OneLine(const std::string& text) {
 }  // namespace
 
 void Tfrm_Main::FormCreate() {
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
     SetExePaths(ExeFullPath());
     UpdateQuitPanel();
 }
@@ -366,7 +365,7 @@ void Tfrm_Main::UpdateQuitPanel() {
     const bool needed = background_ == TBackground::Window || !NotifyShell().TrayAvailable();
     if (needed == pnl_Quit->isHidden()) {
         pnl_Quit->setVisible(needed);
-        layout()->activate();
+        FitToPanels();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ForwardFilter.h"
 #include "app/ForwardingCycle.h"
 #include "app/ServerSettings.h"
 #include "platform/qt/Timer.h"
@@ -23,6 +24,7 @@ class QPushButton;
 namespace tarnwick {
 
 class TCycleWorker;
+class Tdlg_Advanced;
 class TEdit;
 class TSpinEdit;
 class TTrayIcon;
@@ -90,6 +92,8 @@ public:
     QLabel* lbl_TestResult;
     // Whether the session starts the program (an entry in the user's autostart folder).
     QCheckBox* chk_Autostart;
+    // Opens the 詳細設定 dialog.
+    QPushButton* btn_Advanced;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -101,6 +105,10 @@ public:
 
     TServerSettings ServerSettings;
     std::string ForwardAddress;
+    // The size limit and the rules, as the 詳細設定 dialog last left them.
+    TForwardFilter ForwardFilter;
+    // Set by 今すぐ再送: the next cycle offers every refused message at once.
+    bool ResendRequested = false;
 
     // Appends "hh:nn:ss text" to the log (and to standard output, for whoever watches the program).
     void AddLog(const std::string& text);
@@ -130,6 +138,14 @@ public:
     void btn_ViewLogClick();
     void btn_TestClick();
     void chk_AutostartClick();
+    void btn_AdvancedClick();
+    // Runs the dialog instead of its modal loop, for tests: returns its result.
+    std::function<int(Tdlg_Advanced& dialog)> AdvancedDialogHook;
+
+    // The window's size while the log shows, as the user last left it; invalid before that. The
+    // window opens the log at this size (never below the first one).
+    QSize LogWindowSize() const { return logWindowSize_; }
+    void SetLogWindowSize(QSize size);
     void edt_POP3ServerExit();
     void edt_POP3UserExit();
     void edt_POP3PassExit();
@@ -154,6 +170,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
@@ -171,6 +188,9 @@ private:
     void UpdateTestButton();
     void AppendLogLine(const std::string& line);
     void UpdateQuitPanel();
+    // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
+    void FitToPanels();
+    QSize PanelsSize() const;
     void TrayPoll();
     static void Trace(const char* what);
 
@@ -191,6 +211,8 @@ private:
     bool endRequested_ = false;
     bool closing_ = false;
     bool ended_ = false;
+    QSize logWindowSize_;
+    bool fitting_ = false;
 };
 
 }  // namespace tarnwick

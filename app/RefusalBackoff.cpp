@@ -50,7 +50,7 @@ std::string TRefusalBackoff::FileName(const std::string& forwardAddress) {
 
 std::string TRefusalBackoff::FingerprintOf(std::initializer_list<std::string> texts) {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (context == nullptr) throw EMailException("SHA-256 digest failed.");
+    if (context == nullptr) throw Exception("SHA-256 digest failed.");
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     bool ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
@@ -61,7 +61,7 @@ std::string TRefusalBackoff::FingerprintOf(std::initializer_list<std::string> te
     }
     ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
     EVP_MD_CTX_free(context);
-    if (!ok) throw EMailException("SHA-256 digest failed.");
+    if (!ok) throw Exception("SHA-256 digest failed.");
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned int i = 0; i < length; ++i) {

@@ -11,9 +11,13 @@ std::string OrNone(const std::string& text) { return text.empty() ? std::string(
 
 // 1234567 -> "1,234,567"
 std::string Grouped(int64_t value) {
-    std::string digits = IntToStr(value < 0 ? 0 : value);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
-    return digits;
+    const std::string digits = IntToStr(value < 0 ? 0 : value);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 }  // namespace

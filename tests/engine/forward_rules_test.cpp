@@ -92,3 +92,16 @@ TEST_F(RuleMatch, EveryLineOfARepeatedHeaderCountsAndOtherHeadersDoNot) {
 
 }  // namespace
 }  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+TEST(ForwardRuleText, MadeFromTwoFieldsOnlyWhenTheTextFormGivesItBack) {
+    EXPECT_EQ(TForwardRule::Make(" Subject ", " [SPAM] "), (TForwardRule{"Subject", "[SPAM]"}));
+    EXPECT_FALSE(TForwardRule::Make("X:Y", "YES"));  // the colon would end the name early
+    EXPECT_FALSE(TForwardRule::Make("Subject", ""));
+    EXPECT_FALSE(TForwardRule::Make("Subject", "a\nb"));
+}
+
+}  // namespace
+}  // namespace tarnwick

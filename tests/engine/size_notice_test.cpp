@@ -56,7 +56,26 @@ TEST_F(TokyoTime, NoticeOfAJapaneseMessageInExactBytes) {
     original.LoadHeaderFields();
     TMailMessage notice;
     ComposeSizeNotice(original, 2'345'678, "me@phone.example", notice);
-    EXPECT_EQ(Written(notice), "");
+    // Subject "[サイズ超過] 写真"; the body lines read 大きすぎるため転送しなかったメールがあります。,
+    // 差出人: "山田" <...>, 日付, 件名: 写真, サイズ: 2,291 KB (2,345,678 バイト).
+    EXPECT_EQ(Written(notice),
+              CrLf({"From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>",
+                    "Subject: =?ISO-2022-JP?B?WxskQiU1JSQlOkQ2MmEbKEJdIBskQjxMPz8bKEI=?=",
+                    "To: me@phone.example",
+                    "Content-Type: text/plain;",
+                    "\tcharset=\"ISO-2022-JP\"",
+                    "Content-Transfer-Encoding: 7bit",
+                    "Date: Tue, 8 Dec 2026 21:05:09 +0900",
+                    "X-Priority: 3",
+                    "X-Library: Tarnwick 1.01",
+                    "MIME-Version: 1.0",
+                    "",
+                    "\x1B$BBg$-$9$.$k$?$aE>Aw$7$J$+$C$?%a!<%k$,$\"$j$^$9!#\x1B(B",
+                    "",
+                    "\x1B$B:9=P?M\x1B(B: \"\x1B$B;3ED\x1B(B\" <yamada@example.jp>",
+                    "\x1B$BF|IU\x1B(B:   Tue, 8 Dec 2026 21:05:09 +0900",
+                    "\x1B$B7oL>\x1B(B:   \x1B$B<L??\x1B(B",
+                    "\x1B$B%5%$%:\x1B(B: 2,291 KB (2,345,678 \x1B$B%P%$%H\x1B(B)"}));
 }
 
 TEST_F(TokyoTime, AnEmptySubjectAndNoDateStillGiveACompleteNotice) {
