@@ -88,7 +88,7 @@ TEST_F(FormTest, WithTheLogShownTheWindowResizesAndTheLogGrows) {
     EXPECT_EQ(form->minimumSize(), QSize(360, 565));
     EXPECT_GT(form->maximumHeight(), 565);
     form->resize(600, 800);
-    QTest::qWaitFor([this] { return form->height() == 800; }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));
     EXPECT_EQ(form->lsb_Log->size(), QSize(600 - 23, 89 + 235));
     EXPECT_EQ(form->LogWindowSize(), QSize(600, 800));
     // Hidden and shown again, the log comes back at the size the user gave it.
@@ -96,7 +96,7 @@ TEST_F(FormTest, WithTheLogShownTheWindowResizesAndTheLogGrows) {
     EXPECT_EQ(ClientHeight(), 453);
     EXPECT_EQ(form->width(), 360);
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    QTest::qWaitFor([this] { return form->height() == 800; }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));
     EXPECT_EQ(form->size(), QSize(600, 800));
 }
 
