@@ -1,5 +1,6 @@
 // The 詳細設定 dialog, the window that opens it and grows with its log, and Qt's own texts in Japanese.
 #include <QDialogButtonBox>
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTreeWidget>
@@ -56,6 +57,10 @@ TEST(QtJapanese, StandardButtonsReadJapanese) {
     ASSERT_TRUE(InstallQtJapanese(*QCoreApplication::instance())) << "qtbase_ja missing (qt6-translations-l10n)";
     Tdlg_Advanced dialog;
     EXPECT_EQ(dialog.btn_Box->button(QDialogButtonBox::Cancel)->text(), ToQString("キャンセル"));
+    // The edit fields' context menu: "Undo" no more.
+    std::unique_ptr<QMenu> menu(dialog.edt_RuleText->createStandardContextMenu());
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_TRUE(menu->actions().first()->text().startsWith(ToQString("元に戻す"))) << menu->actions().first()->text().toStdString();
 }
 
 TEST_F(FormTest, TheAdvancedButtonOpensTheDialogAndKeepsWhatWasAccepted) {
