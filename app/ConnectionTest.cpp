@@ -2,6 +2,7 @@
 // up, so what passes here passes in the next cycle.
 #include <exception>
 
+#include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
@@ -10,28 +11,8 @@
 
 namespace tarnwick {
 
-namespace {
-
-constexpr int kConnectTimeoutMs = 2000;
-
-// The error's lines joined into one.
-std::string Reason(const std::exception& e) {
-    std::string out;
-    for (const char* c = e.what(); *c; ++c) {
-        if (*c == '\r') continue;
-        out += *c == '\n' ? ' ' : *c;
-    }
-    return Trim(out);
-}
-
-void Close(TMailTCPClient& client) {
-    try {
-        client.Disconnect();
-    } catch (...) {
-    }
-}
-
-}  // namespace
+using detail::ForceClose;
+using detail::OneLine;
 
 TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settings) {
     TConnectionReport report;
@@ -44,8 +25,7 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
         AddLog(prefix + pop3Failure);
     } else {
         try {
-            PreparePop3(settings);
-            pop3.Connect(kConnectTimeoutMs);
+            OpenPop3(settings);
             TStringList listing;
             if (!pop3.ListUniqueIds(listing)) {
                 pop3Failure = "UIDL: " + Trim(pop3.LastReply.Text.Text());
@@ -59,9 +39,9 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
             }
             pop3.Disconnect();
         } catch (const std::exception& e) {
-            Close(pop3);
+            ForceClose(pop3);
             report.Pop3Ok = false;
-            if (pop3Failure.empty()) pop3Failure = Reason(e);
+            if (pop3Failure.empty()) pop3Failure = OneLine(e.what());
             AddLog(prefix + "POP3サーバにログイン失敗(" + settings.Pop3Server + ") " + pop3Failure);
         }
     }
@@ -72,21 +52,16 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
         AddLog(prefix + smtpFailure);
     } else {
         try {
-            PrepareSmtp(settings);
-            // Greeting and EHLO (or HELO).
-            smtp.Connect(kConnectTimeoutMs);
+            // Greeting, EHLO (or HELO) and authentication, as a cycle logs in.
+            OpenSmtp(settings);
             std::string done = smtp.Security == TMailSecurity::msNone ? "接続" : "TLS接続";
-            if (smtp.AuthenticationType() != TAuthenticationType::atNone &&
-                smtp.AuthSchemeOffered(smtp.AuthenticationType())) {
-                smtp.Authenticate();
-                done += "・認証";
-            }
+            if (smtp.Authenticated) done += "・認証";
             smtp.Disconnect();
             report.SmtpOk = true;
             AddLog(prefix + "SMTPサーバに" + done + "成功(" + settings.SmtpServer + ")");
         } catch (const std::exception& e) {
-            Close(smtp);
-            smtpFailure = Reason(e);
+            ForceClose(smtp);
+            smtpFailure = OneLine(e.what());
             AddLog(prefix + "SMTPサーバに接続失敗(" + settings.SmtpServer + ") " + smtpFailure);
         }
     }

@@ -7,17 +7,29 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
+#include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
-#include "app/StoredSettings.h"
+#include "app/SettingsFile.h"
 #include "platform/DateTime.h"
+#include "platform/Exception.h"
 #include "platform/Locale.h"
+#include "platform/Streams.h"
 
 namespace tarnwick {
 
+using detail::OneLine;
+
 namespace {
+
+// How long a message in flight may take to finish after a stop signal before the connections are
+// cut.
+constexpr auto kStopGrace = std::chrono::seconds(2);
 
 std::atomic<bool> stopRequested{false};
 int wakePipe[2] = {-1, -1};
@@ -31,7 +43,7 @@ void OnStopSignal(int) {
 }
 
 // SA_RESTART: a signal during a network read must not break the message in flight; the cycle
-// looks at the flag between messages.
+// looks at the flag between messages, and the stop guard cuts it off when that takes too long.
 void InstallStopHandlers() {
     if (wakePipe[0] < 0 && ::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
     struct sigaction action {};
@@ -42,43 +54,78 @@ void InstallStopHandlers() {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Waits for a stop signal while the mode runs; then gives the message in flight kStopGrace to
+// finish and otherwise cuts the connections, as the window's second 終了 does.
+class TStopGuard {
+public:
+    explicit TStopGuard(TForwardingCycle& cycle) : cycle_(cycle), thread_([this] { Run(); }) {}
+    ~TStopGuard() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        if (wakePipe[1] >= 0) {
+            const char byte = 0;
+            [[maybe_unused]] ssize_t n = ::write(wakePipe[1], &byte, 1);
+        }
+        thread_.join();
+    }
+
+private:
+    void Run() {
+        while (!stopRequested && !done_) {
+            pollfd fd{wakePipe[0], POLLIN, 0};
+            if (wakePipe[0] < 0) {
+                ::usleep(100000);
+            } else if (::poll(&fd, 1, -1) > 0) {
+                char drain[16];
+                while (::read(wakePipe[0], drain, sizeof drain) > 0) {
+                }
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, kStopGrace, [this] { return done_.load(); })) cycle_.Abort();
+    }
+
+    TForwardingCycle& cycle_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
 // Sleeps until the time is up or a stop signal arrives; false when stopped.
 bool WaitInterval(std::chrono::milliseconds interval) {
     const auto deadline = std::chrono::steady_clock::now() + interval;
     while (!stopRequested) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return true;
-        pollfd fd{wakePipe[0], POLLIN, 0};
-        const int wait = static_cast<int>(std::min<long long>(left.count(), 60000));
-        if (wakePipe[0] >= 0) {
-            ::poll(&fd, 1, wait);
-        } else {
-            ::usleep(static_cast<useconds_t>(std::min(wait, 1000)) * 1000);
-        }
+        ::usleep(static_cast<useconds_t>(std::min<long long>(left.count(), 200)) * 1000);
     }
     return false;
 }
 
-std::string OneLine(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\r') continue;
-        out += c == '\n' ? ' ' : c;
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
+void PrintUtf8Line(const std::string& utf8) {
+    const std::string line = Cp932ToUtf8(FormatTimeHMS(Now()) + " ") + utf8;
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 void LogLocation(const TSettingsLocation& location) {
     PrintLogLine("設定ファイル: " + Utf8ToCp932(location.SettingsFile));
+    if (!location.Tightened.empty()) PrintLogLine(location.Tightened);
     char cwd[4096];
     const std::string ledgers = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : location.LedgerFolder;
     PrintLogLine("転送済みIDの保存先: " + Utf8ToCp932(ledgers));
 }
 
-bool ReadSettings(const TSettingsLocation& location, TStoredSettings& stored) {
+// The file must exist: without it there is nothing to forward.
+bool ReadSettings(const TSettingsLocation& location, TSettings& settings) {
     try {
-        stored = ReadStoredSettings(location.SettingsFile);
+        if (!FileExists(location.SettingsFile))
+            throw EFOpenError(Format("ファイル %s を開けません", Utf8ToCp932(location.SettingsFile).c_str()));
+        settings = ReadSettingsFile(location.SettingsFile, PrintLogLine);
         return true;
     } catch (const std::exception& e) {
         PrintLogLine(OneLine(e.what()));
@@ -86,50 +133,46 @@ bool ReadSettings(const TSettingsLocation& location, TStoredSettings& stored) {
     }
 }
 
-// One cycle; false when an error left it (already logged).
-bool RunCycle(TForwardingCycle& cycle, const TStoredSettings& stored) {
-    try {
-        cycle.ForwardNewMail(stored.Servers, stored.ForwardAddress);
-        return true;
-    } catch (const std::exception& e) {
-        PrintLogLine(OneLine(e.what()));
-        return false;
-    }
+// One cycle, its error (if one left it) logged.
+TCycleReport RunLoggedCycle(TForwardingCycle& cycle, const TSettings& settings) {
+    TCycleReport report = RunCycle(cycle, settings);
+    if (report.End == TCycleReport::TEnd::Error) PrintLogLine(OneLine(report.Error));
+    return report;
 }
 
 }  // namespace
 
-void PrintLogLine(const std::string& text) {
-    const std::string line = Cp932ToUtf8(FormatTimeHMS(Now()) + " " + text);
-    std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
-}
+void PrintLogLine(const std::string& text) { PrintUtf8Line(Cp932ToUtf8(text)); }
 
 int RunOnce(const TSettingsLocation& location) {
     InstallStopHandlers();
     LogLocation(location);
-    TStoredSettings stored;
-    if (!ReadSettings(location, stored)) return kExitFailed;
-    TForwardingCycle cycle(PrintLogLine);
+    TSettings settings;
+    if (!ReadSettings(location, settings)) return kExitFailed;
+    TForwardingCycle cycle(PrintUtf8Line);
     cycle.StopRequested = [] { return stopRequested.load(); };
-    if (!RunCycle(cycle, stored)) return kExitFailed;
-    const TCycleOutcome& outcome = cycle.Outcome();
-    if (outcome.LoginFailed) return kExitFailed;
-    if (outcome.Skipped > 0 || outcome.Stopped) return kExitSomeSkipped;
-    return kExitAllForwarded;
+    TCycleReport report;
+    {
+        TStopGuard guard(cycle);
+        report = RunLoggedCycle(cycle, settings);
+    }
+    return ExitCodeOf(report);
 }
 
 int RunWatch(const TSettingsLocation& location) {
     InstallStopHandlers();
     LogLocation(location);
-    TStoredSettings stored;
-    if (!ReadSettings(location, stored)) return kExitFailed;
-    PrintLogLine("監視間隔 " + std::to_string(stored.IntervalMinutes) + "分");
-    TForwardingCycle cycle(PrintLogLine);
+    TSettings settings;
+    if (!ReadSettings(location, settings)) return kExitFailed;
+    PrintLogLine("監視間隔 " + std::to_string(settings.IntervalMinutes) + "分");
+    TForwardingCycle cycle(PrintUtf8Line);
     cycle.StopRequested = [] { return stopRequested.load(); };
-    do {
-        RunCycle(cycle, stored);
-    } while (!stopRequested && WaitInterval(std::chrono::minutes(stored.IntervalMinutes)));
+    {
+        TStopGuard guard(cycle);
+        do {
+            RunLoggedCycle(cycle, settings);
+        } while (!stopRequested && WaitInterval(std::chrono::minutes(settings.IntervalMinutes)));
+    }
     PrintLogLine("終了");
     return 0;
 }

@@ -56,53 +56,52 @@ void LoadLedger(const std::string& forwardAddress, TStringList& ledger) {
     if (ledger.Count() > 0 && !EndsWithLineEnd(path)) ledger.Delete(ledger.Count() - 1);
 }
 
-void PruneLedger(TStringList& ledger, const TStringList& allIds) {
-    TUidSet onServer(allIds);
-    TStringList kept;
-    for (const std::string& id : ledger)
-        if (onServer.Contains(id)) kept.Add(id);
-    ledger.Assign(kept);
+std::vector<TListedMessage> ParseListing(const TStringList& listing) {
+    std::vector<TListedMessage> listed;
+    listed.reserve(static_cast<size_t>(listing.Count()));
+    for (const std::string& line : listing) {
+        TListedMessage entry;
+        const size_t blank = line.find(' ');
+        if (blank == std::string::npos) {
+            entry.Id = line;
+        } else {
+            entry.NumberText = line.substr(0, blank);
+            entry.Id = line.substr(blank + 1);
+            try {
+                entry.Number = StrToInt(entry.NumberText);
+            } catch (const EConvertError&) {
+                entry.Number = 0;
+            }
+        }
+        listed.push_back(std::move(entry));
+    }
+    return listed;
 }
 
-void SelectNewIds(const TStringList& allIds, const TStringList& ledger, TStringList& newIds) {
+void ListedIds(const std::vector<TListedMessage>& listed, TStringList& ids) {
+    for (const TListedMessage& entry : listed) ids.Add(entry.Id);
+}
+
+TCyclePlan PlanCycle(const std::vector<TListedMessage>& listed, TStringList& ledger) {
+    // Whole ids compared byte for byte: "abc" is neither "abc12" nor "ABC".
     std::unordered_map<std::string, int> recorded;  // id -> listing lines the ledger accounts for
+    {
+        TUidSet onServer;
+        for (const TListedMessage& entry : listed) onServer.Add(entry.Id);
+        TStringList kept;
+        for (const std::string& id : ledger)
+            if (onServer.Contains(id)) kept.Add(id);
+        ledger.Assign(kept);
+    }
     recorded.reserve(static_cast<size_t>(ledger.Count()));
     for (const std::string& id : ledger) ++recorded[id];
-    for (const std::string& id : allIds) {
-        auto found = recorded.find(id);
+    TCyclePlan plan;
+    for (const TListedMessage& entry : listed) {
+        auto found = recorded.find(entry.Id);
         if (found != recorded.end() && found->second > 0) --found->second;
-        else newIds.Add(id);
+        else plan.New.push_back(entry);
     }
-}
-
-void MapIdsToNumbers(const TStringList& listing, const TStringList& newIds, TStringList& newNumbers) {
-    // Whole ids, not substrings: a new id "abc" is never taken for the line of "abc12".
-    struct Lines {
-        std::vector<std::string> numbers;  // of every listing line with this id, in order
-        size_t next = 0;                   // the first of them still to hand out
-    };
-    std::unordered_map<std::string, Lines> linesOf;
-    linesOf.reserve(static_cast<size_t>(listing.Count()));
-    for (const std::string& line : listing) {
-        size_t blank = line.find(' ');
-        std::string id = blank == std::string::npos ? line : line.substr(blank + 1);
-        linesOf[std::move(id)].numbers.push_back(blank == std::string::npos ? std::string() : line.substr(0, blank));
-    }
-    // An id new m times owns its last m lines.
-    std::unordered_map<std::string, size_t> newCount;
-    for (const std::string& id : newIds) ++newCount[id];
-    for (auto& [id, count] : newCount) {
-        auto found = linesOf.find(id);
-        if (found != linesOf.end()) found->second.next = found->second.numbers.size() - std::min(count, found->second.numbers.size());
-    }
-    for (const std::string& id : newIds) {
-        auto found = linesOf.find(id);
-        if (found == linesOf.end() || found->second.next >= found->second.numbers.size()) {
-            newNumbers.Add(std::string());
-        } else {
-            newNumbers.Add(found->second.numbers[found->second.next++]);
-        }
-    }
+    return plan;
 }
 
 // --- TLedgerWriter

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/StringList.h"
 
@@ -29,23 +30,30 @@ private:
     std::unordered_set<std::string> keys_;
 };
 
-// "number id" -> "id": everything after the first blank; an entry without a blank stays whole.
-void StripNumbers(TStringList& list);
 // The ledger file of a forwarding address: address + ".txt" in the current folder.
 std::string LedgerFileName(const std::string& forwardAddress);
 // Loads the ledger file if it exists (any line end); a missing file leaves the list empty. A last
 // line without a line end was cut off (a crash, a full disk) and is not taken for an id.
 void LoadLedger(const std::string& forwardAddress, TStringList& ledger);
-// Drops, in place and in order, the ledger entries that are no longer on the server.
-void PruneLedger(TStringList& ledger, const TStringList& allIds);
-// Appends, in server order, every listed id not in the ledger. An id listed n times and held k
-// times by the ledger is new on its listing lines after the first k.
-void SelectNewIds(const TStringList& allIds, const TStringList& ledger, TStringList& newIds);
-// For each new id, the message number of a listing line whose id equals it, each line used once:
-// an id that is new m times takes its last m listing lines, in order (the ledger accounts for the
-// lines before them). Numbers line up with the new ids index by index (an id listed without a
-// number gets an empty number).
-void MapIdsToNumbers(const TStringList& listing, const TStringList& newIds, TStringList& newNumbers);
+// One line of a UIDL listing: the message number as listed (empty when the line has none; Number
+// is 0 then, or when it is not a number) and the unique id, everything after the first blank.
+struct TListedMessage {
+    std::string NumberText;
+    int Number = 0;
+    std::string Id;
+};
+std::vector<TListedMessage> ParseListing(const TStringList& listing);
+
+// What a cycle does with a listing, given the ledger: the ledger loses, in place and in order, the
+// ids no longer on the server; every listing line whose id the ledger does not account for is
+// new, in server order. An id listed n times and held k times by the ledger is new on its listing
+// lines after the first k.
+struct TCyclePlan {
+    std::vector<TListedMessage> New;
+};
+TCyclePlan PlanCycle(const std::vector<TListedMessage>& listed, TStringList& ledger);
+// The ids of every listing line, in order.
+void ListedIds(const std::vector<TListedMessage>& listed, TStringList& ids);
 
 // Writes the ledger of one cycle. The first save of a cycle replaces the file atomically (temporary
 // file in the same folder, synced, renamed over it); each later save of the same cycle, which only

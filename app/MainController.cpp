@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "app/AppIcon.h"
 #include "app/AppPaths.h"
@@ -74,30 +75,38 @@ void Tfrm_Main::GoToTray() {
     Trace("background tray");
 }
 
-void Tfrm_Main::SettingsFromFields(TServerSettings& settings, std::string& forwardAddress) const {
-    settings.Pop3User = FromQString(edt_POP3User->text());
-    settings.Pop3Pass = FromQString(edt_POP3Pass->text());
-    settings.Pop3Server = FromQString(edt_POP3Server->text());
-    settings.Pop3Security = static_cast<TSecurity>(cmb_POP3Security->currentIndex());
-    settings.Pop3CAFile = pop3CAFile_;
-    settings.SmtpUser = FromQString(edt_SMTPUser->text());
-    settings.SmtpPass = FromQString(edt_SMTPPass->text());
-    settings.SmtpServer = FromQString(edt_SMTPServer->text());
-    settings.SmtpSecurity = static_cast<TSecurity>(cmb_SMTPSecurity->currentIndex());
-    settings.SmtpCAFile = smtpCAFile_;
-    settings.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
-    settings.SkipExisting = chk_SkipExisting->isChecked();
-    forwardAddress = FromQString(edt_Adress->text()) + "@" + FromQString(cmb_Adress->currentText());
+TSettings Tfrm_Main::SettingsFromFields() const {
+    // What the window does not show (CAFile, values it refused) comes as it was read.
+    TSettings settings = loaded_;
+    TServerSettings& s = settings.Servers;
+    s.Pop3User = FromQString(edt_POP3User->text());
+    s.Pop3Pass = FromQString(edt_POP3Pass->text());
+    s.Pop3Server = FromQString(edt_POP3Server->text());
+    s.Pop3Security = static_cast<TSecurity>(cmb_POP3Security->currentIndex());
+    s.SmtpUser = FromQString(edt_SMTPUser->text());
+    s.SmtpPass = FromQString(edt_SMTPPass->text());
+    s.SmtpServer = FromQString(edt_SMTPServer->text());
+    s.SmtpSecurity = static_cast<TSecurity>(cmb_SMTPSecurity->currentIndex());
+    s.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
+    s.SkipExisting = chk_SkipExisting->isChecked();
+    settings.MailUser = FromQString(edt_Adress->text());
+    settings.MailDomain = FromQString(cmb_Adress->currentText());
+    settings.IntervalMinutes = edt_WatchInterval->Value();
+    if (logWindowSize_.isValid()) {
+        settings.LogWindowWidth = logWindowSize_.width();
+        settings.LogWindowHeight = logWindowSize_.height();
+    }
+    return settings;
 }
 
 void Tfrm_Main::StartWatching() {
-    SettingsFromFields(ServerSettings, ForwardAddress);
     if (Trim(FromQString(edt_WatchInterval->text())).empty()) edt_WatchInterval->setText(QStringLiteral("10"));
     // A typed value the box has not corrected yet (0, 999) would give a timer that never fires or
     // one of many hours; watch with the value the box would correct it to.
     const int typed = edt_WatchInterval->Value();
     const int minutes = edt_WatchInterval->CheckValue(typed);
     if (minutes != typed) edt_WatchInterval->SetValue(minutes);
+    Settings = SettingsFromFields();
     tim_Watchinterval.SetInterval(minutes * 60000);
     tim_Watchinterval.SetEnabled(true);
     Trace("watch on");
@@ -119,7 +128,7 @@ void Tfrm_Main::ShowSettingsWindow() {
 
 bool Tfrm_Main::WorkerBusy() const { return worker_->Busy(); }
 
-void Tfrm_Main::ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress) {
+void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
     if (worker_->Busy()) {
         // One cycle at a time: this one starts when the running one has ended.
         cycleWanted_ = true;
@@ -130,46 +139,36 @@ void Tfrm_Main::ForwardNewMail(const TServerSettings& settings, const std::strin
     tim_Watchinterval.SetEnabled(false);
     Trace("cycle");
     ShowStatus("メール確認中", failing_, "");
-    struct TReport {
-        TCycleResult result;
-        bool failed = false;
-        std::string error;
-    };
-    auto report = std::make_shared<TReport>();
+    auto report = std::make_shared<TCycleReport>();
+    TSettings runWith = settings;
+    // 今すぐ再送 applies to the one cycle that starts next.
+    runWith.ResendRefused = std::exchange(ResendRequested, false);
     // Copies: edits made in the window meanwhile apply from the next cycle.
     worker_->Start(
-        [run = hooks_.Run, settings, forwardAddress, report] {
+        [run = hooks_.Run, settings = std::move(runWith), report] {
             try {
-                if (run) report->result = run(settings, forwardAddress);
+                if (run) *report = run(settings);
             } catch (const std::exception& e) {
-                report->failed = true;
-                report->error = e.what();
+                report->End = TCycleReport::TEnd::Error;
+                report->Error = e.what();
             }
         },
-        [this, report] { CycleFinished(report->result, report->failed, report->error); });
+        [this, report] { CycleFinished(*report); });
     UpdateTestButton();
 }
 
-void Tfrm_Main::CycleFinished(const TCycleResult& result, bool failed, const std::string& error) {
+void Tfrm_Main::CycleFinished(const TCycleReport& report) {
     Trace("finished cycle");
-    const std::string time = FormatTimeHMS(Now()).substr(0, 5);
-    if (failed) {
-        ShowStatus(time + " エラーで中断", true, "エラーで転送が止まりました: " + OneLine(error));
-        AddLog(OneLine(error));
+    const TCycleStatus status = StatusOf(report, FormatTimeHMS(Now()).substr(0, 5));
+    ShowStatus(status.Tip, status.Failing, status.Notice);
+    if (report.End == TCycleReport::TEnd::Error) {
+        AddLog(OneLine(report.Error));
         if (ending_ != TEnding::None) {
             // The user asked to end: the error is shown, and the program still ends.
-            if (ending_ != TEnding::Aborting) ShowErrorBox(error);
+            if (ending_ != TEnding::Aborting) ShowErrorBox(report.Error);
         } else if (background_ == TBackground::None) {
-            ShowErrorBox(error);
+            ShowErrorBox(report.Error);
         }
-    } else if (result.Login == TCycleResult::TLogin::Pop3Failed) {
-        ShowStatus(time + " POP3ログイン失敗", true, "POP3サーバにログインできません");
-    } else if (result.LedgerUnwritable) {
-        ShowStatus(time + " 転送記録に書き込めません", true, "転送記録に書き込めないため転送できません");
-    } else if (result.Login == TCycleResult::TLogin::SmtpFailed) {
-        ShowStatus(time + " SMTPログイン失敗", true, "SMTPサーバにログインできません");
-    } else {
-        ShowStatus(time + " 転送 " + IntToStr(result.Forwarded) + "件", false, "メールの転送を再開しました");
     }
     UpdateTestButton();
 
@@ -186,7 +185,7 @@ void Tfrm_Main::CycleFinished(const TCycleResult& result, bool failed, const std
     }
     // The window open stops new cycles; closing it asks for one again.
     if (cycleWanted_ && background_ != TBackground::None) {
-        ForwardNewMail(ServerSettings, ForwardAddress);
+        ForwardNewMail(Settings);
         return;
     }
     cycleWanted_ = false;
@@ -196,12 +195,12 @@ void Tfrm_Main::CycleFinished(const TCycleResult& result, bool failed, const std
 void Tfrm_Main::tim_WatchintervalTimer() {
     tim_Watchinterval.SetEnabled(false);
     if (ending_ != TEnding::None || background_ == TBackground::None) return;
-    ForwardNewMail(ServerSettings, ForwardAddress);
+    ForwardNewMail(Settings);
 }
 
 void Tfrm_Main::StartLastCycle() {
     ending_ = TEnding::Last;
-    ForwardNewMail(ServerSettings, ForwardAddress);
+    ForwardNewMail(Settings);
 }
 
 void Tfrm_Main::FinishEnd() {
@@ -255,7 +254,7 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
         return;
     }
     GoToTray();
-    ForwardNewMail(ServerSettings, ForwardAddress);
+    ForwardNewMail(Settings);
 }
 
 void Tfrm_Main::closeEvent(QCloseEvent* event) {
@@ -279,9 +278,7 @@ void Tfrm_Main::closeEvent(QCloseEvent* event) {
 
 void Tfrm_Main::btn_TestClick() {
     if (worker_->Busy() || ending_ != TEnding::None) return;
-    TServerSettings settings;
-    std::string address;
-    SettingsFromFields(settings, address);
+    const TServerSettings settings = SettingsFromFields().Servers;
     lbl_TestResult->setText(ToQString("テスト中…"));
     lbl_TestResult->setToolTip(QString());
     auto report = std::make_shared<TConnectionReport>();
@@ -304,7 +301,7 @@ void Tfrm_Main::btn_TestClick() {
             } else if (ending_ == TEnding::Aborting) {
                 FinishEnd();
             } else if (cycleWanted_ && background_ != TBackground::None) {
-                ForwardNewMail(ServerSettings, ForwardAddress);
+                ForwardNewMail(Settings);
             }
         });
     UpdateTestButton();

@@ -109,17 +109,15 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
 
     worker_ = std::make_unique<TCycleWorker>();
     // Called on the worker thread: stamped when it happens, shown in order on the GUI thread.
-    TForwardingCycle::TAddLog addLog = [this, worker = worker_.get()](const std::string& text) {
-        std::string line = FormatTimeHMS(Now()) + " " + text;
-        worker->Post([this, line = std::move(line)] { AppendLogLine(line); });
+    TForwardingCycle::TAddLog addLog = [this, worker = worker_.get()](const std::string& utf8) {
+        std::string line = Cp932ToUtf8(FormatTimeHMS(Now()) + " ") + utf8;
+        worker->Post([this, line = std::move(line)] { AppendUtf8LogLine(line); });
     };
     if (makeCycle) {
         hooks_ = makeCycle(addLog);
     } else {
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
-        hooks_.Run = [this](const TServerSettings& settings, const std::string& address) {
-            return forwardingCycle_->ForwardNewMail(settings, address);
-        };
+        hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
     }
@@ -285,18 +283,17 @@ void Tfrm_Main::CreateTray() {
     tray_Main->OnClick = [this](TTrayIcon&) { Guarded([this] { tray_MainClick(); }); };
 }
 
-void Tfrm_Main::AddLog(const std::string& text) { AppendLogLine(FormatTimeHMS(Now()) + " " + text); }
+void Tfrm_Main::AddLog(const std::string& text) { AppendUtf8LogLine(Cp932ToUtf8(FormatTimeHMS(Now()) + " " + text)); }
 
-void Tfrm_Main::AppendLogLine(const std::string& line) {
+void Tfrm_Main::AppendUtf8LogLine(const std::string& line) {
     // Follow the newest line unless the user scrolled up to read.
     const QScrollBar* bar = lsb_Log->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
-    lsb_Log->addItem(ToQString(line));
+    lsb_Log->addItem(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
     // A program that runs for months keeps only the recent past.
     while (lsb_Log->count() > MaxLogLines) delete lsb_Log->takeItem(0);
     if (following) lsb_Log->scrollToBottom();
-    const std::string utf8 = Cp932ToUtf8(line);
-    std::fprintf(stdout, "%s\n", utf8.c_str());
+    std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
 }
 
@@ -345,13 +342,13 @@ void Tfrm_Main::resizeEvent(QResizeEvent* event) {
 
 void Tfrm_Main::btn_AdvancedClick() {
     Tdlg_Advanced dialog(this);
-    dialog.SetFilter(ForwardFilter);
+    dialog.SetFilter(loaded_.Filter);
     dialog.OnResendNow = [this] {
         ResendRequested = true;
         AddLog("送信を拒否されたメールを次の監視で送り直します");
     };
     const int result = AdvancedDialogHook ? AdvancedDialogHook(dialog) : dialog.exec();
-    if (result == QDialog::Accepted) ForwardFilter = dialog.Filter();
+    if (result == QDialog::Accepted) loaded_.Filter = dialog.Filter();
 }
 
 void Tfrm_Main::chk_AutostartClick() {

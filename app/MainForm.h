@@ -10,6 +10,7 @@
 #include "app/ForwardFilter.h"
 #include "app/ForwardingCycle.h"
 #include "app/ServerSettings.h"
+#include "app/SettingsFile.h"
 #include "platform/qt/Timer.h"
 
 class QAction;
@@ -37,7 +38,7 @@ public:
     // tarnwick::Exception (or any std::exception) when an error leaves it; Test is the connection
     // test; Abort, called from the GUI thread, closes the connections of whichever is running.
     struct TCycleHooks {
-        std::function<TCycleResult(const TServerSettings& settings, const std::string& forwardAddress)> Run;
+        std::function<TCycleReport(const TSettings& settings)> Run;
         std::function<TConnectionReport(const TServerSettings& settings)> Test;
         std::function<void()> Abort;
     };
@@ -103,10 +104,8 @@ public:
     TTimer tim_Watchinterval{false, 10000};
     TTimer tim_StartAtOnce{true, 500};
 
-    TServerSettings ServerSettings;
-    std::string ForwardAddress;
-    // The size limit and the rules, as the 詳細設定 dialog last left them.
-    TForwardFilter ForwardFilter;
+    // What watching runs with, taken from the fields when watching starts.
+    TSettings Settings;
     // Set by 今すぐ再送: the next cycle offers every refused message at once.
     bool ResendRequested = false;
 
@@ -120,13 +119,13 @@ public:
     std::string SettingsPath() const;
 
     // The settings as they stand in the fields.
-    void SettingsFromFields(TServerSettings& settings, std::string& forwardAddress) const;
+    TSettings SettingsFromFields() const;
     void GoToTray();
     void StartWatching();
     void ShowSettingsWindow();
     // Starts a cycle with a copy of these settings on the worker thread; while one runs, the new
     // one is started when it ends.
-    void ForwardNewMail(const TServerSettings& settings, const std::string& forwardAddress);
+    void ForwardNewMail(const TSettings& settings);
 
     void FormCreate();
     void FormClose(TCloseAction& action);
@@ -180,13 +179,14 @@ private:
     void ReportError(const std::string& text);
     void ShowErrorBox(const std::string& text);
     void ShowMessageBox(int icon, const std::string& caption, const std::string& text);
-    void CycleFinished(const TCycleResult& result, bool failed, const std::string& error);
+    void CycleFinished(const TCycleReport& report);
     void StartLastCycle();
     void FinishEnd();
     // Tip and icon for the state of things; a notification when working turns to failing or back.
     void ShowStatus(const std::string& status, bool failing, const std::string& notice);
     void UpdateTestButton();
-    void AppendLogLine(const std::string& line);
+    // A whole line in UTF-8, to the list and to standard output.
+    void AppendUtf8LogLine(const std::string& line);
     void UpdateQuitPanel();
     // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
     void FitToPanels();
@@ -195,12 +195,9 @@ private:
     static void Trace(const char* what);
 
     TCycleHooks hooks_;
-    // Settings keys ("POP3/User") whose stored text could not be shown; saving keeps them as stored
-    // unless the field was filled in since.
-    std::vector<std::string> refusedSettings_;
-    // CAFile of [POP3] and [SMTP]: set by hand in the file only, so read but never written.
-    std::string pop3CAFile_;
-    std::string smtpCAFile_;
+    // The settings as last read: what the window does not show (CAFile, refused values) is kept
+    // from here.
+    TSettings loaded_;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;

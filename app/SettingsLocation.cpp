@@ -1,5 +1,7 @@
 #include "app/SettingsLocation.h"
 
+#include <cstdio>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,16 +104,20 @@ TSettingsLocation ResolveSettingsLocation(const std::string& exeFolder, const st
     return location;
 }
 
-void PrepareSettingsLocation(const TSettingsLocation& location) {
+void PrepareSettingsLocation(TSettingsLocation& location) {
+    // The file holds passwords in plain text, beside the program or named with --config as well.
+    struct stat st {};
+    if (::lstat(location.SettingsFile.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0 &&
+        st.st_uid == ::geteuid() && ::chmod(location.SettingsFile.c_str(), st.st_mode & 0700) == 0) {
+        char modes[32];
+        std::snprintf(modes, sizeof modes, "%04o→%04o", st.st_mode & 07777, st.st_mode & 0700);
+        location.Tightened = "設定ファイルを他のユーザーが読めないようにしました(" + std::string(modes) + ")";
+    }
     if (!location.Portable) {
         const std::string configFolder = FolderOf(location.SettingsFile);
         const bool fresh = !Exists(configFolder);
         MakeFolder(configFolder);
         if (fresh) ::chmod(configFolder.c_str(), 0700);
-        // The file holds passwords in plain text.
-        struct stat st {};
-        if (::stat(location.SettingsFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
-            ::chmod(location.SettingsFile.c_str(), st.st_mode & 0700);
         const bool freshData = !Exists(location.LedgerFolder);
         MakeFolder(location.LedgerFolder);
         if (freshData) ::chmod(location.LedgerFolder.c_str(), 0700);

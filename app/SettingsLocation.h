@@ -15,6 +15,9 @@ struct TSettingsLocation {
     std::string LedgerFolder;  // empty: the current folder
     std::string LockName;      // for TNamedMutex
     bool Portable = false;
+    // Set by PrepareSettingsLocation when it took group and other rights off the settings file:
+    // the log line that says so.
+    std::string Tightened;
 };
 
 // The settings file the window reads and writes; empty means beside the executable.
@@ -28,8 +31,9 @@ using TGetEnv = std::function<const char*(const char* name)>;
 TSettingsLocation ResolveSettingsLocation(const std::string& exeFolder, const std::string& exeName,
                                           const std::string& configFile, const TGetEnv& getEnv);
 
-// Makes the folders of an installed location (0700), tightens an existing settings file to 0600
-// and moves into the ledger folder. Raises tarnwick::Exception when a folder cannot be made.
-void PrepareSettingsLocation(const TSettingsLocation& location);
+// Makes the folders of an installed location (0700), tightens an existing settings file, wherever
+// it lives, to its owner alone (it holds passwords) and moves into the ledger folder. Raises
+// tarnwick::Exception when a folder cannot be made.
+void PrepareSettingsLocation(TSettingsLocation& location);
 
 }  // namespace tarnwick

@@ -2,6 +2,8 @@
 // loop, or one of the command-line modes without any display.
 #include <QApplication>
 #include <QFont>
+#include <sys/prctl.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,7 @@ int RunWindow(int argc, char** argv, const tarnwick::TSettingsLocation& location
     tarnwick::SettingsFileGiven = configGiven;
     tarnwick::Tfrm_Main form;
     form.AddLog("設定ファイル: " + tarnwick::Utf8ToCp932(location.SettingsFile));
+    if (!location.Tightened.empty()) form.AddLog(location.Tightened);
     char cwd[4096];
     const std::string ledgers = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : location.LedgerFolder;
     form.AddLog("転送済みIDの保存先: " + tarnwick::Utf8ToCp932(ledgers));
@@ -81,11 +84,13 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
+    // No core file, no debugger of another user: the process holds passwords and tokens.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     // The log also goes to standard output; a reader that went away must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 
     SetExePaths(ExeFullPath());
-    const TSettingsLocation location = ResolveSettingsLocation(ExePath, ExeName, line.ConfigFile, std::getenv);
+    TSettingsLocation location = ResolveSettingsLocation(ExePath, ExeName, line.ConfigFile, std::getenv);
     try {
         PrepareSettingsLocation(location);
     } catch (const std::exception& e) {

@@ -57,21 +57,17 @@ void BM_CycleBookkeeping(benchmark::State& state) {
     const int newCount = static_cast<int>(state.range(0));
     Mailbox box(newCount);
     for (auto _ : state) {
-        TStringList allIds, ledger, newIds, newNumbers;
-        allIds.Assign(box.listing);
-        StripNumbers(allIds);
+        TStringList ledger;
         LoadLedger(Mailbox::kAddress, ledger);
-        PruneLedger(ledger, allIds);
-        SelectNewIds(allIds, ledger, newIds);
-        MapIdsToNumbers(box.listing, newIds, newNumbers);
-        if (newNumbers.Count() != newCount) state.SkipWithError("wrong count of new messages");
+        const TCyclePlan plan = PlanCycle(ParseListing(box.listing), ledger);
+        if (static_cast<int>(plan.New.size()) != newCount) state.SkipWithError("wrong count of new messages");
         if (newCount > 0) {
             // The first save of a cycle, into another file so every round starts alike.
-            ledger.Add(newIds[0]);
+            ledger.Add(plan.New[0].Id);
             TLedgerWriter writer("saved");
             writer.SaveLedger(ledger);
         }
-        benchmark::DoNotOptimize(newNumbers);
+        benchmark::DoNotOptimize(plan);
     }
     state.counters["ids"] = kOnServer;
 }

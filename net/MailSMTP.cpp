@@ -148,8 +148,14 @@ bool TMailSMTP::Authenticate() {
     return result;
 }
 
-const std::string& TMailSMTP::SenderOf(const TMailMessage& message) const {
-    return EnvelopeFrom.empty() ? message.From.Address : EnvelopeFrom;
+std::string TMailSMTP::SenderOf(const TMailMessage& message) const {
+    if (!EnvelopeFrom.empty()) return EnvelopeFrom;
+    // The first Return-Path is the one final delivery added: "<>" for a bounce or an auto-reply,
+    // which must never cause another notification (RFC 5321 4.5.5); a list's bounce address for
+    // list mail, so that failures reach the list and not the author.
+    if (std::optional<std::string> path = ReturnPathAddress(message.Headers.GetHeaderValue("Return-Path")))
+        return *path;
+    return message.From.Address;
 }
 
 void TMailSMTP::CheckEnvelope(const TMailMessage& message) const {

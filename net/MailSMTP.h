@@ -34,7 +34,8 @@ public:
     TStringList AuthSchemes;
     // The keywords of the EHLO reply's extension lines, upper case ("STARTTLS", "AUTH", ...).
     TStringList Capabilities;
-    // The reverse-path of every message when not empty; else the message's From address.
+    // The reverse-path of every message when not empty; else the path of the message's
+    // Return-Path header ("<>" included), else its From address.
     std::string EnvelopeFrom;
     // Value of the message's "X-Mailer" header; empty removes one.
     std::string MailAgent;
@@ -68,8 +69,8 @@ public:
     // AUTH PLAIN or AUTH LOGIN as AuthenticationType says (true); nothing for atNone (false).
     // A refusal raises EMailProtocolReplyError with the server's text. Authenticated := true.
     virtual bool Authenticate();
-    // The reverse-path that SendMail sends for the message: EnvelopeFrom or its From address, or
-    // "<>" when that cannot be one.
+    // The reverse-path that SendMail sends for the message: made of SenderOf, or "<>" when that
+    // cannot be one.
     TReversePath ReversePathOf(const TMailMessage& message) const;
     // RSET, login once per connection when asked for and offered, MAIL FROM, RCPT TO for
     // Recipients, CCList and BccList, DATA, the message, ".". A refused command raises
@@ -90,8 +91,9 @@ public:
     // The reply's first text line.
     virtual std::string VerifyAddress(const std::string& name);
 
-    // The address the reverse-path is made of.
-    const std::string& SenderOf(const TMailMessage& message) const;
+    // The address the reverse-path is made of: EnvelopeFrom, else the message's Return-Path
+    // address (empty for "<>"), else its From address.
+    std::string SenderOf(const TMailMessage& message) const;
 
 private:
     // Recipients and mail agent holding CR, LF or NUL are refused before anything is sent.

@@ -47,6 +47,12 @@ bool IsDomain(std::string_view domain) {
 
 TReversePath Null(std::string problem) { return {"<>", std::move(problem)}; }
 
+std::string_view TrimBlanks(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 }  // namespace
 
 TReversePath ReversePathFor(std::string_view address) {
@@ -80,6 +86,41 @@ TReversePath ReversePathFor(std::string_view address) {
     path += '>';
     if (path.size() > kMaxPath) return Null("longer than 256 characters");
     return {std::move(path), ""};
+}
+
+// Only the form final delivery writes is read. A value with a comment, a second path or anything
+// else did not come from it unchanged; rather than guess at it, the message goes out from its
+// From address as it always did, so the worst case is today's behaviour.
+std::optional<std::string> ReturnPathAddress(std::string_view value) {
+    value = TrimBlanks(value);
+    if (value.size() < 2 || value.front() != '<' || value.back() != '>') return std::nullopt;
+    std::string_view path = TrimBlanks(value.substr(1, value.size() - 2));
+    if (path.empty()) return std::string();
+    // "@relay,@relay:mailbox" (RFC 5321 4.1.2): the route is ignored, as receivers must.
+    if (path.front() == '@') {
+        const size_t colon = path.find(':');
+        if (colon == std::string_view::npos) return std::nullopt;
+        path.remove_prefix(colon + 1);
+    }
+    std::string address;
+    size_t at;
+    if (!path.empty() && path.front() == '"') {
+        size_t i = 1;
+        for (; i < path.size() && path[i] != '"'; ++i) {
+            if (path[i] == '\\' && i + 1 < path.size()) ++i;
+            address += path[i];
+        }
+        if (i >= path.size()) return std::nullopt;
+        at = i + 1;
+    } else {
+        at = path.rfind('@');
+        if (at == std::string_view::npos || !IsDotString(path.substr(0, at))) return std::nullopt;
+        address = path.substr(0, at);
+    }
+    if (at >= path.size() || path[at] != '@') return std::nullopt;
+    address += path.substr(at);
+    if (!ReversePathFor(address).Problem.empty()) return std::nullopt;
+    return address;
 }
 
 }  // namespace tarnwick

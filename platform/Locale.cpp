@@ -87,6 +87,15 @@ bool ConvertToCp932(const std::string& charset, std::string_view text, std::stri
     return true;
 }
 
+bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& out) {
+    iconv_t probe = iconv_open("UTF-8", charset.c_str());
+    if (probe == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(probe);
+    bool clean;
+    out = Convert(charset.c_str(), "UTF-8", text, "\xEF\xBF\xBD", clean);
+    return true;
+}
+
 bool TryConvert(const char* from, const char* to, std::string_view text, std::string& out) {
     bool clean;
     out = Convert(from, to, text, "", clean);

@@ -28,6 +28,9 @@ std::string Utf8ToCp932(std::string_view text);
 // byte that is not text in that charset) becomes the geta mark, so nothing vanishes unseen. False,
 // and out untouched, when iconv does not know the charset.
 bool ConvertToCp932(const std::string& charset, std::string_view text, std::string& out);
+// Text in any charset iconv knows as UTF-8; a byte that is not text in that charset becomes
+// U+FFFD. False, and out untouched, when iconv does not know the charset.
+bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& out);
 // Strict form: false when any byte or character does not convert.
 bool TryConvert(const char* from, const char* to, std::string_view text, std::string& out);
 

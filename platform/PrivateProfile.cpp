@@ -134,7 +134,8 @@ bool ReplaceFile(const std::string& target, const std::string& data, const struc
     if (fd < 0) return false;
     bool ok = true;
     if (existing) {
-        ok = ::fchmod(fd, existing->st_mode & 07777) == 0;
+        // Never wider than its owner: the settings file holds passwords.
+        ok = ::fchmod(fd, existing->st_mode & 0700) == 0;
         // Keep the owner when an administrator edits someone else's file; harmless if refused.
         if (ok && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid())) {
             if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {

@@ -15,6 +15,7 @@
 #include "app/ForwardingCycle.h"
 #include "net/MailPOP3.h"
 #include "app/ServerSettings.h"
+#include "platform/Locale.h"
 #include "platform/StringList.h"
 #include "net/MailSMTP.h"
 #include "support/ScriptedServer.h"
@@ -93,7 +94,8 @@ protected:
     std::string dir_;
     char oldDir_[4096];
     std::vector<std::string> log_;
-    TForwardingCycle cycle_{[this](const std::string& text) { log_.push_back(text); }};
+    // The cycle logs in UTF-8; the expectations are written in the program's code page.
+    TForwardingCycle cycle_{[this](const std::string& utf8) { log_.push_back(Utf8ToCp932(utf8)); }};
     std::string forwardAddress_ = "taro@docomo.ne.jp";
     std::string ledgerFile_ = "taro@docomo.ne.jp.txt";
 };

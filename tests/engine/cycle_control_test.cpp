@@ -32,12 +32,12 @@ protected:
 TEST_F(CycleControl, AbortFromAnotherThreadEndsALoginToASilentServer) {
     // A server that accepts and never greets.
     pop3_.Start();
-    TCycleResult result;
+    TCycleReport result;
     std::thread run([&] { result = cycle_.ForwardNewMail(settings_, forwardAddress_); });
     while (pop3_.Connections() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     cycle_.Abort();
     run.join();
-    EXPECT_EQ(result.Login, TCycleResult::TLogin::Pop3Failed);
+    EXPECT_EQ(result.End, TCycleReport::TEnd::Pop3LoginFailed);
     EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ") Aborted."));
 }
 
@@ -68,7 +68,7 @@ TEST_F(CycleControl, AbortDuringARetrievalLeavesTheMessageUnrecorded) {
     EXPECT_TRUE(smtp_.Finish());
     // Once aborted, the object logs in nowhere again.
     TakeLog();
-    EXPECT_EQ(cycle_.ForwardNewMail(settings_, forwardAddress_).Login, TCycleResult::TLogin::Pop3Failed);
+    EXPECT_EQ(cycle_.ForwardNewMail(settings_, forwardAddress_).End, TCycleReport::TEnd::Pop3LoginFailed);
 }
 
 TEST_F(CycleControl, FirstRunWithSkipExistingRecordsWhatIsThereThenForwardsOnlyWhatComesLater) {

@@ -22,6 +22,12 @@ TStringList List(std::initializer_list<const char*> items) {
     return list;
 }
 
+TStringList List(const std::vector<std::string>& items) {
+    TStringList list;
+    for (const std::string& item : items) list.Add(item);
+    return list;
+}
+
 std::vector<std::string> Items(const TStringList& list) {
     std::vector<std::string> items;
     for (const std::string& item : list) items.push_back(item);
@@ -52,43 +58,43 @@ protected:
     char old_[4096];
 };
 
-TEST(LedgerBookkeeping, StripNumbersKeepsLaterBlanksAndWholeEntriesWithoutOne) {
-    TStringList list = List({"1 abc", "2 id with blanks", "nonumber", "3 "});
-    StripNumbers(list);
-    EXPECT_EQ(Items(list), (std::vector<std::string>{"abc", "id with blanks", "nonumber", ""}));
+// The listing is read once into number and id; the plan prunes the ledger and picks the new lines.
+std::vector<std::string> NewLines(const TCyclePlan& plan) {
+    std::vector<std::string> lines;
+    for (const TListedMessage& entry : plan.New) lines.push_back(entry.NumberText + " " + entry.Id);
+    return lines;
 }
 
-TEST(LedgerBookkeeping, PruneKeepsOrderAndDuplicatesStillOnServerComparingExactly) {
-    TStringList ledger = List({"gone", "B", "a", "b", "a", "gone2"});
-    PruneLedger(ledger, List({"a", "b", "c"}));
-    EXPECT_EQ(Items(ledger), (std::vector<std::string>{"a", "b", "a"}));
+TEST(LedgerBookkeeping, ListingKeepsLaterBlanksInTheIdAndALineWithoutNumberWhole) {
+    const std::vector<TListedMessage> listed = ParseListing(List({"1 abc", "2 id with blanks", "nonumber", "x3 y"}));
+    ASSERT_EQ(listed.size(), 4u);
+    EXPECT_EQ(listed[1].Id, "id with blanks");
+    EXPECT_EQ(listed[1].Number, 2);
+    EXPECT_EQ(listed[2].Id, "nonumber");
+    EXPECT_EQ(listed[2].NumberText, "");
+    EXPECT_EQ(listed[3].Number, 0);  // not a number: retrieval says why later
 }
 
-TEST(LedgerBookkeeping, SelectsNewIdsInServerOrderComparingExactlyAndCountingRepeats) {
-    TStringList newIds;
-    // "dup" is recorded once: its first listing line is accounted for, the second is new.
-    SelectNewIds(List({"x", "A", "dup", "y", "dup", "x"}), List({"a", "dup"}), newIds);
-    EXPECT_EQ(Items(newIds), (std::vector<std::string>{"x", "A", "y", "dup", "x"}));
-}
-
-TEST(LedgerBookkeeping, MapsWholeExactIdsEachListingLineToItsOwnNumber) {
-    // A substring search would take message 1 (abc12) for the new id abc and forward it twice;
-    // a case-blind one would take message 4 for message 2.
-    TStringList listing = List({"1 abc12", "2 abc", "3 1", "4 ABC", "5 dup", "6 dup", "7 dup"});
-    TStringList numbers;
-    MapIdsToNumbers(listing, List({"ABC", "abc", "dup", "1", "dup", "abc12", "dup"}), numbers);
-    EXPECT_EQ(Items(numbers), (std::vector<std::string>{"4", "2", "5", "3", "6", "1", "7"}));
-    // With "dup" recorded once, the two new ones are the last two lines.
-    TStringList newIds, later;
-    SelectNewIds(List({"dup", "dup", "dup"}), List({"dup"}), newIds);
-    MapIdsToNumbers(List({"5 dup", "6 dup", "7 dup"}), newIds, later);
-    EXPECT_EQ(Items(later), (std::vector<std::string>{"6", "7"}));
-}
-
-TEST(LedgerBookkeeping, IdListedWithoutNumberMapsToEmptyNumberKeepingAlignment) {
-    TStringList numbers;
-    MapIdsToNumbers(List({"loneid", "2 b"}), List({"loneid", "b"}), numbers);
-    EXPECT_EQ(Items(numbers), (std::vector<std::string>{"", "2"}));
+TEST(LedgerBookkeeping, PlanPrunesInOrderAndTakesNewLinesComparingWholeIdsExactly) {
+    struct Case {
+        std::vector<std::string> listing, ledger, ledgerAfter, newLines;
+    };
+    const Case cases[] = {
+        // Pruned in order, duplicates still on the server kept.
+        {{"1 a", "2 b", "3 c"}, {"gone", "B", "a", "b", "a", "gone2"}, {"a", "b", "a"}, {"3 c"}},
+        // A substring search would take abc12 for abc, a case-blind one ABC for abc.
+        {{"1 abc12", "2 abc", "3 1", "4 ABC"}, {"abc"}, {"abc"}, {"1 abc12", "3 1", "4 ABC"}},
+        // An id listed three times and recorded once: its last two lines are new.
+        {{"5 dup", "6 dup", "7 dup"}, {"dup"}, {"dup"}, {"6 dup", "7 dup"}},
+        {{"1 x", "2 A", "3 dup", "4 y", "5 dup", "6 x"}, {"a", "dup"}, {"dup"},
+         {"1 x", "2 A", "4 y", "5 dup", "6 x"}},
+    };
+    for (const Case& c : cases) {
+        TStringList ledger = List(c.ledger);
+        const TCyclePlan plan = PlanCycle(ParseListing(List(c.listing)), ledger);
+        EXPECT_EQ(Items(ledger), c.ledgerAfter);
+        EXPECT_EQ(NewLines(plan), c.newLines);
+    }
 }
 
 TEST_F(LedgerFolder, MissingLedgerLoadsEmptyAnyLineEndLoadsAndACutOffLastLineIsIgnored) {

@@ -58,7 +58,7 @@ TEST_F(SettingsLocationTest, EachNamedFileHasItsOwnLockAndLedgersUnlessItIsTheUs
 }
 
 TEST_F(SettingsLocationTest, InstalledFoldersAreMadePrivateAndAnOpenSettingsFileIsClosed) {
-    const TSettingsLocation installed = Resolve("/usr/bin/");
+    TSettingsLocation installed = Resolve("/usr/bin/");
     std::filesystem::create_directories(config_ + "/tarnwick");
     std::ofstream(installed.SettingsFile) << "[POP3]\n";
     ::chmod(installed.SettingsFile.c_str(), 0644);
@@ -69,8 +69,29 @@ TEST_F(SettingsLocationTest, InstalledFoldersAreMadePrivateAndAnOpenSettingsFile
     struct stat st {};
     ASSERT_EQ(::stat(installed.SettingsFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(installed.Tightened.find("(0644"), std::string::npos);
     ASSERT_EQ(::stat(installed.LedgerFolder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// Passwords are in the file wherever it lives: one named with --config is closed too, and said so.
+TEST_F(SettingsLocationTest, ASettingsFileNamedOnTheCommandLineIsClosedToOthers) {
+    std::filesystem::create_directories(dir_ + "/elsewhere");
+    TSettingsLocation named = Resolve("/usr/bin/", dir_ + "/elsewhere/mine.ini");
+    std::ofstream(named.SettingsFile) << "[POP3]\n";
+    ::chmod(named.SettingsFile.c_str(), 0640);
+    const std::filesystem::path before = std::filesystem::current_path();
+    PrepareSettingsLocation(named);
+    std::filesystem::current_path(before);
+    struct stat st {};
+    ASSERT_EQ(::stat(named.SettingsFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(named.Tightened.empty());
+    // Already private: nothing to say.
+    named.Tightened.clear();
+    PrepareSettingsLocation(named);
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(named.Tightened.empty());
 }
 
 }  // namespace

@@ -47,8 +47,9 @@ protected:
         TStringList listing;
         EXPECT_TRUE(pop3.ListUniqueIds(listing));
         pop3.Disconnect();
-        StripNumbers(listing);
-        return Items(listing);
+        std::vector<std::string> ids;
+        for (const TListedMessage& entry : ParseListing(listing)) ids.push_back(entry.Id);
+        return ids;
     }
 
     std::vector<std::string> LedgerIds() {

@@ -41,9 +41,9 @@ protected:
         form = std::make_unique<Tfrm_Main>([this](TForwardingCycle::TAddLog addLog) {
             Tfrm_Main::TCycleHooks hooks;
             // Runs on the worker thread; a test may hold it until it lets go or aborts.
-            hooks.Run = [this, addLog](const TServerSettings& settings, const std::string& address) {
+            hooks.Run = [this, addLog](const TSettings& settings) {
                 std::unique_lock<std::mutex> lock(mutex);
-                cycles.push_back({settings, address});
+                cycles.push_back({settings.Servers, settings.ForwardAddress()});
                 addLog("cycle");
                 released.wait(lock, [this] { return !hold || aborted; });
                 if (aborted) throw Exception("Connection Closed Gracefully.");
@@ -139,7 +139,7 @@ protected:
     bool aborted = false;
     std::vector<TCycleCall> cycles;
     std::string cycleError;
-    TCycleResult cycleResult;
+    TCycleReport cycleResult;
     std::vector<TServerSettings> tests;
     TConnectionReport testReport;
     std::vector<std::string> boxes;

@@ -1,4 +1,5 @@
 // The 詳細設定 dialog, the window that opens it and grows with its log, and Qt's own texts in Japanese.
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPushButton>
@@ -73,7 +74,7 @@ TEST_F(FormTest, TheAdvancedButtonOpensTheDialogAndKeepsWhatWasAccepted) {
         return int(QDialog::Accepted);
     };
     QTest::mouseClick(form->btn_Advanced, Qt::LeftButton);
-    EXPECT_EQ(form->ForwardFilter.MaxSizeKB, 500);
+    EXPECT_EQ(form->SettingsFromFields().Filter.MaxSizeKB, 500);
     EXPECT_TRUE(form->ResendRequested);
     form->AdvancedDialogHook = [](Tdlg_Advanced& dialog) {
         EXPECT_EQ(dialog.edt_MaxSize->value(), 500);
@@ -81,7 +82,51 @@ TEST_F(FormTest, TheAdvancedButtonOpensTheDialogAndKeepsWhatWasAccepted) {
         return int(QDialog::Rejected);
     };
     QTest::mouseClick(form->btn_Advanced, Qt::LeftButton);
-    EXPECT_EQ(form->ForwardFilter.MaxSizeKB, 500) << "a cancelled dialog changes nothing";
+    EXPECT_EQ(form->SettingsFromFields().Filter.MaxSizeKB, 500) << "a cancelled dialog changes nothing";
+}
+
+TEST_F(FormTest, TheDialogsKeysAndTheWindowSizeRoundTripThroughTheSettingsFile) {
+    WriteIni("[Common]\r\nInterval=7\r\n");
+    form->LoadSettings();
+    // A file from before the dialog: everything forwarded whole, a notice for big mail once a limit is set.
+    form->AdvancedDialogHook = [](Tdlg_Advanced& dialog) {
+        EXPECT_EQ(dialog.Filter(), TForwardFilter{});
+        dialog.edt_MaxSize->setValue(300);
+        dialog.chk_SizeNotice->setChecked(false);
+        dialog.edt_RuleHeader->setText(QStringLiteral("X-Spam-Flag"));
+        dialog.edt_RuleText->setText(QStringLiteral("YES"));
+        QTest::mouseClick(dialog.btn_AddRule, Qt::LeftButton);
+        dialog.edt_RuleHeader->setText(QStringLiteral("Subject"));
+        dialog.edt_RuleText->setText(ToQString("[迷惑]"));
+        QTest::mouseClick(dialog.btn_AddRule, Qt::LeftButton);
+        return int(QDialog::Accepted);
+    };
+    ShowForm();
+    QTest::mouseClick(form->btn_Advanced, Qt::LeftButton);
+    QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
+    form->resize(500, 700);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return form->LogWindowSize() == QSize(500, 700); }, 5000));
+    form->SaveSettings();
+    const std::string saved = ReadIni();
+    EXPECT_NE(saved.find("[Filter]"), std::string::npos);
+
+    // A new start of the program with that file.
+    TearDown();
+    SetUp();
+    WriteIni(saved);
+    form->LoadSettings();
+    TForwardFilter expected;
+    expected.MaxSizeKB = 300;
+    expected.SizeNotice = false;
+    expected.Rules.Items = {{"X-Spam-Flag", "YES"}, {"Subject", "[迷惑]"}};
+    EXPECT_EQ(form->SettingsFromFields().Filter, expected);
+    EXPECT_EQ(form->SettingsFromFields().IntervalMinutes, 7);
+    EXPECT_EQ(form->LogWindowSize(), QSize(500, 700));
+    form->AdvancedDialogHook = [&](Tdlg_Advanced& dialog) {
+        EXPECT_EQ(dialog.Filter(), expected);
+        return int(QDialog::Rejected);
+    };
+    QTest::mouseClick(form->btn_Advanced, Qt::LeftButton);
 }
 
 TEST_F(FormTest, WithTheLogShownTheWindowResizesAndTheLogGrows) {

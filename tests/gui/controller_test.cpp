@@ -122,8 +122,8 @@ TEST_F(ControllerTest, StartWithASettingsFileGoesToTheTrayByItselfAndWaitsAnInte
     EXPECT_EQ(form->tim_Watchinterval.Interval(), 3 * 60000);
     EXPECT_TRUE(form->tim_Watchinterval.Active());
     EXPECT_TRUE(cycles.empty());
-    EXPECT_EQ(form->ServerSettings.Pop3Server, "pop.example.jp");
-    EXPECT_EQ(form->ForwardAddress, "u@d.jp");
+    EXPECT_EQ(form->Settings.Servers.Pop3Server, "pop.example.jp");
+    EXPECT_EQ(form->Settings.ForwardAddress(), "u@d.jp");
 
     // The file exists: ending shows no message.
     ChooseEnd();
@@ -324,19 +324,19 @@ TEST_F(ControllerTest, SecondEndClosesTheConnectionsAndEndsWithoutALastCycle) {
 TEST_F(ControllerTest, TipAndWarningIconTellTheLastOutcomeWithOneNotificationPerChange) {
     StartWithoutFile();
     const QImage normal = form->tray_Main->Icon().pixmap(32, 32).toImage();
-    cycleResult.Login = TCycleResult::TLogin::Pop3Failed;
+    cycleResult.End = TCycleReport::TEnd::Pop3LoginFailed;
     CloseWindow();
     WaitIdle();
     EXPECT_TRUE(form->Failing());
     EXPECT_NE(form->tray_Main->TipHelp().find("POP3ログイン失敗"), std::string::npos);
     EXPECT_NE(form->tray_Main->Icon().pixmap(32, 32).toImage(), normal);
-    cycleResult.Login = TCycleResult::TLogin::SmtpFailed;
+    cycleResult.End = TCycleReport::TEnd::SmtpLoginFailed;
     form->tim_WatchintervalTimer();
     WaitIdle();
     EXPECT_NE(form->tray_Main->TipHelp().find("SMTPログイン失敗"), std::string::npos);
     EXPECT_EQ(shell.balloons, std::vector<std::string>{"Tarnwick|POP3サーバにログインできません"});
 
-    cycleResult = TCycleResult{};
+    cycleResult = TCycleReport{};
     cycleResult.Forwarded = 3;
     form->tim_WatchintervalTimer();
     WaitIdle();

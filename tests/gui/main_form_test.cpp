@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "app/ServerEndpoint.h"
-#include "app/StoredSettings.h"
+#include "app/SettingsFile.h"
 #include "gui/FormFixture.h"
 
 namespace tarnwick::test {
@@ -218,10 +218,8 @@ TEST_F(FormTest, SecurityEnvelopeSenderAndCAFileRoundTripAndTheHeadlessReaderAgr
     EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "STARTTLS");
     EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "SSL/TLS");
     EXPECT_EQ(form->edt_EnvelopeFrom->text(), "taro@example.jp");
-    TServerSettings fields;
-    std::string address;
-    form->SettingsFromFields(fields, address);
-    const TServerSettings stored = ReadStoredSettings(IniPath()).Servers;
+    const TServerSettings fields = form->SettingsFromFields().Servers;
+    const TServerSettings stored = ReadSettingsFile(IniPath()).Servers;
     for (const TServerSettings& s : {fields, stored}) {
         EXPECT_EQ(s.Pop3Security, TSecurity::StartTLS);
         EXPECT_EQ(s.SmtpSecurity, TSecurity::TLS);
@@ -239,7 +237,7 @@ TEST_F(FormTest, SecurityEnvelopeSenderAndCAFileRoundTripAndTheHeadlessReaderAgr
     EXPECT_NE(saved.find("[POP3]\r\nServer=pop.example.jp\r\nSecurity=TLS\r\nCAFile=/etc/own-ca.pem\r\n"),
               std::string::npos) << saved;
     EXPECT_NE(saved.find("Security=None\r\nCAFile=/srv/ca \x83\x70.pem\r\nEnvelopeFrom=\r\n"), std::string::npos) << saved;
-    const TServerSettings resaved = ReadStoredSettings(IniPath()).Servers;
+    const TServerSettings resaved = ReadSettingsFile(IniPath()).Servers;
     EXPECT_EQ(resaved.Pop3Security, TSecurity::TLS);
     EXPECT_EQ(resaved.SmtpSecurity, TSecurity::None);
     EXPECT_EQ(resaved.EnvelopeFrom, "");
@@ -253,11 +251,11 @@ TEST_F(FormTest, AFileWithoutSecurityLoadsAsNoneAndSavesNone) {
     EXPECT_TRUE(form->LoadSettings());
     EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "なし");
     EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "なし");
-    EXPECT_EQ(ReadStoredSettings(IniPath()).Servers.Pop3Security, TSecurity::None);
+    EXPECT_EQ(ReadSettingsFile(IniPath()).Servers.Pop3Security, TSecurity::None);
     form->SaveSettings();
     const std::string saved = ReadIni();
     EXPECT_NE(saved.find("[POP3]\r\nServer=pop.example.jp\r\n"), std::string::npos) << saved;
-    const TServerSettings stored = ReadStoredSettings(IniPath()).Servers;
+    const TServerSettings stored = ReadSettingsFile(IniPath()).Servers;
     EXPECT_EQ(stored.Pop3Security, TSecurity::None);
     EXPECT_EQ(stored.SmtpSecurity, TSecurity::None);
     EXPECT_EQ(ParseServerText(stored.Pop3Server, DefaultPop3Port(stored.Pop3Security)).Port, 110);

@@ -345,6 +345,65 @@ TEST_P(Smtp, TheSenderIsAlwaysOneValidReversePath) {
     EXPECT_EQ(server.Received().substr(0, expected.size()), expected);
 }
 
+// Without 送信者アドレス the path final delivery recorded is kept: "<>" for a bounce (which must
+// never cause another), a list's bounce address for list mail; a Return-Path in any other form
+// is not trusted and From stands, as before.
+TEST_P(Smtp, TheEnvelopeSenderComesFromTheSettingTheReturnPathOrFrom) {
+    struct Case {
+        std::string envelopeFrom, headers, mailFrom;
+        bool nullSender;  // the log is told that "<>" stands for an unusable address
+    };
+    const std::string bounce = "Return-Path: <>\r\nFrom: MAILER-DAEMON@example.org\r\n";
+    const std::string list = "Return-Path: <list-bounces@lists.example.org>\r\nFrom: ann@example.com\r\n";
+    const std::vector<Case> cases = {
+        {"", "From: ann@example.com\r\n", "MAIL FROM:<ann@example.com>", false},
+        {"", list, "MAIL FROM:<list-bounces@lists.example.org>", false},
+        {"", bounce, "MAIL FROM:<>", false},
+        {"me@provider.jp", "From: ann@example.com\r\n", "MAIL FROM:<me@provider.jp>", false},
+        {"me@provider.jp", list, "MAIL FROM:<me@provider.jp>", false},
+        {"me@provider.jp", bounce, "MAIL FROM:<me@provider.jp>", false},
+        // The forms a Return-Path comes in.
+        {"", "Return-Path:  < b@x.example >  \r\nFrom: ann@example.com\r\n", "MAIL FROM:<b@x.example>", false},
+        {"", "Return-Path: <>\r\nReturn-Path: <b@x.example>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<>", false},
+        {"", "Return-Path: <b@x.example>\r\nReturn-Path: <>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<b@x.example>",
+         false},
+        {"", "Return-Path: <\"b c\"@x.example>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<\"b c\"@x.example>", false},
+        {"", "Return-Path: <@relay.example:b@x.example>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<b@x.example>",
+         false},
+        {"", "Return-Path: <>\r\nFrom: nobody\r\n", "MAIL FROM:<>", false},
+        // Forms final delivery does not write: From stands.
+        {"", "Return-Path: <> (bounce)\r\nFrom: ann@example.com\r\n", "MAIL FROM:<ann@example.com>", false},
+        {"", "Return-Path: b@x.example\r\nFrom: ann@example.com\r\n", "MAIL FROM:<ann@example.com>", false},
+        {"", "Return-Path: <b@x.example> <c@y.example>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<ann@example.com>",
+         false},
+        {"", "Return-Path: <b@-x.example>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<ann@example.com>", false},
+        {"", "Return-Path: <b@x.example RET=HDRS>\r\nFrom: ann@example.com\r\n", "MAIL FROM:<ann@example.com>",
+         false},
+        {"", "Return-Path: garbage\r\nFrom: nobody\r\n", "MAIL FROM:<>", true},
+    };
+    int problems = 0;
+    client.OnNullSender = [&](const std::string&, const std::string&) { ++problems; };
+    Greeting(server);
+    std::string expected = "EHLO client.test\r\n";
+    for (const Case& c : cases) {
+        Converse(server, {{"RSET", "250 ok"}, {c.mailFrom, "250 ok"}, {"RCPT TO:<fwd@example.com>", "250 ok"},
+                          {"DATA", "354 go"}, {".", "250 queued"}});
+        expected += CrLf({"RSET", c.mailFrom, "RCPT TO:<fwd@example.com>", "DATA"}) + c.headers +
+                    "\r\nbody\r\n..\r\n.\r\n";
+    }
+    Connect(server);
+    for (const Case& c : cases) {
+        client.EnvelopeFrom = c.envelopeFrom;
+        message.Headers.SetText(c.headers);
+        message.LoadHeaderFields();
+        message.Recipients.ParseAddresses("fwd@example.com");
+        client.SendMail(message);
+        EXPECT_EQ(problems, c.nullSender ? 1 : 0) << c.headers;
+        problems = 0;
+    }
+    Done(expected + "QUIT\r\n");
+}
+
 TEST_P(Smtp, TextWithLineBreaksIsNeverSent) {
     Converse(Greeting(server), {{"VRFY ann", "250 Ann <ann@example.com>"}, {"EXPN list", "251 ok"}});
     Connect(server);

@@ -1,0 +1,53 @@
+#include "app/CycleReport.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Log lines and notifications are one line each.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+int ExitCodeOf(const TCycleReport& report) {
+    switch (report.End) {
+        case TCycleReport::TEnd::Done: break;
+        case TCycleReport::TEnd::Error:
+            // Ended on request: what was in flight goes next time, nothing failed.
+            if (report.Stopped) return kExitSomeSkipped;
+            return kExitFailed;
+        default: return kExitFailed;
+    }
+    if (report.Skipped > 0 || report.Stopped) return kExitSomeSkipped;
+    return kExitAllForwarded;
+}
+
+TCycleStatus StatusOf(const TCycleReport& report, const std::string& time) {
+    switch (report.End) {
+        case TCycleReport::TEnd::Done:
+            return {time + " 転送 " + std::to_string(report.Forwarded) + "件", false, "メールの転送を再開しました"};
+        case TCycleReport::TEnd::Incomplete:
+            return {time + " 設定が不完全です", true, "設定が不完全なため転送できません"};
+        case TCycleReport::TEnd::Pop3LoginFailed:
+            return {time + " POP3ログイン失敗", true, "POP3サーバにログインできません"};
+        case TCycleReport::TEnd::SmtpLoginFailed:
+            return {time + " SMTPログイン失敗", true, "SMTPサーバにログインできません"};
+        case TCycleReport::TEnd::LedgerUnwritable:
+            return {time + " 転送記録に書き込めません", true, "転送記録に書き込めないため転送できません"};
+        case TCycleReport::TEnd::Error: break;
+    }
+    return {time + " エラーで中断", true, "エラーで転送が止まりました: " + OneLine(report.Error)};
+}
+
+}  // namespace tarnwick

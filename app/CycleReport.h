@@ -1,0 +1,50 @@
+#pragma once
+// How a forwarding cycle ended, in one record: the window's tip, icon and notifications and the
+// exit code of --once are all read from it.
+#include <string>
+
+namespace tarnwick {
+
+struct TCycleReport {
+    enum class TEnd {
+        Done,              // logged in and went through the list (some messages may be skipped)
+        Incomplete,        // settings missing; nothing was tried
+        Pop3LoginFailed,
+        SmtpLoginFailed,
+        LedgerUnwritable,  // new mail left on the server: what is sent could not be recorded
+        Error,             // an error left the cycle (Error holds its text)
+    };
+    TEnd End = TEnd::Done;
+    int NewCount = 0;
+    int Forwarded = 0;
+    int Skipped = 0;
+    // SMTP log-ins after a server ended the connection part way.
+    int Reconnects = 0;
+    // A stop request ended the cycle early (the connections cut if it did not end in time).
+    bool Stopped = false;
+    // The connections were cut from outside.
+    bool Aborted = false;
+    std::string Error;  // code page 932
+
+    bool Failed() const { return End != TEnd::Done; }
+};
+
+// Exit codes of --once.
+constexpr int kExitAllForwarded = 0;
+constexpr int kExitSomeSkipped = 1;
+constexpr int kExitFailed = 2;
+
+// 0 when everything new went, 1 when some was skipped or a stop cut the cycle short, 2 on failure.
+int ExitCodeOf(const TCycleReport& report);
+
+// What the icon shows after a cycle: the second line of its tip, whether it warns, and the
+// notification for a change between working and failing.
+struct TCycleStatus {
+    std::string Tip;
+    bool Failing = false;
+    std::string Notice;
+};
+// time: "hh:nn" of the cycle's end.
+TCycleStatus StatusOf(const TCycleReport& report, const std::string& time);
+
+}  // namespace tarnwick
