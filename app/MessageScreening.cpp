@@ -23,7 +23,8 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
         std::vector<size_t> asked;
         std::vector<int> numbers;
         for (size_t i = 0; i < messages.size(); ++i) {
-            if (messages[i].Action != TScreenAction::Forward) continue;
+            // A listing line without a number is left to the retrieval, which logs it.
+            if (messages[i].Action != TScreenAction::Forward || messages[i].Number <= 0) continue;
             asked.push_back(i);
             numbers.push_back(messages[i].Number);
         }
@@ -41,6 +42,7 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
     std::vector<int> numbers;
     for (size_t i = 0; i < messages.size(); ++i) {
         const TScreenAction action = messages[i].Action;
+        if (messages[i].Number <= 0) continue;
         const bool tooBig = action == TScreenAction::Notice || action == TScreenAction::SkipTooBig;
         if (tooBig || (action == TScreenAction::Forward && !filter.Rules.Empty())) {
             asked.push_back(i);
@@ -71,19 +73,21 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
     });
 }
 
-std::string ScreenLogLine(const TScreenedMessage& m) {
+TScreenLog ScreenLog(const TScreenedMessage& m) {
     switch (m.Action) {
-        case TScreenAction::HeldByRule:
-            return "転送しない条件に一致(" + m.Subject + ") 条件「" + m.Rule + "」";
+        case TScreenAction::HeldByRule: return {"転送しない条件に一致(", ") 条件「" + m.Rule + "」"};
         case TScreenAction::SkipTooBig:
-            return "サイズ超過のため転送せず(" + m.Subject + ") " + KiloBytes(m.Size) + " [" + m.Id + "]";
-        case TScreenAction::Notice:
-            return "サイズ超過のため通知を転送(" + m.Subject + ") " + KiloBytes(m.Size);
+            return {"サイズ超過のため転送せず(", ") " + KiloBytes(m.Size) + " [" + m.Id + "]"};
+        case TScreenAction::Notice: return {"サイズ超過のため通知を転送(", ") " + KiloBytes(m.Size)};
         case TScreenAction::Forward:
-        case TScreenAction::Waiting:
-            break;
+        case TScreenAction::Waiting: break;
     }
     return {};
+}
+
+std::string ScreenLogLine(const TScreenedMessage& m) {
+    const TScreenLog log = ScreenLog(m);
+    return log.Before.empty() ? std::string() : log.Before + m.Subject + log.After;
 }
 
 }  // namespace tarnwick

@@ -40,7 +40,14 @@ struct TScreenedMessage {
 void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusalBackoff* backoff,
                     std::vector<TScreenedMessage>& messages);
 
-// The log line for a message that is not forwarded whole (empty for Forward and Waiting).
+// The log line for a message that is not forwarded whole, in code page 932 around its subject:
+// Before + subject + After. Both empty for Forward and Waiting.
+struct TScreenLog {
+    std::string Before;
+    std::string After;
+};
+TScreenLog ScreenLog(const TScreenedMessage& message);
+// The same as one code page 932 line.
 std::string ScreenLogLine(const TScreenedMessage& message);
 
 }  // namespace tarnwick
