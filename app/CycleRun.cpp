@@ -13,6 +13,7 @@
 #include "app/MessageScreening.h"
 #include "app/RefusalBackoff.h"
 #include "app/SizeNotice.h"
+#include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "message/MessageReader.h"
 #include "net/MailAbort.h"
@@ -40,7 +41,8 @@ std::string Doing(const char* server, const std::string& shown, const std::strin
     return std::string(server) + "サーバ(" + shown + ")で" + step + "中に失敗: ";
 }
 
-std::string SubjectUtf8(const TMailMessage& message) { return Cp932ToUtf8(message.Subject); }
+// The subject as sent, characters the code page lacks included.
+std::string SubjectUtf8(const TMailMessage& message) { return DecodedSubjectUtf8(message); }
 
 }  // namespace
 
@@ -164,7 +166,7 @@ struct TCycleRun {
                 case TScreenAction::HeldByRule:
                 case TScreenAction::SkipTooBig: {
                     const TScreenLog log = ScreenLog(m);
-                    Cycle.AddLogWithSubject(log.Before, Cp932ToUtf8(m.Subject), log.After);
+                    Cycle.AddLogWithSubject(log.Before, m.SubjectUtf8, log.After);
                     Ledger.Add(m.Id);
                     recorded = true;
                     ++Report.HeldBack;
@@ -419,7 +421,7 @@ struct TCycleRun {
         if (IsNotice(sent.Index)) {
             const TScreenedMessage& m = Screened[sent.Index];
             const TScreenLog log = ScreenLog(m);
-            Cycle.AddLogWithSubject(log.Before, Cp932ToUtf8(m.Subject), log.After);
+            Cycle.AddLogWithSubject(log.Before, m.SubjectUtf8, log.After);
             ++Report.Notices;
         } else {
             Cycle.AddLogWithSubject("メール転送(", sent.SubjectUtf8, ")");

@@ -1,6 +1,6 @@
 #include "app/ForwardRules.h"
 
-#include "message/HeaderCoding.h"
+#include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "platform/Exception.h"
 #include "platform/Locale.h"
@@ -24,31 +24,19 @@ bool IsFieldName(std::string_view name) {
     return true;
 }
 
-// ASCII letters of single-byte characters lowered; double-byte characters left as they are.
-std::string Folded(std::string_view text, std::vector<bool>* starts = nullptr) {
+std::string AsciiLowered(std::string_view text) {
     std::string out(text);
-    if (starts) starts->assign(text.size() + 1, false);
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (starts) (*starts)[i] = true;
-        if (IsLeadByte(out[i]) && i + 1 < out.size()) {
-            ++i;
-            continue;
-        }
-        if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
-    }
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
 }  // namespace
 
-bool ContainsIgnoringCase(std::string_view text, std::string_view needle) {
-    if (needle.empty()) return true;
-    std::vector<bool> starts;
-    const std::string haystack = Folded(text, &starts);
-    const std::string wanted = Folded(needle);
-    for (size_t at = haystack.find(wanted); at != std::string::npos; at = haystack.find(wanted, at + 1))
-        if (starts[at]) return true;
-    return false;
+bool ContainsIgnoringCase(std::string_view utf8Text, std::string_view utf8Needle) {
+    // In UTF-8 no byte of a multi-byte character is an ASCII letter, so folding ASCII bytes alone
+    // never makes a match inside a character.
+    return AsciiLowered(utf8Text).find(AsciiLowered(utf8Needle)) != std::string::npos;
 }
 
 std::string TForwardRule::ToText() const { return Header + ": " + Text; }
@@ -70,10 +58,12 @@ std::optional<TForwardRule> TForwardRule::Make(std::string_view header, std::str
 }
 
 bool TForwardRule::Matches(const TMailMessage& header) const {
+    // Compared as Unicode: a value in encoded words of any charset (or raw UTF-8) is read whole.
+    const std::string wanted = Cp932ToUtf8(Text);
     const TMailHeaderList& lines = header.Headers;
     for (int i = 0; i < lines.Count(); ++i) {
         if (!SameText(lines.LineName(i), Header)) continue;
-        if (ContainsIgnoringCase(DecodeEncodedWords(lines.LineValue(i)), Text)) return true;
+        if (ContainsIgnoringCase(DecodeHeaderToUtf8(lines.LineValue(i)), wanted)) return true;
     }
     return false;
 }

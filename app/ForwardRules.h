@@ -1,6 +1,6 @@
 #pragma once
 // Rules for mail that is not forwarded: "header name contains text", compared without regard to
-// the case of ASCII letters, on the header's decoded value.
+// the case of ASCII letters, on the header's decoded value (as Unicode, whatever its charset).
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,9 +27,8 @@ struct TForwardRule {
     bool Matches(const TMailMessage& header) const;
 };
 
-// Whether text contains needle, ASCII letters compared without case; a match must begin on a
-// character, never on the trail byte of a double-byte one.
-bool ContainsIgnoringCase(std::string_view text, std::string_view needle);
+// Whether the UTF-8 text contains the UTF-8 needle, ASCII letters compared without case.
+bool ContainsIgnoringCase(std::string_view utf8Text, std::string_view utf8Needle);
 
 class TForwardRules {
 public:

@@ -85,7 +85,9 @@ private:
             }
         }
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!changed_.wait_for(lock, kStopGrace, [this] { return done_.load(); })) cycle_.Abort();
+        if (changed_.wait_for(lock, kStopGrace, [this] { return done_.load(); })) return;
+        PrintLogLine("転送を中断して終了します");
+        cycle_.Abort();
     }
 
     TForwardingCycle& cycle_;
@@ -156,6 +158,8 @@ int RunOnce(const TSettingsLocation& location) {
         TStopGuard guard(cycle);
         report = RunLoggedCycle(cycle, settings);
     }
+    // Cut short on request: what was in flight goes next time; nothing failed.
+    if (stopRequested) report.Stopped = true;
     return ExitCodeOf(report);
 }
 

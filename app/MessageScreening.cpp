@@ -1,6 +1,7 @@
 #include "app/MessageScreening.h"
 
 #include "app/RefusalBackoff.h"
+#include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "net/MailPOP3.h"
 #include "platform/Exception.h"
@@ -58,6 +59,7 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
             return;
         }
         m.Subject = header.Subject;
+        m.SubjectUtf8 = DecodedSubjectUtf8(header);
         if (const TForwardRule* rule = filter.Rules.FirstMatch(header)) {
             m.Action = TScreenAction::HeldByRule;
             m.Rule = rule->ToText();

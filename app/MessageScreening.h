@@ -29,7 +29,8 @@ struct TScreenedMessage {
     TScreenAction Action = TScreenAction::Forward;
     int64_t Size = -1;    // LIST size, when the limit asked for it
     std::string Rule;     // the rule that matched, as its text
-    std::string Subject;  // decoded, when the header block was read
+    std::string Subject;      // decoded to code page 932, when the header block was read
+    std::string SubjectUtf8;  // the same for the log, characters the code page lacks included
     // The header block, kept for a notice.
     std::shared_ptr<TMailMessage> Header;
 };

@@ -9,6 +9,7 @@
 #include "message/MailMessage.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
+#include "net/MailSMTP.h"
 #include "net/MailTCPConnection.h"
 
 using namespace tarnwick;
@@ -18,8 +19,10 @@ namespace {
 // Serves the input in pieces; the end of the input is the peer's close.
 class MemoryTransport : public TMailIOHandler {
 public:
-    MemoryTransport(const uint8_t* data, size_t size, size_t piece) : data_(data), size_(size), piece_(piece) {}
+    MemoryTransport(const uint8_t* data, size_t size, size_t piece, bool open = true)
+        : data_(data), size_(size), piece_(piece), open_(open) {}
     void Close() override { open_ = false; }
+    void ConnectTo(const std::string&, int, const std::string&, int, int, int, int) override { open_ = true; }
     bool IsConnected() override { return open_; }
     bool WaitReadable(int) override { return true; }
     int Receive(void* buffer, int length) override {
@@ -36,12 +39,12 @@ private:
     size_t size_;
     size_t piece_;
     size_t at_ = 0;
-    bool open_ = true;
+    bool open_;
 };
 
 template <class Connection = TMailTCPConnection, class Body>
-void Run(const uint8_t* data, size_t size, size_t piece, Body body) {
-    MemoryTransport transport(data, size, piece);
+void Run(const uint8_t* data, size_t size, size_t piece, Body body, bool open = true) {
+    MemoryTransport transport(data, size, piece, open);
     Connection connection;
     connection.MaxLineLength = 64;
     connection.SetIOHandler(&transport);
@@ -100,5 +103,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pop3.SendRetrieve(1);
         pop3.ReadRetrieved(message);
     });
+    Run<TMailSMTP>(
+        data, size, piece,
+        [](TMailSMTP& smtp) {
+            // The greeting and EHLO (SIZE limits, PIPELINING), then queued messages whose replies
+            // come in any order and shape: each FinishMail settles exactly one.
+            smtp.HeloName = "fuzz";
+            smtp.Connect(-1);
+            TMailMessage message;
+            message.NoEncode = true;
+            message.Headers.SetText("Subject: s\r\n");
+            message.Body.SetText("b\xe9\r\n.\r\n");
+            message.From.SetText("a@example.jp");
+            message.Recipients.ParseAddresses("b@example.jp");
+            for (int i = 0; i < 3; ++i) {
+                if (!smtp.QueueMail(message)) break;
+                if (smtp.QueuedMails() < 2) continue;
+                const size_t before = smtp.QueuedMails();
+                try {
+                    smtp.FinishMail();
+                } catch (const EMailException&) {
+                }
+                if (smtp.QueuedMails() != before - 1) __builtin_trap();
+            }
+            while (smtp.QueuedMails() > 0) {
+                const size_t before = smtp.QueuedMails();
+                try {
+                    smtp.FinishMail();
+                } catch (const EMailException&) {
+                }
+                if (smtp.QueuedMails() != before - 1) __builtin_trap();
+            }
+        },
+        false);
     return 0;
 }

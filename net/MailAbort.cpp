@@ -31,6 +31,10 @@ void TMailAbort::Unregister(int socket) {
 
 TMailIOHandlerAbortable::~TMailIOHandlerAbortable() { Close(); }
 
+void TMailIOHandlerAbortable::CheckConnectAborted() {
+    if (abort_.Aborted()) throw EMailAborted();
+}
+
 void TMailIOHandlerAbortable::Close() {
     // Out of the group before the descriptor is closed and its number can be reused.
     if (registered_ >= 0) abort_.Unregister(registered_);
@@ -41,7 +45,8 @@ void TMailIOHandlerAbortable::Close() {
 void TMailIOHandlerAbortable::ConnectTo(const std::string& host, int port, const std::string& boundIP,
                                         int boundPort, int boundPortMin, int boundPortMax, int timeout) {
     if (abort_.Aborted()) throw EMailAborted();
-    TMailIOHandlerSSL::ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
+    TMailIOHandlerSSL::ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax,
+                                 timeout == -1 || timeout == 0 ? -2 : timeout);
     const int socket = Binding()->Handle();
     if (!abort_.Register(socket)) {
         // Aborted while connecting.

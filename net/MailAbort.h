@@ -28,7 +28,7 @@ private:
     std::set<int> sockets_;
 };
 
-// A connect asked for after the group was aborted.
+// A connect asked for after the group was aborted, or under way when it was.
 class EMailAborted : public EMailException {
 public:
     EMailAborted() : EMailException("Aborted.") {}
@@ -40,8 +40,11 @@ public:
     ~TMailIOHandlerAbortable() override;
 
     void Close() override;
+    // A connect without a time-out still runs on the connect thread, so that Abort can end it.
     void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort, int boundPortMin,
                    int boundPortMax, int timeout) override;
+    // Raises EMailAborted once the group was aborted: a connect in progress ends within a slice.
+    void CheckConnectAborted() override;
 
 private:
     TMailAbort& abort_;

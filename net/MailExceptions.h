@@ -31,6 +31,12 @@ public:
     EMailReadTimeout() : EMailException("Read Timeout") {}
 };
 
+// The peer took no bytes within the time-out (it stopped reading); the connection is dropped.
+class EMailWriteTimeout : public EMailException {
+public:
+    EMailWriteTimeout() : EMailException("Write Timeout") {}
+};
+
 class EMailReadLnMaxLineLengthExceeded : public EMailException {
 public:
     EMailReadLnMaxLineLengthExceeded() : EMailException("Max line length exceeded.") {}

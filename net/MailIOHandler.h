@@ -34,10 +34,12 @@ public:
         (void)buffer, (void)length;
         return WouldBlock;
     }
+    // Sends at least one byte, or -1; waits for room at most WriteTimeout ms (-2 = no limit).
     virtual int Send(const void* buffer, int length) {
         (void)buffer, (void)length;
         return 0;
     }
+    int WriteTimeout = -2;
     // While on, each send leaves at once, without waiting for earlier data to be acknowledged.
     virtual void SetPushMode(bool on) { (void)on; }
 };

@@ -18,11 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The first queued OpenSSL error, as a text; the queue is emptied.
+// The first queued OpenSSL error, as a text; the queue is emptied. A failed system call (a CA file
+// that cannot be opened) carries an errno, which OpenSSL itself has no text for.
 std::string OpenSSLReason() {
     unsigned long first = ERR_get_error();
     ERR_clear_error();
     if (first == 0) return "unknown error";
+    if (ERR_SYSTEM_ERROR(first)) return std::strerror(static_cast<int>(ERR_GET_REASON(first)));
     const char* reason = ERR_reason_error_string(first);
     return reason != nullptr ? reason : "error " + std::to_string(first);
 }
@@ -64,8 +66,13 @@ bool TMailIOHandlerSSL::TLSActive() const { return session_ != nullptr; }
 void TMailIOHandlerSSL::Close() {
     if (session_) {
         if (session_->broken.empty() && !session_->ended && session_->socketErrno == 0 && IsConnected()) {
-            // A close notify tells the server the session ended on purpose; a failure is of no interest.
-            if (SSL_shutdown(session_->ssl) >= 0) FlushTLS();
+            // A close notify tells the server the session ended on purpose; a failure is of no
+            // interest, and a peer that takes nothing more is not waited for.
+            WriteTimeout = 0;
+            try {
+                if (SSL_shutdown(session_->ssl) >= 0) FlushTLS();
+            } catch (const EMailException&) {
+            }
             ERR_clear_error();
         }
         session_.reset();
@@ -93,6 +100,7 @@ bool TMailIOHandlerSSL::FlushTLS() {
 void TMailIOHandlerSSL::StartTLS(const std::string& host, const std::string& caFile, int timeout) {
     if (!IsConnected()) throw EMailClosedSocket();
     if (session_) throw EMailTLSError("TLS is already active.");
+    WriteTimeout = timeout > 0 ? timeout : -2;
     auto session = std::make_unique<Session>();
     session->ctx = SSL_CTX_new(TLS_client_method());
     if (session->ctx == nullptr) throw EMailTLSError("TLS setup failed: " + OpenSSLReason());
@@ -117,6 +125,8 @@ void TMailIOHandlerSSL::StartTLS(const std::string& host, const std::string& caF
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl), host.c_str());
     } else {
         SSL_set_tlsext_host_name(session->ssl, host.c_str());
+        // A wildcard stands for a whole label only: "f*.example.test" matches no name.
+        SSL_set_hostflags(session->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         SSL_set1_host(session->ssl, host.c_str());
     }
     session_ = std::move(session);
@@ -243,7 +253,12 @@ int TMailIOHandlerSSL::Send(const void* buffer, int length) {
         session_->broken = OpenSSLReason();
         throw EMailTLSError("TLS error: " + session_->broken);
     }
-    if (!FlushTLS()) return -1;  // the socket error stays in errno for the connection
+    try {
+        if (!FlushTLS()) return -1;  // the socket error stays in errno for the connection
+    } catch (const EMailWriteTimeout&) {
+        session_->broken = "write timed out";  // part of a record may have gone
+        throw;
+    }
     return result;
 }
 

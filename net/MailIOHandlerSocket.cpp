@@ -9,6 +9,8 @@
 #include <time.h>
 
 #include <cerrno>
+#include <exception>
+#include <vector>
 
 #include "net/MailExceptions.h"
 #include "net/MailStack.h"
@@ -60,7 +62,7 @@ void TMailConnectThread::WaitFor() {
 void TMailConnectThread::Execute() {
     try {
         TMailStack* stack = TMailStack::Instance();
-        int result = binding_.ConnectToPeer(AF_INET, cancelFd_);
+        int result = binding_.ConnectToPeer(cancelFd_);
         // 10009 / 10038: the connect was cut off by the caller; its time-out reports it.
         if (stack != nullptr) stack->CheckSocketResult(result, {wsa::WSAEBADF, wsa::WSAENOTSOCK});
     } catch (const std::exception& e) {
@@ -94,25 +96,52 @@ bool TMailIOHandlerSocket::IsConnected() { return binding_ && binding_->HandleAl
 void TMailIOHandlerSocket::ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
                                      int boundPortMin, int boundPortMax, int timeout) {
     if (!binding_) Open();
-    binding_->Allocate(SOCK_STREAM, 0);
+    if (!TMailStack::IsDottedQuad(host) && !TMailStack::IsIPv6Literal(host)) ReportStatus(TMailStatus::hsResolving, host);
+    const std::vector<std::string> addresses = Stack().ResolveAll(host);
+    std::exception_ptr failure;
+    for (const std::string& address : addresses) {
+        CheckConnectAborted();
+        if (!boundIP.empty() && TMailStack::FamilyOf(boundIP) != TMailStack::FamilyOf(address)) {
+            // The local address cannot reach this one.
+            failure = std::make_exception_ptr(EMailSocketError(10047, TMailStack::TranslateError(10047)));
+            continue;
+        }
+        try {
+            ConnectToAddress(address, port, boundIP, boundPort, boundPortMin, boundPortMax, timeout);
+            return;
+        } catch (const EMailConnectTimeout&) {
+            failure = std::current_exception();
+        } catch (const EMailConnectException&) {
+            failure = std::current_exception();
+        } catch (const EMailSocketError&) {
+            failure = std::current_exception();
+        } catch (const EMailInvalidSocket&) {
+            failure = std::current_exception();  // no socket of this family here
+        }
+        Close();
+    }
+    std::rethrow_exception(failure);
+}
+
+void TMailIOHandlerSocket::ConnectToAddress(const std::string& address, int port, const std::string& boundIP,
+                                            int boundPort, int boundPortMin, int boundPortMax, int timeout) {
+    binding_->Allocate(SOCK_STREAM, 0, TMailStack::FamilyOf(address));
     binding_->IP = boundIP;
     binding_->Port = boundPort;
     binding_->ClientPortMin = boundPortMin;
     binding_->ClientPortMax = boundPortMax;
     binding_->Bind();
-
-    if (!TMailStack::IsDottedQuad(host)) ReportStatus(TMailStatus::hsResolving, host);
-    binding_->SetPeer(Stack().Resolve(host), port);
+    binding_->SetPeer(address, port);
     if (!UseNagle) {
         int on = 1;
         binding_->SetOption(IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-    ReportStatus(TMailStatus::hsConnecting, binding_->PeerIP());
+    ReportStatus(TMailStatus::hsConnecting, address);
 
     if (timeout != -1 && timeout != 0) {
         ConnectWithTimeout(timeout);
     } else {
-        Stack().CheckSocketResult(binding_->ConnectToPeer(AF_INET));
+        Stack().CheckSocketResult(binding_->ConnectToPeer());
     }
 }
 
@@ -129,6 +158,14 @@ void TMailIOHandlerSocket::ConnectWithTimeout(int timeout) {
         if (thread.Finished()) {
             remaining = 0;
             break;
+        }
+        try {
+            CheckConnectAborted();
+        } catch (...) {
+            thread.Terminate();
+            thread.WaitFor();
+            Close();
+            throw;
         }
     }
     if (remaining > 0) SleepMs(remaining);
@@ -170,7 +207,12 @@ int TMailIOHandlerSocket::Receive(void* buffer, int length) {
 
 int TMailIOHandlerSocket::Send(const void* buffer, int length) {
     if (!IsConnected()) throw EMailClosedSocket();
-    return binding_->Send(buffer, length);
+    // Never blocked inside send: a peer that stopped reading would hold it for ever.
+    for (;;) {
+        int sent = Stack().SockSend(binding_->Handle(), buffer, length, MSG_DONTWAIT);
+        if (sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return sent;
+        if (!binding_->WaitWritable(WriteTimeout)) throw EMailWriteTimeout();
+    }
 }
 
 void TMailIOHandlerSocket::SetPushMode(bool on) {

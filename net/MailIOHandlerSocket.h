@@ -54,7 +54,9 @@ public:
     ~TMailIOHandlerSocket() override;
 
     void Close() override;
-    // Allocates and binds a socket, resolves host, connects (under timeout unless it is -1 or 0).
+    // Resolves host (a name to all its addresses, IPv4 and IPv6) and tries each address in the
+    // resolver's order, each on its own socket and under the whole time-out (none when -1 or 0),
+    // until one connects. When none does, the last address's failure is raised.
     void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort, int boundPortMin,
                    int boundPortMax, int timeout) override;
     bool IsConnected() override;
@@ -63,12 +65,16 @@ public:
     // Without a socket these raise EMailClosedSocket.
     int Receive(void* buffer, int length) override;
     int TryReceive(void* buffer, int length) override;
+    // Waits at most WriteTimeout for room to send; then raises EMailWriteTimeout.
     int Send(const void* buffer, int length) override;
     // With UseNagle, switches TCP_NODELAY on for the duration (it is on anyway without).
     void SetPushMode(bool on) override;
 
     // Runs the connect on a TMailConnectThread; -2 waits without limit.
     virtual void ConnectWithTimeout(int timeout);
+    // Raises when the connect under way is to be given up (checked between the waits of a
+    // connect and before each address); nothing here.
+    virtual void CheckConnectAborted() {}
 
     TMailSocketHandle* Binding() const { return binding_.get(); }
 
@@ -76,6 +82,9 @@ public:
     TMailSocksInfo SocksInfo;
 
 private:
+    void ConnectToAddress(const std::string& address, int port, const std::string& boundIP, int boundPort,
+                          int boundPortMin, int boundPortMax, int timeout);
+
     std::unique_ptr<TMailSocketHandle> binding_;
 };
 

@@ -135,6 +135,12 @@ bool TMailMessageClient::RenderMessage(TMailMessage& message, std::string& conte
     return true;
 }
 
+void TMailMessageClient::WriteContent(std::string_view content) {
+    DataSection section(*this);
+    Data().WriteText(content);
+    section.Finish();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Reading
 

@@ -68,6 +68,8 @@ protected:
     // The message as WriteMessage writes it, but unstuffed and into content, ending at the start
     // of a line. False (content then undefined) when it would pass limit bytes.
     bool RenderMessage(TMailMessage& message, std::string& content, size_t limit);
+    // Rendered content as DATA: dot-stuffed, through the write buffer when it is open.
+    void WriteContent(std::string_view content);
 
 private:
     class DataSection;

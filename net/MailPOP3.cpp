@@ -61,6 +61,7 @@ void TMailPOP3::Connect(int timeout) {
     CheckCommandText(Username, "user name");
     if (!APOP) CheckCommandText(Password, "password");
     capaAsked_ = false;
+    utf8Asked_ = utf8_ = false;
     Capabilities.Clear();
     TMailMessageClient::Connect(timeout);
     try {
@@ -135,25 +136,41 @@ int64_t TMailPOP3::ListSize(int messageNumber) {
     return SizeOfListing(LastReply);
 }
 
-bool TMailPOP3::Pipelining() {
-    if (!UsePipelining) return false;
-    if (!capaAsked_) {
-        capaAsked_ = true;
-        Capabilities.Clear();
-        if (SendListCommand("CAPA") == 1) {
-            try {
-                CaptureLines(Capabilities, ".", true, MaxReplyLines, "CAPA answer too long.");
-            } catch (...) {
-                AbandonMessage();
-                throw;
-            }
+void TMailPOP3::AskCapabilities() {
+    if (capaAsked_) return;
+    capaAsked_ = true;
+    Capabilities.Clear();
+    if (SendListCommand("CAPA") == 1) {
+        try {
+            CaptureLines(Capabilities, ".", true, MaxReplyLines, "CAPA answer too long.");
+        } catch (...) {
+            AbandonMessage();
+            throw;
         }
     }
-    for (const std::string& line : Capabilities)
-        if (SameText(Trim(line), "PIPELINING")) return true;
+}
+
+bool TMailPOP3::Offers(const std::string& capability) {
+    for (const std::string& line : Capabilities) {
+        std::string rest = Trim(line);
+        if (SameText(CutToken(rest, " "), capability)) return true;
+    }
     return false;
 }
 
+bool TMailPOP3::Pipelining() {
+    if (!UsePipelining) return false;
+    AskCapabilities();
+    return Offers("PIPELINING");
+}
+
+bool TMailPOP3::EnableUtf8() {
+    if (utf8Asked_) return utf8_;
+    AskCapabilities();
+    utf8Asked_ = true;
+    utf8_ = Offers("UTF8") && SendCommand("UTF8") == 1;
+    return utf8_;
+}
 
 std::vector<int64_t> TMailPOP3::ListSizes(const std::vector<int>& messageNumbers) {
     std::vector<int64_t> sizes;

@@ -1,6 +1,6 @@
 #pragma once
-// POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449): USER/PASS or APOP login,
-// UIDL, LIST, RETR, TOP and QUIT. Nothing is ever deleted.
+// POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449, UTF8 of RFC 6856):
+// USER/PASS or APOP login, UIDL, LIST, RETR, TOP and QUIT. Nothing is ever deleted.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,7 +32,7 @@ public:
     int32_t MaxListingLines = DefaultMaxListingLines;
     // Off: Pipelining() is false without asking the server.
     bool UsePipelining = true;
-    // The server's CAPA answer of this connection, once Pipelining() asked for it.
+    // The server's CAPA answer of this connection, once Pipelining() or EnableUtf8() asked for it.
     TStringList Capabilities;
 
     // Opens the connection, reads the "+OK" greeting, asks for TLS with "STLS" when Security is
@@ -63,6 +63,11 @@ public:
     // Whether the server takes commands before earlier ones are answered (its CAPA lists
     // PIPELINING). Asks "CAPA" once per connection; a server without CAPA does not pipeline.
     bool Pipelining();
+    // Sends "UTF8" when the server's CAPA lists it (asked once per connection, as Pipelining
+    // does), so that a message with raw 8-bit header text is handed out as it is and not
+    // replaced by a notice. Call after the login, before the first RETR. True when the server
+    // accepted; false, with nothing more sent, when it does not offer UTF8 or answers CAPA -ERR.
+    bool EnableUtf8();
     // "LIST n" for every number, sent in pipelined batches when the server allows it, else one
     // at a time: the sizes in the same order, -1 where a message has none.
     std::vector<int64_t> ListSizes(const std::vector<int>& messageNumbers);
@@ -92,6 +97,12 @@ private:
     // socket buffers hold, so that neither side can block the other.
     static constexpr size_t kPipelineWindow = 64;
     bool capaAsked_ = false;
+    bool utf8Asked_ = false;
+    bool utf8_ = false;
+
+    // "CAPA" into Capabilities, once per connection (-ERR leaves it empty).
+    void AskCapabilities();
+    bool Offers(const std::string& capability);
 
     bool ReadRetrievedAnswer(TMailMessage& message);
 

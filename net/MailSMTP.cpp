@@ -1,6 +1,7 @@
 #include "net/MailSMTP.h"
 
 #include <algorithm>
+#include <charconv>
 #include <deque>
 #include <exception>
 #include <optional>
@@ -12,6 +13,23 @@
 #include "platform/Exception.h"
 
 namespace tarnwick {
+
+namespace {
+
+bool HasEightBit(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// The number after "SIZE" in an EHLO line, 0 when there is none (no limit announced).
+int64_t SizeLimitOf(const std::string& line) {
+    std::string rest = Trim(line.substr(4));
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    if (error != std::errc() || end != rest.data() + rest.size() || value < 0) return 0;
+    return value;
+}
+
+}  // namespace
 
 TMailSMTP::TMailSMTP() {
     SetPort(25);
@@ -72,11 +90,13 @@ void TMailSMTP::Connect(int timeout) {
 bool TMailSMTP::Greet(const std::string& name) {
     AuthSchemes.Clear();
     Capabilities.Clear();
+    sizeLimit_ = 0;
     if (useEhlo_ && SendCommand("EHLO " + name) == 250) {
         // The first line is the greeting; each further one starts with a keyword.
         for (int i = 1; i < LastReply.Text.Count(); ++i) {
             std::string keyword = UpperCase(LastReply.Text[i]);
             keyword = keyword.substr(0, keyword.find_first_of(" ="));
+            if (keyword == "SIZE") sizeLimit_ = SizeLimitOf(LastReply.Text[i]);
             if (!keyword.empty() && Capabilities.IndexOf(keyword) < 0) Capabilities.Add(std::move(keyword));
         }
         CollectAuthSchemes();
@@ -166,35 +186,64 @@ void TMailSMTP::CheckEnvelope(const TMailMessage& message) const {
 
 TReversePath TMailSMTP::ReversePathOf(const TMailMessage& message) const { return ReversePathFor(SenderOf(message)); }
 
+bool TMailSMTP::LoginDue() {
+    return authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) &&
+           !Authenticated;
+}
+
+std::string TMailSMTP::MailParameters(const std::string& content) const {
+    std::string parameters;
+    if (Capabilities.IndexOf("8BITMIME") >= 0 && HasEightBit(content)) parameters += " BODY=8BITMIME";
+    if (Capabilities.IndexOf("SIZE") >= 0) parameters += " SIZE=" + std::to_string(content.size());
+    return parameters;
+}
+
+void TMailSMTP::CheckSize(size_t size) const {
+    // Refused here as the server would refuse it after the whole message went (RFC 1870).
+    if (sizeLimit_ > 0 && static_cast<uint64_t>(size) > static_cast<uint64_t>(sizeLimit_))
+        throw EMailProtocolReplyError(552, "Message size " + std::to_string(size) + " bytes exceeds the server's limit of " +
+                                               std::to_string(sizeLimit_) + " bytes.");
+}
+
 void TMailSMTP::SendMail(TMailMessage& message) {
     if (!queued_.empty()) throw EMailException("Queued messages still wait for their replies.");
     const TReversePath sender = ReversePathOf(message);
     CheckEnvelope(message);
+    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
 
-    const bool login =
-        authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated;
-    if (UsePipelining && Capabilities.IndexOf("PIPELINING") >= 0) {
+    // With CHUNKING a message that is not large goes with its byte count, in the same write as
+    // its envelope: one round trip for all of it. The content is also made beforehand where the
+    // envelope tells of it (its size, 8-bit bytes).
+    const bool pipelining = UsePipelining && Capabilities.IndexOf("PIPELINING") >= 0;
+    std::string content;
+    const bool chunk = pipelining && UseChunking && Capabilities.IndexOf("CHUNKING") >= 0 &&
+                       RenderMessage(message, content, MaxChunkSize);
+    const bool rendered = chunk || ((Capabilities.IndexOf("SIZE") >= 0 || Capabilities.IndexOf("8BITMIME") >= 0) &&
+                                    RenderMessage(message, content, SIZE_MAX));
+    if (rendered) CheckSize(content.size());
+    const std::string mailFrom = sender.Path + (rendered ? MailParameters(content) : std::string());
+
+    const bool login = LoginDue();
+    if (pipelining) {
         // AUTH may only end a group: it goes first, on its own.
         if (login) Authenticate();
         if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
-        SendMailPipelined(message, sender.Path);
+        SendMailPipelined(message, mailFrom, rendered ? &content : nullptr, chunk);
         return;
     }
     SendCommand("RSET");
     if (login) Authenticate();
     if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
-    SendCommand("MAIL FROM:" + sender.Path, 250);
+    SendCommand("MAIL FROM:" + mailFrom, 250);
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) SendCommand("RCPT TO:<" + list->Items(i).Address + ">", {250, 251});
     SendCommand("DATA", 354);
-    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
 
     // The content and "." leave in a few large sends; "." is only flushed when its reply is
     // awaited.
     OpenWriteBuffer();
     try {
-        WriteMessage(message, false);
-        if (!DataAtLineStart()) WriteLine("");
+        WriteData(message, rendered ? &content : nullptr);
     } catch (...) {
         // The server is still taking DATA: whatever follows would become part of the message.
         CancelWriteBuffer();
@@ -210,12 +259,21 @@ void TMailSMTP::SendMail(TMailMessage& message) {
     CloseWriteBuffer();
 }
 
-std::vector<std::vector<int16_t>> TMailSMTP::WriteGroup(const TMailMessage& message, const std::string& reversePath,
+void TMailSMTP::WriteData(TMailMessage& message, const std::string* content) {
+    if (content != nullptr) {
+        WriteContent(*content);
+        return;
+    }
+    WriteMessage(message, false);
+    if (!DataAtLineStart()) WriteLine("");
+}
+
+std::vector<std::vector<int16_t>> TMailSMTP::WriteGroup(const TMailMessage& message, const std::string& mailFrom,
                                                         const std::string* content) {
     std::vector<std::vector<int16_t>> accepted;  // per command of the group, in order
     WriteLine("RSET");
     accepted.push_back({});
-    WriteLine("MAIL FROM:" + reversePath);
+    WriteLine("MAIL FROM:" + mailFrom);
     accepted.push_back({250});
     for (const TMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList})
         for (int i = 0; i < list->Count(); ++i) {
@@ -240,23 +298,24 @@ int16_t TMailSMTP::ReadGroupReplies(const std::vector<std::vector<int16_t>>& acc
     int16_t last = 0;
     for (const std::vector<int16_t>& codes : accepted) {
         last = ReadReply();
+        if (last == 421) {
+            // The server is closing the connection (a cap on messages, say): no more replies come.
+            if (!refused) refused.emplace(last, LastReply.Text.Text());
+            AbandonMessage();
+            break;
+        }
         if (!codes.empty() && std::find(codes.begin(), codes.end(), last) == codes.end() && !refused)
             refused.emplace(last, LastReply.Text.Text());
     }
     return last;
 }
 
-void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reversePath) {
-    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
-    // With CHUNKING a message that is not large goes with its byte count, in the same write as
-    // its envelope: one round trip for all of it.
-    std::string content;
-    const bool chunk = UseChunking && Capabilities.IndexOf("CHUNKING") >= 0 &&
-                       RenderMessage(message, content, MaxChunkSize);
+void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& mailFrom, const std::string* content,
+                                  bool chunk) {
     bool inData = false;  // the server takes what follows as the message until the end line
     OpenWriteBuffer();
     try {
-        const auto accepted = WriteGroup(message, reversePath, chunk ? &content : nullptr);
+        const auto accepted = WriteGroup(message, mailFrom, chunk ? content : nullptr);
         std::optional<EMailProtocolReplyError> refused;
         const int16_t last = ReadGroupReplies(accepted, refused);
         if (refused) {
@@ -270,8 +329,7 @@ void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reve
         }
         if (!chunk) {
             inData = true;
-            WriteMessage(message, false);
-            if (!DataAtLineStart()) WriteLine("");
+            WriteData(message, content);
             inData = false;
             SendCommand(".", 250);
         }
@@ -284,36 +342,110 @@ void TMailSMTP::SendMailPipelined(TMailMessage& message, const std::string& reve
 }
 
 bool TMailSMTP::QueueMail(TMailMessage& message) {
-    if (!UsePipelining || !UseChunking || Capabilities.IndexOf("PIPELINING") < 0 ||
-        Capabilities.IndexOf("CHUNKING") < 0)
-        return false;
+    if (!UsePipelining || Capabilities.IndexOf("PIPELINING") < 0) return false;
     // A login cannot follow a group still unanswered.
-    if (authenticationType_ != TAuthenticationType::atNone && AuthSchemeOffered(authenticationType_) && !Authenticated)
-        return false;
+    if (LoginDue()) return false;
     CheckEnvelope(message);
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
-    std::string content;
-    if (!RenderMessage(message, content, MaxChunkSize)) return false;
+    TQueued entry;
+    if (!RenderMessage(message, entry.content, MaxChunkSize)) return false;
+    // SendMail refuses it without sending anything.
+    if (sizeLimit_ > 0 && entry.content.size() > static_cast<uint64_t>(sizeLimit_)) return false;
+    entry.chunked = UseChunking && Capabilities.IndexOf("CHUNKING") >= 0;
+    // With DATA, the content of the message before goes with this envelope, once its 354 came.
+    if (!entry.chunked && !queued_.empty()) {
+        Collect(queued_.size() - 1);
+        if (!IsConnected()) return false;
+    }
     const TReversePath sender = ReversePathOf(message);
     if (!sender.Problem.empty() && OnNullSender) OnNullSender(SenderOf(message), sender.Problem);
+    const std::string mailFrom = sender.Path + MailParameters(entry.content);
     OpenWriteBuffer();
     try {
-        queued_.push_back(WriteGroup(message, sender.Path, &content));
+        if (!queued_.empty() && queued_.back().state == TQueued::kContentHeld) WriteHeldContent(queued_.back());
+        entry.accepted = WriteGroup(message, mailFrom, entry.chunked ? &entry.content : nullptr);
         CloseWriteBuffer();
     } catch (...) {
         CancelWriteBuffer();
+        Fail(std::current_exception());
         throw;
     }
+    if (entry.chunked) std::string().swap(entry.content);
+    queued_.push_back(std::move(entry));
     return true;
+}
+
+void TMailSMTP::WriteHeldContent(TQueued& entry) {
+    entry.state = TQueued::kDotSent;
+    WriteContent(entry.content);
+    WriteLine(".");
+    std::string().swap(entry.content);
+}
+
+void TMailSMTP::Fail(const std::exception_ptr& failure) {
+    // Replies still owed could otherwise be taken for those of later commands.
+    AbandonMessage();
+    for (TQueued& entry : queued_) {
+        if (entry.state == TQueued::kDone) continue;
+        entry.failure = failure;
+        entry.state = TQueued::kDone;
+        std::string().swap(entry.content);
+    }
+}
+
+void TMailSMTP::Collect(size_t last) {
+    for (size_t i = 0; i <= last && i < queued_.size(); ++i) {
+        try {
+            CollectOne(queued_[i]);
+        } catch (...) {
+            // The connection is of no more use: no message still owed a reply can be settled.
+            Fail(std::current_exception());
+            return;
+        }
+    }
+}
+
+void TMailSMTP::CollectOne(TQueued& entry) {
+    if (entry.state == TQueued::kEnvelopeSent) {
+        std::optional<EMailProtocolReplyError> refused;
+        const int16_t last = ReadGroupReplies(entry.accepted, refused);
+        if (!refused) {
+            entry.state = entry.chunked ? TQueued::kDone : TQueued::kContentHeld;
+            return;
+        }
+        entry.failure = std::make_exception_ptr(*refused);
+        entry.state = TQueued::kDone;
+        std::string().swap(entry.content);
+        // A server that opened DATA for an envelope it refused would take whatever follows as
+        // the message.
+        if (!entry.chunked && last == 354) AbandonMessage();
+        return;
+    }
+    if (entry.state == TQueued::kDotSent) {
+        entry.state = TQueued::kDone;
+        const int16_t code = ReadReply();
+        if (code != 250) entry.failure = std::make_exception_ptr(EMailProtocolReplyError(code, LastReply.Text.Text()));
+    }
 }
 
 void TMailSMTP::FinishMail() {
     if (queued_.empty()) throw EMailException("No message is waiting for its replies.");
-    const std::vector<std::vector<int16_t>> accepted = std::move(queued_.front());
+    Collect(0);
+    if (queued_.front().state == TQueued::kContentHeld) {
+        // No message came after it: its content goes on its own.
+        OpenWriteBuffer();
+        try {
+            WriteHeldContent(queued_.front());
+            CloseWriteBuffer();
+        } catch (...) {
+            CancelWriteBuffer();
+            Fail(std::current_exception());
+        }
+        Collect(0);
+    }
+    const TQueued settled = std::move(queued_.front());
     queued_.pop_front();
-    std::optional<EMailProtocolReplyError> refused;
-    ReadGroupReplies(accepted, refused);
-    if (refused) throw *refused;
+    if (settled.failure) std::rethrow_exception(settled.failure);
 }
 
 void TMailSMTP::ExpandList(const std::string& name) {

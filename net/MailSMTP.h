@@ -1,8 +1,10 @@
 #pragma once
-// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN):
-// greet, hand over one message per transaction with its envelope, log off.
+// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN,
+// PIPELINING of RFC 2920, CHUNKING of RFC 3030, 8BITMIME of RFC 6152, SIZE of RFC 1870): greet,
+// hand over one message per transaction with its envelope, log off.
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,7 +32,8 @@ public:
     void Assign(const TMailSMTP& source);
 
     bool Authenticated = false;
-    // Schemes offered after "AUTH" in the EHLO reply, upper case, each once.
+    // Schemes offered after "AUTH" in the EHLO reply, upper case, each once. Non-empty while
+    // AuthSchemeOffered(atAuto) is false: the server offers AUTH, but none that this client has.
     TStringList AuthSchemes;
     // The keywords of the EHLO reply's extension lines, upper case ("STARTTLS", "AUTH", ...).
     TStringList Capabilities;
@@ -73,16 +76,24 @@ public:
     // cannot be one.
     TReversePath ReversePathOf(const TMailMessage& message) const;
     // RSET, login once per connection when asked for and offered, MAIL FROM, RCPT TO for
-    // Recipients, CCList and BccList, DATA, the message, ".". A refused command raises
-    // EMailProtocolReplyError with the server's code in ReplyCode. Recipients holding CR, LF or
-    // NUL are refused before anything is sent. A failure while the message content is being
-    // written closes the connection, so that no partial message can ever be completed.
+    // Recipients, CCList and BccList, DATA, the message, ".". MAIL FROM carries BODY=8BITMIME when
+    // the content has 8-bit bytes and the server offers 8BITMIME, and SIZE= when it offers SIZE.
+    // A refused command raises EMailProtocolReplyError with the server's code in ReplyCode; a
+    // message larger than the server's SIZE limit raises it with 552 before anything is sent.
+    // Recipients holding CR, LF or NUL are refused before anything is sent. A failure while the
+    // message content is being written closes the connection, so that no partial message can
+    // ever be completed.
     virtual void SendMail(TMailMessage& message);
-    // A message sent without waiting for its replies, so the next one can go before them (a
-    // slow link then costs about a round trip per message, not two): only where the server
-    // pipelines and takes CHUNKING, the message fits MaxChunkSize and no login is still due;
-    // false, with nothing sent, otherwise. FinishMail reads the replies of the oldest queued
-    // message and raises its first refusal as SendMail would; SendMail refuses to run while
+    // A message handed over without waiting for its replies, so that a slow link costs about one
+    // round trip per message: only where the server pipelines, the message fits MaxChunkSize and
+    // the server's SIZE limit, and no login is still due; false, with nothing sent, otherwise
+    // (and false when the connection was lost reading the previous message's replies: its
+    // FinishMail raises that). With CHUNKING the envelope and the content go in one write. With
+    // DATA the envelope goes first, and the content and "." follow in the same write as the next
+    // message's envelope (or in the FinishMail of the last message).
+    // FinishMail settles the oldest queued message: it sends what is still held back of it,
+    // reads its replies and raises its first refusal (or the failure met while reading them) as
+    // SendMail would; it always takes the message off the queue. SendMail refuses to run while
     // any are queued.
     bool QueueMail(TMailMessage& message);
     void FinishMail();
@@ -98,20 +109,44 @@ public:
 private:
     // Recipients and mail agent holding CR, LF or NUL are refused before anything is sent.
     void CheckEnvelope(const TMailMessage& message) const;
-    void SendMailPipelined(TMailMessage& message, const std::string& reversePath);
+    // One message queued, with the replies still owed for it.
+    struct TQueued {
+        enum TState { kEnvelopeSent, kContentHeld, kDotSent, kDone } state = kEnvelopeSent;
+        std::vector<std::vector<int16_t>> accepted;  // per command of the envelope group
+        bool chunked = false;        // the content went with the envelope (BDAT)
+        std::string content;         // with DATA: held until the 354 came, unstuffed
+        std::exception_ptr failure;  // the first refusal, or what broke the connection
+    };
+
+    std::string MailParameters(const std::string& content) const;
+    void CheckSize(size_t size) const;
+    // content: the rendered message when there is one; chunk: it goes with BDAT.
+    void SendMailPipelined(TMailMessage& message, const std::string& mailFrom, const std::string* content, bool chunk);
+    // The message after DATA: content (rendered) when given, else written as it goes; ends a line.
+    void WriteData(TMailMessage& message, const std::string* content);
     // RSET, MAIL, RCPT... and DATA, or BDAT with content; the codes accepted per command.
-    std::vector<std::vector<int16_t>> WriteGroup(const TMailMessage& message, const std::string& reversePath,
+    std::vector<std::vector<int16_t>> WriteGroup(const TMailMessage& message, const std::string& mailFrom,
                                                  const std::string* content);
     // One reply per command; the first refusal into refused. Returns the last code.
     int16_t ReadGroupReplies(const std::vector<std::vector<int16_t>>& accepted,
                              std::optional<EMailProtocolReplyError>& refused);
+    // Reads the replies owed for queued_[0..last] in the order the server sends them; a failure
+    // to read is stored in every entry it leaves unsettled.
+    void Collect(size_t last);
+    void CollectOne(TQueued& entry);
+    // Settles every queued message not settled yet with this failure, and closes the connection.
+    void Fail(const std::exception_ptr& failure);
+    // The held content and "." of a message whose DATA was accepted (into the write buffer).
+    void WriteHeldContent(TQueued& entry);
     // EHLO (or HELO) and what it offers; true when EHLO was answered.
     bool Greet(const std::string& name);
     void CollectAuthSchemes();
+    bool LoginDue();
 
     TAuthenticationType authenticationType_ = TAuthenticationType::atNone;
     bool useEhlo_ = true;
-    std::deque<std::vector<std::vector<int16_t>>> queued_;  // groups whose replies are unread
+    int64_t sizeLimit_ = 0;
+    std::deque<TQueued> queued_;  // in the order the server answers them
 };
 
 }  // namespace tarnwick

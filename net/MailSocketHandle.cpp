@@ -15,9 +15,10 @@ TMailStack& TMailSocketHandle::Stack() {
     return fallback;
 }
 
-void TMailSocketHandle::Allocate(int socketType, int protocol) {
+void TMailSocketHandle::Allocate(int socketType, int protocol, int family) {
     Release();
-    handle_ = Stack().CreateSocket(socketType, protocol);
+    handle_ = Stack().CreateSocket(socketType, protocol, family);
+    family_ = family;
     allocated_ = true;
 }
 
@@ -55,7 +56,7 @@ void TMailSocketHandle::Bind() {
 }
 
 bool TMailSocketHandle::TryBind() {
-    if (Stack().CheckSocketResult(Stack().SockBind(handle_, AF_INET, IP, Port), {wsa::WSAEADDRINUSE}))
+    if (Stack().CheckSocketResult(Stack().SockBind(handle_, family_, IP, Port), {wsa::WSAEADDRINUSE}))
         return false;
     UpdateLocal();
     return true;
@@ -75,9 +76,9 @@ void TMailSocketHandle::SetPeer(const std::string& address, int port) {
     peerPort_ = port;
 }
 
-int TMailSocketHandle::ConnectToPeer(int family, int cancelFd) {
-    int result = cancelFd >= 0 ? Stack().SockConnectCancellable(handle_, family, peerPort_, peerIP_, cancelFd)
-                               : Stack().SockConnect(handle_, family, peerPort_, peerIP_);
+int TMailSocketHandle::ConnectToPeer(int cancelFd) {
+    int result = cancelFd >= 0 ? Stack().SockConnectCancellable(handle_, family_, peerPort_, peerIP_, cancelFd)
+                               : Stack().SockConnect(handle_, family_, peerPort_, peerIP_);
     if (result != SocketError) {
         UpdateLocal();
         UpdatePeer();
@@ -108,6 +109,13 @@ bool TMailSocketHandle::WaitReadable(int milliseconds) {
     TMailSocketList readList;
     readList.Add(handle_);
     return Stack().SockSelect(&readList, nullptr, nullptr, milliseconds) == 1;
+}
+
+bool TMailSocketHandle::WaitWritable(int milliseconds) {
+    if (!allocated_) throw EMailClosedSocket();
+    TMailSocketList writeList;
+    writeList.Add(handle_);
+    return Stack().SockSelect(nullptr, &writeList, nullptr, milliseconds) == 1;
 }
 
 }  // namespace tarnwick

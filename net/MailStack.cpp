@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "net/MailExceptions.h"
 #include "platform/Exception.h"
@@ -107,10 +108,50 @@ std::string TMailStack::TranslateError(int errorNumber) {
     return Format("Socket Error # %d\r\n%s", errorNumber, text);
 }
 
-std::string TMailStack::Resolve(const std::string& host) {
-    if (SameText(host, "LOCALHOST")) return "127.0.0.1";
-    if (IsDottedQuad(host)) return host;
-    return SockGetHostByName(host);
+namespace {
+
+std::mutex& ResolverMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<std::vector<std::string>(const std::string&)>& TestResolver() {
+    static std::function<std::vector<std::string>(const std::string&)> resolver;
+    return resolver;
+}
+
+}  // namespace
+
+void TMailStack::SetResolverForTesting(std::function<std::vector<std::string>(const std::string& host)> resolver) {
+    std::lock_guard<std::mutex> lock(ResolverMutex());
+    TestResolver() = std::move(resolver);
+}
+
+std::string TMailStack::Resolve(const std::string& host) { return ResolveAll(host).front(); }
+
+std::vector<std::string> TMailStack::ResolveAll(const std::string& host) {
+    if (SameText(host, "LOCALHOST")) return {"127.0.0.1"};
+    if (IsDottedQuad(host) || IsIPv6Literal(host)) return {host};
+    std::function<std::vector<std::string>(const std::string&)> resolver;
+    {
+        std::lock_guard<std::mutex> lock(ResolverMutex());
+        resolver = TestResolver();
+    }
+    if (resolver) {
+        std::vector<std::string> addresses = resolver(host);
+        if (addresses.empty()) RaiseSocketError(wsa::WSAHOST_NOT_FOUND);
+        return addresses;
+    }
+    return SockGetHostAddresses(host);
+}
+
+bool TMailStack::IsIPv6Literal(const std::string& text) {
+    in6_addr address;
+    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+}
+
+int TMailStack::FamilyOf(const std::string& address) {
+    return address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
 }
 
 bool TMailStack::IsDottedQuad(std::string_view text) {
@@ -162,12 +203,38 @@ std::string TMailStack::AddressToText(uint32_t address) {
 
 namespace {
 
-sockaddr_in MakeAddress(int family, const std::string& address, int port) {
-    sockaddr_in sa{};
+// The socket address of an address text of the family (empty: any address), and its length.
+socklen_t MakeAddress(int family, const std::string& address, int port, sockaddr_storage& storage) {
+    std::memset(&storage, 0, sizeof storage);
+    if (family == AF_INET6) {
+        auto& sa = reinterpret_cast<sockaddr_in6&>(storage);
+        sa.sin6_family = AF_INET6;
+        sa.sin6_port = htons(static_cast<uint16_t>(port));
+        sa.sin6_addr = in6addr_any;
+        if (!address.empty()) ::inet_pton(AF_INET6, address.c_str(), &sa.sin6_addr);
+        return sizeof sa;
+    }
+    auto& sa = reinterpret_cast<sockaddr_in&>(storage);
     sa.sin_family = static_cast<sa_family_t>(family);
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = address.empty() ? htonl(INADDR_ANY) : TMailStack::TextToAddress(address);
-    return sa;
+    return sizeof sa;
+}
+
+// The text and port of a socket address (dotted for IPv4).
+void AddressText(const sockaddr_storage& storage, int& family, std::string& ip, int& port) {
+    family = storage.ss_family;
+    if (storage.ss_family == AF_INET6) {
+        const auto& sa = reinterpret_cast<const sockaddr_in6&>(storage);
+        char text[INET6_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET6, &sa.sin6_addr, text, sizeof text);
+        ip = text;
+        port = ntohs(sa.sin6_port);
+        return;
+    }
+    const auto& sa = reinterpret_cast<const sockaddr_in&>(storage);
+    ip = TMailStack::AddressToText(sa.sin_addr.s_addr);
+    port = ntohs(sa.sin_port);
 }
 
 }  // namespace
@@ -233,15 +300,16 @@ int TMailStackLinux::ResolverErrorToSocketError(int gaiError, int err) {
     }
 }
 
-TMailStackSocketHandle TMailStackLinux::CreateSocket(int socketType, int protocol) {
-    int fd = ::socket(AF_INET, socketType | SOCK_CLOEXEC, protocol);
+TMailStackSocketHandle TMailStackLinux::CreateSocket(int socketType, int protocol, int family) {
+    int fd = ::socket(family, socketType | SOCK_CLOEXEC, protocol);
     if (fd < 0) throw EMailInvalidSocket("Cannot allocate socket.");
     return fd;
 }
 
 int TMailStackLinux::SockConnect(TMailStackSocketHandle handle, int family, int port, const std::string& address) {
-    sockaddr_in sa = MakeAddress(family, address, port);
-    int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    sockaddr_storage sa;
+    const socklen_t length = MakeAddress(family, address, port, sa);
+    int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&sa), length);
     // A signal during a blocking connect leaves it running; wait for its outcome instead.
     if (result < 0 && errno == EINTR) {
         pollfd p{handle, POLLOUT, 0};
@@ -264,8 +332,9 @@ int TMailStackLinux::SockConnectCancellable(TMailStackSocketHandle handle, int f
     int flags = ::fcntl(handle, F_GETFL);
     if (flags < 0) return SocketError;
     if (::fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0) return SocketError;
-    sockaddr_in sa = MakeAddress(family, address, port);
-    int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    sockaddr_storage sa;
+    const socklen_t length = MakeAddress(family, address, port, sa);
+    int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&sa), length);
     int error = result < 0 ? errno : 0;
     if (result < 0 && (error == EINPROGRESS || error == EINTR)) {
         pollfd p[2] = {{handle, POLLOUT, 0}, {cancelFd, POLLIN, 0}};
@@ -299,8 +368,9 @@ int TMailStackLinux::SockConnectCancellable(TMailStackSocketHandle handle, int f
 }
 
 int TMailStackLinux::SockBind(TMailStackSocketHandle handle, int family, const std::string& address, int port) {
-    sockaddr_in sa = MakeAddress(family, address, port);
-    return ::bind(handle, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 ? SocketError : 0;
+    sockaddr_storage sa;
+    const socklen_t length = MakeAddress(family, address, port, sa);
+    return ::bind(handle, reinterpret_cast<const sockaddr*>(&sa), length) < 0 ? SocketError : 0;
 }
 
 int TMailStackLinux::SockRecv(TMailStackSocketHandle handle, void* buffer, int length, int flags) {
@@ -350,7 +420,7 @@ int TMailStackLinux::SockSelect(TMailSocketList* readList, TMailSocketList* writ
         bool hit = false;
         switch (kinds[i]) {
             case 0: hit = (r & (POLLIN | POLLHUP | POLLERR)) != 0; break;  // a close or error reads too
-            case 1: hit = (r & (POLLOUT | POLLERR)) != 0; break;
+            case 1: hit = (r & (POLLOUT | POLLERR | POLLHUP)) != 0; break;  // a send then says why
             default: hit = (r & (POLLPRI | POLLERR)) != 0; break;
         }
         if (hit) {
@@ -367,21 +437,33 @@ int TMailStackLinux::SockShutdown(TMailStackSocketHandle handle, int how) {
 
 int TMailStackLinux::SockClose(TMailStackSocketHandle handle) { return ::close(handle) < 0 ? SocketError : 0; }
 
-std::string TMailStackLinux::SockGetHostByName(const std::string& host) {
+std::string TMailStackLinux::SockGetHostByName(const std::string& host) { return SockGetHostAddresses(host).front(); }
+
+std::vector<std::string> TMailStackLinux::SockGetHostAddresses(const std::string& host) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* answer = nullptr;
     int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &answer);
-    if (rc != 0 || answer == nullptr) {
+    std::vector<std::string> addresses;
+    if (rc == 0) {
+        for (const addrinfo* a = answer; a != nullptr; a = a->ai_next) {
+            if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+            sockaddr_storage storage{};
+            std::memcpy(&storage, a->ai_addr, std::min<size_t>(a->ai_addrlen, sizeof storage));
+            int family = 0, port = 0;
+            std::string ip;
+            AddressText(storage, family, ip, port);
+            if (std::find(addresses.begin(), addresses.end(), ip) == addresses.end()) addresses.push_back(ip);
+        }
+    }
+    if (answer != nullptr) ::freeaddrinfo(answer);
+    if (addresses.empty()) {
         int error = rc != 0 ? ResolverErrorToSocketError(rc, errno) : wsa::WSANO_DATA;
-        if (answer != nullptr) ::freeaddrinfo(answer);
         SetLastError(error);
         RaiseSocketError(error);
     }
-    uint32_t address = reinterpret_cast<const sockaddr_in*>(answer->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(answer);
-    return AddressToText(address);
+    return addresses;
 }
 
 std::string TMailStackLinux::SockGetHostName() {
@@ -397,21 +479,17 @@ int TMailStackLinux::SockSetOpt(TMailStackSocketHandle handle, int level, int op
 }
 
 void TMailStackLinux::SockGetName(TMailStackSocketHandle handle, int& family, std::string& ip, int& port) {
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     CheckSocketResult(::getsockname(handle, reinterpret_cast<sockaddr*>(&sa), &len) < 0 ? SocketError : 0);
-    family = sa.sin_family;
-    ip = AddressToText(sa.sin_addr.s_addr);
-    port = ntohs(sa.sin_port);
+    AddressText(sa, family, ip, port);
 }
 
 void TMailStackLinux::SockGetPeerName(TMailStackSocketHandle handle, int& family, std::string& ip, int& port) {
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     CheckSocketResult(::getpeername(handle, reinterpret_cast<sockaddr*>(&sa), &len) < 0 ? SocketError : 0);
-    family = sa.sin_family;
-    ip = AddressToText(sa.sin_addr.s_addr);
-    port = ntohs(sa.sin_port);
+    AddressText(sa, family, ip, port);
 }
 
 int TMailStackLinux::SockGetServByName(const std::string& serviceName) {

@@ -4,6 +4,7 @@
 // not found) on every platform, so the texts users see are the same everywhere.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -58,8 +59,8 @@ public:
     // The error number of the last failed call whose result was checked.
     int LastError() const { return lastError_.load(std::memory_order_relaxed); }
 
-    // Raises EMailInvalidSocket "Cannot allocate socket." on failure.
-    virtual TMailStackSocketHandle CreateSocket(int socketType, int protocol) = 0;
+    // Raises EMailInvalidSocket "Cannot allocate socket." on failure. family: AF_INET or AF_INET6.
+    virtual TMailStackSocketHandle CreateSocket(int socketType, int protocol, int family) = 0;
     virtual int SockConnect(TMailStackSocketHandle handle, int family, int port, const std::string& address) = 0;
     // Connect that gives up when cancelFd becomes readable; then fails with WSAEBADF.
     virtual int SockConnectCancellable(TMailStackSocketHandle handle, int family, int port,
@@ -73,6 +74,9 @@ public:
     virtual int SockShutdown(TMailStackSocketHandle handle, int how) = 0;
     virtual int SockClose(TMailStackSocketHandle handle) = 0;
     virtual std::string SockGetHostByName(const std::string& host) = 0;
+    // Every address of the name (IPv4 and IPv6) in the resolver's order, each once; an unknown
+    // name raises EMailSocketError (11001).
+    virtual std::vector<std::string> SockGetHostAddresses(const std::string& host) = 0;
     virtual std::string SockGetHostName() = 0;
     virtual int SockGetLastError() = 0;
     virtual int SockSetOpt(TMailStackSocketHandle handle, int level, int option, const void* value, int length) = 0;
@@ -85,9 +89,17 @@ public:
     [[noreturn]] void RaiseSocketError(int errorNumber);
     static std::string TranslateError(int errorNumber);
 
-    // "localhost" in any case and dotted quads are answered without a lookup.
+    // "localhost" in any case, dotted quads and IPv6 literals are answered without a lookup.
     std::string Resolve(const std::string& host);
+    // The same, with every address of a name in the resolver's order.
+    std::vector<std::string> ResolveAll(const std::string& host);
     static bool IsDottedQuad(std::string_view text);
+    static bool IsIPv6Literal(const std::string& text);
+    // AF_INET6 for an IPv6 address text, else AF_INET.
+    static int FamilyOf(const std::string& address);
+    // Tests only: answers the lookups of names (not of literals or localhost) instead of the
+    // system's resolver; an empty list is an unknown name. An empty function restores the system's.
+    static void SetResolverForTesting(std::function<std::vector<std::string>(const std::string& host)> resolver);
     static uint32_t TextToAddress(std::string_view dotted);  // bytes in network order
     static std::string AddressToText(uint32_t address);      // bytes in network order
 
@@ -104,7 +116,7 @@ private:
 // The stack over the POSIX socket interface.
 class TMailStackLinux : public TMailStack {
 public:
-    TMailStackSocketHandle CreateSocket(int socketType, int protocol) override;
+    TMailStackSocketHandle CreateSocket(int socketType, int protocol, int family) override;
     int SockConnect(TMailStackSocketHandle handle, int family, int port, const std::string& address) override;
     int SockConnectCancellable(TMailStackSocketHandle handle, int family, int port, const std::string& address,
                                int cancelFd) override;
@@ -116,6 +128,7 @@ public:
     int SockShutdown(TMailStackSocketHandle handle, int how) override;
     int SockClose(TMailStackSocketHandle handle) override;
     std::string SockGetHostByName(const std::string& host) override;
+    std::vector<std::string> SockGetHostAddresses(const std::string& host) override;
     std::string SockGetHostName() override;
     int SockGetLastError() override;
     int SockSetOpt(TMailStackSocketHandle handle, int level, int option, const void* value, int length) override;

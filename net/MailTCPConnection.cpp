@@ -456,7 +456,16 @@ void TMailTCPConnection::SendNow(const char* bytes, int64_t count) {
     while (position < count) {
         if (ioHandler_ == nullptr) throw EMailNotConnected();
         int chunk = static_cast<int>(std::min<int64_t>(count - position, INT32_MAX));
-        int sent = ioHandler_->Send(bytes + position, chunk);
+        // A peer that takes no bytes for as long as a read may wait for some ends the connection.
+        ioHandler_->WriteTimeout = ReadTimeout > 0 ? ReadTimeout : -2;
+        int sent;
+        try {
+            sent = ioHandler_->Send(bytes + position, chunk);
+        } catch (const EMailWriteTimeout&) {
+            // Part of a command or message may have gone: nothing more can follow it.
+            DropSocket();
+            throw;
+        }
         int error = sent < 0 ? Stack().SockGetLastError() : 0;
         peerClosed_ = sent == 0;
         CheckDisconnected(true, false);

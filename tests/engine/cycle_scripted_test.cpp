@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/RefusalBackoff.h"
@@ -516,6 +517,37 @@ TEST_F(ScriptedCycle, ConnectionLostBeforeAnyMessageWentEndsTheCycle) {
     EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
     EXPECT_FALSE(LedgerExists() && !Ledger().empty());
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn()));
+}
+
+// The log shows subjects as the messages have them, in UTF-8: raw UTF-8, raw Shift-JIS, and
+// encoded words of any charset, characters the program's code page lacks included.
+TEST_F(ScriptedCycle, TheLogCarriesEachSubjectInUnicode) {
+    std::vector<std::string> utf8Log;
+    TForwardingCycle cycle([&](const std::string& line) { utf8Log.push_back(line); });
+    cycle.MailSMTP().HeloName = "tester";
+    cycle.MailPOP3().UsePipelining = false;
+    const std::string subjects[] = {
+        "caf\xC3\xA9 \xF0\x9F\x98\x80",          // raw UTF-8
+        "\x93\xFA\x96\x7B\x8C\xEA",              // raw Shift-JIS
+        "=?UTF-8?B?w6kg8J+YgA==?= =?ISO-8859-1?Q?na=EFve?=",
+    };
+    const std::string shown[] = {"caf\xC3\xA9 \xF0\x9F\x98\x80", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+                                 "\xC3\xA9 \xF0\x9F\x98\x80na\xC3\xAFve"};
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    for (int n = 1; n <= 3; ++n)
+        Pop3Retr(n, "From: a@example.jp\r\nSubject: " + subjects[n - 1] + "\r\n\r\nbody\r\n");
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    for (int n = 1; n <= 3; ++n) SmtpSend();
+    smtp_.Expect("QUIT");
+    Start();
+    cycle.ForwardNewMail(settings_, forwardAddress_);
+    ExpectScriptsDone();
+    for (const std::string& subject : shown)
+        EXPECT_NE(std::find(utf8Log.begin(), utf8Log.end(), "\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\xE8\xBB\xA2\xE9\x80\x81(" + subject + ")"),
+                  utf8Log.end())
+            << subject;
 }
 
 TEST_F(ScriptedCycle, ASenderThatCannotBeAReversePathGoesAsTheNullSenderWithALogLine) {

@@ -2,10 +2,11 @@
 # The command-line modes of the real program: options, the no-display message, where settings and
 # ledgers go, and --once / --watch against the local Dovecot and Postfix (exit codes, log, ledger,
 # SIGTERM in the middle of a long cycle). Nothing here may open a display.
-# Usage: headless.sh PROGRAM     (mail parts skip unless the servers' variables are set)
+# Usage: headless.sh PROGRAM [STALLSERVER]   (mail parts skip unless the servers' variables are set)
 set -euo pipefail
 
 prog=$(readlink -f "$1")
+stallserver=${2:+$(readlink -f "$2")}
 # shellcheck source=../support/mail.sh
 . "$(dirname "$0")/../support/mail.sh"
 work=$(mktemp -d /tmp/tarnwick-headless-XXXXXX)
@@ -118,6 +119,59 @@ expect_code 1 "$code" "--once, one skipped"; expect_in "$work/out" "メール転
 write_settings "$work/b/wrong.ini" "$TARNWICK_POP3_USER2" "not the password"
 once "$work/b/wrong.ini"
 expect_code 2 "$code" "--once, refused login"; expect_in "$work/out" "ログイン失敗" "--once, refused login"
+
+# A first run with SkipExisting records what the mailbox holds and sends none of it; later mail goes.
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"; rm -f "$ledger"
+for n in 501 502 503; do message "$n"; done
+write_settings "$work/a/skip.ini" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+printf 'SkipExisting=1\n' >>"$work/a/skip.ini"
+once "$work/a/skip.ini"
+expect_code 0 "$code" "--once, SkipExisting"; expect_in "$work/out" "既存のメール 3件を転送済みとして記録しました" "SkipExisting"
+! grep -q 'メール転送(' "$work/out" || fail "SkipExisting: old mail was forwarded"
+[ "$(wc -l <"$ledger")" = 3 ] || fail "SkipExisting: three ids recorded"
+message 504
+once "$work/a/skip.ini"
+expect_code 0 "$code" "--once after SkipExisting"; expect_in "$work/out" "メール転送(headless 504)" "after SkipExisting"
+wait_delivered 1; [ "$(delivered_count)" = 1 ] || fail "SkipExisting: $(delivered_count) delivered, 1 expected"
+
+# A ledger that cannot be written is a failure, not a quiet success: nothing goes, exit 2.
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"; rm -f "$ledger"
+mkdir "$ledger"
+message 505
+once "$work/a/box.ini"
+expect_code 2 "$code" "--once, ledger not writable"
+! grep -q 'メール転送(' "$work/out" || fail "ledger not writable: mail was sent"
+rmdir "$ledger"
+
+# An SMTP server that stops reading in the middle of a message: SIGTERM still ends both modes
+# within moments (the connection is cut after 2 s), and the message is not recorded.
+if [ -n "$stallserver" ]; then
+  empty_maildir "$TARNWICK_POP3_MAILDIR"; rm -f "$ledger"
+  "$stallserver" "$work/stall.port" smtp &
+  stall_pid=$!
+  for i in $(seq 1 100); do [ -s "$work/stall.port" ] && break; sleep 0.05; done
+  write_settings "$work/a/stall.ini" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+  sed -i "s/^Server=$TARNWICK_SMTP_HOST:$TARNWICK_SMTP_PORT\$/Server=127.0.0.1:$(cat "$work/stall.port")/" "$work/a/stall.ini"
+  message 506 "$(head -c 12000000 /dev/zero | tr '\0' x | fold -w 998)"
+  for mode in --watch --once; do
+    (cd "$work" && DISPLAY=:424242 exec "$prog" "$mode" --config "$work/a/stall.ini" >"$work/stall.out" 2>&1) &
+    stalled_pid=$!
+    for i in $(seq 1 600); do grep -q 'SMTPサーバにログイン(' "$work/stall.out" && break; sleep 0.05; done
+    sleep 1
+    kill -TERM "$stalled_pid"
+    # Far below the 120 s a stalled connection would otherwise take.
+    for i in $(seq 1 600); do kill -0 "$stalled_pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$stalled_pid" 2>/dev/null; then
+      fail "$mode: still running after SIGTERM with a stalled server"; kill -KILL "$stalled_pid"
+    fi
+    code=0; wait "$stalled_pid" || code=$?
+    [ "$mode" = --watch ] && expect_code 0 "$code" "--watch, SIGTERM, stalled server"
+    [ "$mode" = --once ] && expect_code 1 "$code" "--once, SIGTERM, stalled server"
+    expect_in "$work/stall.out" "転送を中断して終了します" "$mode, stalled server"
+    [ ! -s "$ledger" ] || fail "$mode: a message cut off was recorded"
+  done
+  kill "$stall_pid" 2>/dev/null || true; wait "$stall_pid" 2>/dev/null || true
+fi
 
 # --watch: SIGTERM in the middle of a 200-message cycle loses nothing and sends nothing twice.
 empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"; rm -f "$ledger"

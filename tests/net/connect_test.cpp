@@ -2,9 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "net/MailAbort.h"
 #include "net/MailExceptions.h"
 #include "net/MailIOHandlerSocket.h"
 #include "net/MailTCPClient.h"
@@ -28,6 +32,17 @@ struct StatusLog {
     TMailStatusEvent Handler() {
         return [this](TMailComponent&, TMailStatus, const std::string& text) { texts.push_back(text); };
     }
+};
+
+// Names answered with these addresses, in this order, for the life of the object.
+struct FakeNames {
+    explicit FakeNames(std::map<std::string, std::vector<std::string>> names) {
+        TMailStack::SetResolverForTesting([names](const std::string& host) {
+            auto found = names.find(host);
+            return found != names.end() ? found->second : std::vector<std::string>{};
+        });
+    }
+    ~FakeNames() { TMailStack::SetResolverForTesting({}); }
 };
 
 }  // namespace
@@ -248,4 +263,86 @@ TEST(Connect, StackLivesWhileAnyComponentLives) {
     if (before == 0) {
         EXPECT_EQ(TMailStack::Instance(), nullptr);
     }
+}
+
+// --- every address of a name, both families
+
+TEST(Connect, IPv6LiteralsConnectWithoutALookup) {
+    if (!ScriptedServer::HasIPv6Loopback()) GTEST_SKIP() << "no ::1 on this machine";
+    ScriptedServer server(true);
+    server.SendLine("+OK over IPv6").Expect("QUIT");
+    server.Start();
+    TMailTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    client.SetHost("::1");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(client.SocketHandler()->Binding()->PeerIP(), "::1");
+    EXPECT_EQ(client.ReadLine(), "+OK over IPv6");
+    client.WriteLine("QUIT");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_THAT(log.texts, ElementsAre("Connecting to ::1.", "Connected.", "Disconnecting.", "Disconnected."));
+}
+
+TEST(Connect, EachAddressOfANameIsTriedInTheResolversOrderUntilOneConnects) {
+    // The server listens on 127.0.0.1 only: the same port on the other addresses refuses.
+    std::vector<std::string> refusing = {"127.0.0.2"};
+    if (ScriptedServer::HasIPv6Loopback()) refusing.insert(refusing.begin(), "::1");
+    std::vector<std::string> addresses = refusing;
+    addresses.push_back("127.0.0.1");
+    FakeNames names({{"mail.example.test", addresses}, {"down.example.test", refusing}});
+    ScriptedServer server;
+    server.SendLine("220 second").Expect("QUIT");
+    server.Start();
+    TMailTCPClient client;
+    StatusLog log;
+    client.OnStatus = log.Handler();
+    client.SetHost("mail.example.test");
+    client.SetPort(server.Port());
+    client.Connect(2000);
+    EXPECT_EQ(client.ReadLine(), "220 second");
+    client.WriteLine("QUIT");
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    std::vector<std::string> expected = {"Resolving hostname mail.example.test."};
+    for (const std::string& address : addresses) expected.push_back("Connecting to " + address + ".");
+    expected.insert(expected.end(), {"Connected.", "Disconnecting.", "Disconnected."});
+    EXPECT_EQ(log.texts, expected);
+
+    // None answers: the last address's failure, in the socket layer's words.
+    client.SetHost("down.example.test");
+    auto e = Raised<EMailConnectException>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(Connect, AnAbortEndsAStalledConnectAndTriesNoFurtherAddress) {
+    FullBacklogListener silent;
+    FakeNames names({{"silent.example.test", {"127.0.0.1", "127.0.0.1"}}});
+    TMailAbort abort;
+    TMailIOHandlerAbortable transport(abort);
+    StatusLog log;
+    std::atomic<bool> connecting{false};
+    transport.OnStatus = [&](TMailComponent& sender, TMailStatus status, const std::string& text) {
+        log.Handler()(sender, status, text);
+        if (status == TMailStatus::hsConnecting) connecting = true;
+    };
+    TMailTCPClient client;
+    client.SetIOHandler(&transport);
+    client.SetHost("silent.example.test");
+    client.SetPort(silent.Port());
+    std::thread aborter([&] {
+        while (!connecting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        abort.Abort();
+    });
+    // Far longer than the test may take: only the abort can end it so, and as EMailAborted.
+    auto e = Raised<EMailAborted>([&] { client.Connect(600000); });
+    aborter.join();
+    ASSERT_TRUE(e);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_THAT(log.texts, ElementsAre("Resolving hostname silent.example.test.", "Connecting to 127.0.0.1."));
 }

@@ -175,6 +175,51 @@ TEST_P(Pop3, RefusedCommandsReturnFalseAndKeepTheConnection) {
     Done(CrLf({"USER bob", "PASS secret", "UIDL", "RETR 9", "UIDL 9", "RETR 1", "QUIT"}));
 }
 
+TEST_P(Pop3, Utf8IsAskedForOnlyWhenCapaOffersIt) {
+    struct Case {
+        const char* name;
+        std::string capa;       // the server's answer to CAPA
+        std::string utf8Reply;  // its answer to UTF8, empty when none is expected
+        bool enabled;
+        bool pipelining;
+    };
+    const Case cases[] = {
+        {"offered", "+OK\r\nTOP\r\nUTF8 USER\r\nPIPELINING\r\n.", "+OK UTF8 enabled", true, true},
+        {"offered but refused", "+OK\r\nutf8\r\n.", "-ERR not now", false, false},
+        {"not offered", "+OK\r\nUIDL\r\nUTF8X\r\n.", "", false, false},
+        {"no CAPA", "-ERR unknown command", "", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer s;
+        s.ByteAtATime(GetParam());
+        Converse(s, {{"", "+OK ready"}, {"USER bob", "+OK"}, {"PASS secret", "+OK"}, {"CAPA", c.capa}});
+        std::string expected = CrLf({"USER bob", "PASS secret", "CAPA"});
+        if (!c.utf8Reply.empty()) {
+            Converse(s, {{"UTF8", c.utf8Reply}});
+            expected += "UTF8\r\n";
+        }
+        Converse(s, {{"RETR 1", "+OK\r\nSubject: \xe2\x9c\x93\r\n."}});
+        s.Start();
+        TMailPOP3 pop3;
+        pop3.Username = "bob";
+        pop3.Password = "secret";
+        pop3.SetHost("127.0.0.1");
+        pop3.SetPort(s.Port());
+        pop3.Connect();
+        EXPECT_EQ(pop3.EnableUtf8(), c.enabled);
+        // Both questions share the one CAPA; a second call asks nothing more.
+        EXPECT_EQ(pop3.Pipelining(), c.pipelining);
+        EXPECT_EQ(pop3.EnableUtf8(), c.enabled);
+        TMailMessage message;
+        EXPECT_TRUE(pop3.RetrieveMessage(1, message));
+        pop3.Disconnect();
+        EXPECT_TRUE(s.Finish());
+        EXPECT_THAT(s.Mismatches(), IsEmpty());
+        EXPECT_EQ(s.Received(), expected + CrLf({"RETR 1", "QUIT"}));
+    }
+}
+
 TEST_P(Pop3, RetrieveDecodesPartsIntoOwnedFiles) {
     Converse(Login(), {{"RETR 1", "+OK\r\nContent-Type: multipart/mixed; boundary=X\r\n\r\npre\r\n--X\r\n\r\ntext\r\n"
                                   "--X\r\nContent-Disposition: attachment; filename=a.bin\r\n"

@@ -501,3 +501,167 @@ TEST_P(Smtp, WithChunkingTheEnvelopeAndTheUnstuffedContentGoInOneGroup) {
                                     "BDAT " + std::to_string(content.size()) + " LAST"}) + content;
     Done("EHLO client.test\r\n" + group + group + "QUIT\r\n");
 }
+
+// --- what MAIL FROM tells of the message (8BITMIME, SIZE), one at a time and pipelined
+
+TEST_P(Smtp, MailFromCarriesBodyAndSizeAsOfferedAndAnOversizedMessageIsRefusedUnsent) {
+    const std::string plain = "Subject: hi\r\nTo: someone@example.com\r\n\r\nbody\r\n.\r\n";
+    const std::string eight = "Subject: hi\r\nTo: someone@example.com\r\n\r\nbod\xe9\r\n.\r\n";
+    const std::string size = std::to_string(plain.size());  // both are the same length
+    struct Case {
+        std::string offered;  // the last EHLO line (after the greeting line and any PIPELINING)
+        bool eightBit;
+        std::string parameters;  // after "MAIL FROM:<ann@example.com>"; "552" when refused
+    };
+    const std::string limit = std::to_string(plain.size() - 1);
+    const Case cases[] = {
+        {"250-8BITMIME\r\n250 SIZE 1000", true, " BODY=8BITMIME SIZE=" + size},
+        {"250-8BITMIME\r\n250 SIZE 1000", false, " SIZE=" + size},
+        {"250 8BITMIME", true, " BODY=8BITMIME"},
+        {"250 SIZE", true, " SIZE=" + size},  // no limit announced
+        {"250 HELP", true, ""},
+        {"250-8BITMIME\r\n250 SIZE " + limit, true, "552"},
+    };
+    for (const bool pipelined : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.offered + (pipelined ? " pipelined" : ""));
+            message.Body.SetText(c.eightBit ? "bod\xe9\r\n.\r\n" : "body\r\n.\r\n");
+            ScriptedServer s;
+            s.ByteAtATime(GetParam());
+            Converse(s, {{"", "220 mx"},
+                         {"EHLO client.test",
+                          "250-mx\r\n" + std::string(pipelined ? "250-PIPELINING\r\n" : "") + c.offered}});
+            std::string expected = "EHLO client.test\r\n";
+            const bool refused = c.parameters == "552";
+            if (!refused) {
+                const std::string mailFrom = "MAIL FROM:<ann@example.com>" + c.parameters;
+                if (pipelined) {
+                    s.Expect("RSET").Expect(mailFrom).Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+                    s.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+                    Converse(s, {{".", "250 queued"}});
+                } else {
+                    Converse(s, {{"RSET", "250 ok"}, {mailFrom, "250 ok"}, {"RCPT TO:<fwd@example.com>", "250 ok"},
+                                 {"DATA", "354 go"}, {".", "250 queued"}});
+                }
+                expected += CrLf({"RSET", mailFrom, "RCPT TO:<fwd@example.com>", "DATA"}) +
+                            (c.eightBit ? eight : plain).substr(0, plain.size() - 3) + "..\r\n.\r\n";
+            }
+            Connect(s);
+            if (refused) {
+                // Queued, it is left to SendMail, which refuses it as the server would have.
+                EXPECT_FALSE(client.QueueMail(message));
+                auto e = Raised<EMailProtocolReplyError>([&] { client.SendMail(message); });
+                ASSERT_TRUE(e);
+                EXPECT_EQ(e->ReplyCode, 552);
+                EXPECT_EQ(e->Message(), "Message size " + size + " bytes exceeds the server's limit of " + limit + " bytes.");
+                EXPECT_TRUE(client.IsConnected());
+            } else if (pipelined) {
+                ASSERT_TRUE(client.QueueMail(message));
+                client.FinishMail();
+            } else {
+                client.SendMail(message);
+            }
+            client.Disconnect();
+            EXPECT_TRUE(s.Finish());
+            EXPECT_THAT(s.Mismatches(), IsEmpty());
+            EXPECT_EQ(s.Received(), expected + "QUIT\r\n");
+        }
+    }
+}
+
+TEST_P(Smtp, AuthOfferedWithNoSchemeOfOursIsToldApart) {
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH CRAM-MD5 XOAUTH2"}});
+    client.SetAuthenticationType(TAuthenticationType::atAuto);
+    Connect(server);
+    EXPECT_FALSE(client.AuthSchemeOffered(TAuthenticationType::atAuto));
+    EXPECT_THAT(Items(client.AuthSchemes), ElementsAre("CRAM-MD5", "XOAUTH2"));
+    Done("EHLO client.test\r\nQUIT\r\n");
+}
+
+// --- queued without CHUNKING: after the final dot, the next message's envelope in the same write.
+// The server answers nothing until it has the whole write, so a client that waited in between
+// would never get a reply.
+
+TEST_P(Smtp, QueuedWithDataTheDotAndTheNextEnvelopeGoTogetherAndARefusalInsideSkipsOnlyItsMessage) {
+    const std::string group = CrLf({"RSET", "MAIL FROM:<ann@example.com>", "RCPT TO:<fwd@example.com>", "DATA"});
+    const std::string content = CrLf({"Subject: hi", "To: someone@example.com", "", "body", "..", "."});
+    auto expectGroup = [&] {
+        server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    };
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    expectGroup();
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    // Message 1's content and dot, then message 2's envelope: its MAIL is refused.
+    server.ExpectUntil(".");
+    expectGroup();
+    server.SendLine("250 queued 1").SendLine("250 ok").SendLine("550 5.7.1 sender refused").SendLine("503 no sender");
+    server.SendLine("554 no valid recipients");
+    // No content for message 2; message 3's envelope comes on its own, its content once it is
+    // the last.
+    expectGroup();
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    Converse(server, {{".", "250 queued 3"}});
+    Connect(server);
+    ASSERT_TRUE(client.QueueMail(message));
+    ASSERT_TRUE(client.QueueMail(message));
+    EXPECT_NO_THROW(client.FinishMail());
+    ASSERT_TRUE(client.QueueMail(message));
+    EXPECT_EQ(client.QueuedMails(), 2u);
+    auto refused = Raised<EMailProtocolReplyError>([&] { client.FinishMail(); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->ReplyCode, 550);
+    EXPECT_EQ(refused->Message(), "5.7.1 sender refused\r\n");
+    EXPECT_NO_THROW(client.FinishMail());
+    EXPECT_EQ(client.QueuedMails(), 0u);
+    EXPECT_EQ(client.LastReply.Text.Text(), "queued 3\r\n");
+    Done("EHLO client.test\r\n" + group + content + group + group + content + "QUIT\r\n");
+}
+
+TEST_P(Smtp, QueuedWithDataARefusedDotAndAServerThatOpensDataForARefusedEnvelope) {
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    server.ExpectUntil(".");
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    // The dot refused for good; the next envelope refused, yet DATA opened: the client must hang
+    // up rather than send anything the server would take as a message.
+    server.SendLine("554 5.6.0 content refused").SendLine("250 ok").SendLine("550 refused").SendLine("250 ok");
+    server.SendLine("354 go anyway");
+    Connect(server);
+    ASSERT_TRUE(client.QueueMail(message));
+    ASSERT_TRUE(client.QueueMail(message));
+    auto dot = Raised<EMailProtocolReplyError>([&] { client.FinishMail(); });
+    ASSERT_TRUE(dot);
+    EXPECT_EQ(dot->ReplyCode, 554);
+    EXPECT_FALSE(client.QueueMail(message));
+    EXPECT_FALSE(client.IsConnected());
+    auto envelope = Raised<EMailProtocolReplyError>([&] { client.FinishMail(); });
+    ASSERT_TRUE(envelope);
+    EXPECT_EQ(envelope->ReplyCode, 550);
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+    EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
+}
+
+TEST_P(Smtp, A421InsideAGroupIsTheRefusalReportedAndEndsTheConnection) {
+    // A server that takes some messages per connection, then says so and closes.
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go");
+    server.ExpectUntil(".");
+    server.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>").Expect("DATA");
+    server.SendLine("250 queued").SendLine("421 4.7.0 too many messages in this connection").Close();
+    Connect(server);
+    ASSERT_TRUE(client.QueueMail(message));
+    ASSERT_TRUE(client.QueueMail(message));
+    EXPECT_NO_THROW(client.FinishMail());
+    EXPECT_FALSE(client.QueueMail(message));
+    auto capped = Raised<EMailProtocolReplyError>([&] { client.FinishMail(); });
+    ASSERT_TRUE(capped);
+    EXPECT_EQ(capped->ReplyCode, 421);
+    EXPECT_EQ(capped->Message(), "4.7.0 too many messages in this connection\r\n");
+    EXPECT_FALSE(client.IsConnected());
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}

@@ -229,3 +229,63 @@ TEST_P(Tls, AnAbortFromAnotherThreadEndsABlockedTlsRead) {
     EXPECT_EQ(server.HungUp(), 1);
     EXPECT_THAT(server.Mismatches(), IsEmpty());
 }
+
+// --- the certificate check itself, on the transport
+
+TEST_P(Tls, AWildcardStandsForAWholeLabelOnly) {
+    struct Case {
+        std::string host;
+        bool accepted;
+    };
+    const Case cases[] = {{"fxx.wild.example.test", true}, {"fxx.example.test", false}, {"f.example.test", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        ScriptedServer s;
+        s.ByteAtATime(GetParam());
+        s.UseCertificate(certs.wildcards.cert, certs.wildcards.key);
+        s.OfferTLS();
+        s.Start();
+        TMailIOHandlerSSL transport;
+        transport.Open();
+        transport.ConnectTo("127.0.0.1", s.Port(), "", 0, 0, 0, -1);
+        if (c.accepted) {
+            transport.StartTLS(c.host, certs.caCert, 60000);
+            EXPECT_TRUE(transport.TLSActive());
+        } else {
+            auto e = Raised<EMailCertificateError>([&] { transport.StartTLS(c.host, certs.caCert, 60000); });
+            ASSERT_TRUE(e);
+            EXPECT_EQ(e->Message(), "Certificate verification failed: hostname mismatch");
+        }
+        transport.Close();
+        EXPECT_TRUE(s.Finish());
+        EXPECT_THAT(s.Mismatches(), IsEmpty());
+    }
+}
+
+TEST_P(Tls, ACAFileThatCannotBeReadIsNamedWithTheSystemsReason) {
+    const std::string missing = "/nonexistent-tarnwick-dir/ca.pem";
+    const std::string notPem = certs.server.key;  // a key, no certificate in it
+    struct Case {
+        std::string file;
+        std::string message;
+    };
+    const Case cases[] = {
+        {missing, "Cannot read the CA file " + missing + ": No such file or directory"},
+        {notPem, "Cannot read the CA file " + notPem + ": no certificate or crl found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ScriptedServer s;
+        s.Hold();
+        s.Start();
+        TMailIOHandlerSSL transport;
+        transport.Open();
+        transport.ConnectTo("127.0.0.1", s.Port(), "", 0, 0, 0, -1);
+        auto e = Raised<EMailTLSError>([&] { transport.StartTLS("localhost", c.file, 60000); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Message(), c.message);
+        transport.Close();
+        EXPECT_TRUE(s.Finish());
+        EXPECT_EQ(s.Received(), "");
+    }
+}

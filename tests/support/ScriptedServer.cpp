@@ -28,20 +28,29 @@ int64_t NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-int LoopbackSocket(int& port, bool listening, int backlog) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int LoopbackSocket(int& port, bool listening, int backlog, bool ipv6 = false) {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) < 0 || (listening && ::listen(fd, backlog) < 0)) {
+    sockaddr_storage storage{};
+    socklen_t len;
+    if (ipv6) {
+        auto& sa = reinterpret_cast<sockaddr_in6&>(storage);
+        sa.sin6_family = AF_INET6;
+        sa.sin6_addr = in6addr_loopback;
+        len = sizeof sa;
+    } else {
+        auto& sa = reinterpret_cast<sockaddr_in&>(storage);
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof sa;
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), len) < 0 || (listening && ::listen(fd, backlog) < 0)) {
         ::close(fd);
         throw std::runtime_error("bind/listen failed");
     }
-    socklen_t len = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    port = ntohs(sa.sin_port);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &len);
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
+                      : reinterpret_cast<sockaddr_in&>(storage).sin_port);
     return fd;
 }
 
@@ -79,8 +88,18 @@ std::string TLSReason() {
 
 // ---------------------------------------------------------------------------------------------
 
-ScriptedServer::ScriptedServer() {
-    listenFd_ = LoopbackSocket(port_, true, 16);
+bool ScriptedServer::HasIPv6Loopback() {
+    try {
+        int port = 0;
+        ::close(LoopbackSocket(port, true, 1, true));
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+ScriptedServer::ScriptedServer(bool ipv6) {
+    listenFd_ = LoopbackSocket(port_, true, 16, ipv6);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
     releaseFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_SEMAPHORE);
 }
@@ -127,6 +146,14 @@ void ScriptedServer::Release() {
     uint64_t one = 1;
     ssize_t w = ::write(releaseFd_, &one, sizeof one);
     (void)w;
+}
+ScriptedServer& ScriptedServer::StopReading() {
+    steps_.push_back({Step::kStopReading, {}});
+    return *this;
+}
+ScriptedServer& ScriptedServer::ReceiveBuffer(int bytes) {
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    return *this;
 }
 ScriptedServer& ScriptedServer::Trickle(std::string bytes, int intervalMs) {
     steps_.push_back({Step::kTrickle, std::move(bytes), intervalMs});
@@ -395,10 +422,12 @@ void ScriptedServer::Drain() {
     }
 }
 
-int ScriptedServer::Held() {
+int ScriptedServer::Held(bool reading) {
     int64_t deadline = NowMs() + StepTimeoutMs;
     for (;;) {
-        pollfd p[3] = {{conn_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {releaseFd_, POLLIN, 0}};
+        // Not reading, only a hang-up (or a reset) of the client ends the wait early.
+        pollfd p[3] = {{conn_, static_cast<short>(reading ? POLLIN : POLLRDHUP), 0}, {wakeFd_, POLLIN, 0},
+                       {releaseFd_, POLLIN, 0}};
         int left = static_cast<int>(deadline - NowMs());
         if (left <= 0) {
             Mismatch("held without a release or a hang-up");
@@ -412,6 +441,10 @@ int ScriptedServer::Held() {
             ssize_t r = ::read(releaseFd_, &count, sizeof count);
             (void)r;
             return 1;
+        }
+        if (!reading && p[0].revents != 0) {
+            ++hungUp_;
+            return 0;
         }
         // Whatever the client sends meanwhile is kept for the later steps; an end is a hang-up.
         if (p[0].revents != 0 && ReadSome(0) == 0) {
@@ -452,6 +485,15 @@ void ScriptedServer::Run() {
                 if (conn_ < 0) {
                     Mismatch("no connection to hold");
                 } else if (int held = Held(); held == 0) {
+                    hungUp = true;
+                } else if (held < 0) {
+                    ok = false;
+                }
+                break;
+            case Step::kStopReading:
+                if (conn_ < 0) {
+                    Mismatch("no connection to stop reading");
+                } else if (int held = Held(false); held == 0) {
                     hungUp = true;
                 } else if (held < 0) {
                     ok = false;

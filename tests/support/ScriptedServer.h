@@ -27,6 +27,9 @@
 // OfferTLS() is the handshake a client may give up (a certificate it refuses): that counts as a
 // hang-up, and TLSFailure() tells why the handshake ended.
 //
+// ScriptedServer(true) listens on ::1 instead (HasIPv6Loopback() says whether the machine has it).
+// A server that stops reading: ReceiveBuffer(small) before Start, then StopReading() in the script.
+//
 // FullBacklogListener: a listener that never accepts and whose queue is full, so that a connect
 // to it gets no answer (for connect time-outs). RefusingPort: a bound port with no listener, so
 // that a connect to it is refused.
@@ -44,8 +47,10 @@ namespace tarnwick::test {
 
 class ScriptedServer {
 public:
-    ScriptedServer();
+    // ipv6: on ::1 rather than 127.0.0.1.
+    explicit ScriptedServer(bool ipv6 = false);
     ~ScriptedServer();  // stops the script and closes every socket
+    static bool HasIPv6Loopback();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
@@ -64,6 +69,9 @@ public:
     // client did so before the rest was sent, without timing anything.
     ScriptedServer& Hold();
     void Release();
+    // Reads nothing more (the client's writes stall once the buffers are full) until the test
+    // calls Release() or the client hangs up.
+    ScriptedServer& StopReading();
     // Each byte in its own send(), intervalMs apart (a slow or hostile server); stops quietly
     // once the client has gone.
     ScriptedServer& Trickle(std::string bytes, int intervalMs);
@@ -87,6 +95,9 @@ public:
     // Each byte of every Send goes out in its own send() (TCP_NODELAY), so the client sees
     // replies arrive in pieces.
     ScriptedServer& ByteAtATime(bool on = true);
+    // The receive buffer of every accepted connection (SO_RCVBUF), set before Start: small, a
+    // client's writes fill the window soon.
+    ScriptedServer& ReceiveBuffer(int bytes);
     // Only a failing test ever waits this long: it bounds a client that never comes, never
     // sends or never hangs up, with room for a busy machine running sanitized builds.
     int StepTimeoutMs = 60000;
@@ -109,7 +120,8 @@ public:
 private:
     struct Step {
         enum Kind {
-            kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept, kTrickle, kStartTLS, kOfferTLS
+            kSend, kOffer, kHold, kExpect, kExpectUntil, kPause, kClose, kReset, kAccept, kTrickle, kStartTLS, kOfferTLS,
+            kStopReading
         } kind;
         std::string bytes;
         int ms = 0;
@@ -131,7 +143,8 @@ private:
     bool ReadMore(int timeoutMs);
     void Drain();
     // Waits for Release(): 1 released, 0 the client hung up first, -1 stopped or timed out.
-    int Held();
+    // reading: takes what the client sends meanwhile (else leaves it in the socket).
+    int Held(bool reading = true);
     void Mismatch(std::string text);
 
     int listenFd_ = -1;

@@ -116,6 +116,7 @@ TestCertificates Make() {
     made.wrongName = leaf("wrong", "DNS:wrong.example", false, -1, 30);
     made.expired = leaf("expired", names, false, -30, -1);
     made.selfSigned = leaf("self", names, true, -1, 30);
+    made.wildcards = leaf("wildcards", "DNS:f*.example.test,DNS:*.wild.example.test", false, -1, 30);
     return made;
 }
 

@@ -21,6 +21,7 @@ struct TestCertificates {
     CertificateFiles wrongName;   // for DNS:wrong.example only
     CertificateFiles expired;     // valid until yesterday
     CertificateFiles selfSigned;  // its own issuer
+    CertificateFiles wildcards;   // for DNS:f*.example.test and DNS:*.wild.example.test only
 };
 
 const TestCertificates& Certificates();
