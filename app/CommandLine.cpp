@@ -14,6 +14,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             setMode(TRunMode::Once, arg);
         } else if (arg == "--watch") {
             setMode(TRunMode::Watch, arg);
+        } else if (arg == "--authorize") {
+            setMode(TRunMode::Authorize, arg);
         } else if (arg == "--help" || arg == "-h") {
             line.Mode = TRunMode::Help;
             return line;
@@ -39,7 +41,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--once | --watch] [--config FILE]\n"
+    return "Usage: " + program + " [--once | --watch | --authorize] [--config FILE]\n"
            "Forwards new mail from one POP3 mailbox to one address through an SMTP server.\n"
            "\n"
            "Without options the settings window starts (a display is needed) and the program\n"
@@ -51,6 +53,9 @@ std::string UsageText(const std::string& program) {
            "                 cycle failed, or another instance holds the same settings\n"
            "  --watch        forward at start and then every interval, without a display;\n"
            "                 SIGTERM or SIGINT ends it after the message in flight\n"
+           "  --authorize    sign in to the servers set to OAuth 2.0 (Microsoft, Google, ...)\n"
+           "                 without a display: prints a page and a code to enter in any\n"
+           "                 browser, or a URL to open in a browser on this machine\n"
            "  --config FILE  use FILE as the settings file; the ledgers of forwarded ids go\n"
            "                 beside it, and it has its own single-instance lock\n"
            "  -h, --help     show this text\n"

@@ -5,7 +5,7 @@
 
 namespace tarnwick {
 
-enum class TRunMode { Window, Once, Watch, Help, Version };
+enum class TRunMode { Window, Once, Watch, Authorize, Help, Version };
 
 struct TCommandLine {
     TRunMode Mode = TRunMode::Window;

@@ -4,6 +4,7 @@
 
 #include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
+#include "app/SignInState.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
@@ -41,7 +42,7 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
         } catch (const std::exception& e) {
             ForceClose(pop3);
             report.Pop3Ok = false;
-            if (pop3Failure.empty()) pop3Failure = OneLine(e.what());
+            if (pop3Failure.empty()) pop3Failure = OneLine(LoginFailure(e));
             AddLog(prefix + "POP3サーバにログイン失敗(" + settings.Pop3Server + ") " + pop3Failure);
         }
     }
@@ -61,7 +62,7 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
             AddLog(prefix + "SMTPサーバに" + done + "成功(" + settings.SmtpServer + ")");
         } catch (const std::exception& e) {
             ForceClose(smtp);
-            smtpFailure = OneLine(e.what());
+            smtpFailure = OneLine(LoginFailure(e));
             AddLog(prefix + "SMTPサーバに接続失敗(" + settings.SmtpServer + ") " + smtpFailure);
         }
     }

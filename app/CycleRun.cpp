@@ -153,6 +153,11 @@ struct TCycleRun {
             m.Id = entry.Id;
             Screened.push_back(std::move(m));
         }
+        // Header blocks come in the same form as whole messages later (8-bit headers unwrapped).
+        if (Settings.Filter.MaxSizeKB > 0 || !Settings.Filter.Rules.Empty()) {
+            DoingNow = Doing("POP3", Servers.Pop3Server, "機能の確認");
+            Pop3.EnableUtf8();
+        }
         DoingNow = Doing("POP3", Servers.Pop3Server, "ヘッダの取得");
         ScreenMessages(Pop3, Settings.Filter, Backoff.get(), Screened);
 
@@ -204,6 +209,10 @@ struct TCycleRun {
     // Forwards every new message; false when a login on the way failed (Report says which).
     bool Forward() {
         for (size_t i = 0; i < New.size(); ++i) Pending.push_back(i);
+        // A server that offers UTF8 (RFC 6856) may wrap 8-bit headers in a notice unless the
+        // client says it takes them; the message must go on as it is.
+        DoingNow = Doing("POP3", Servers.Pop3Server, "機能の確認");
+        Pop3.EnableUtf8();
         // Where the server pipelines, the sizes come in batches, and each message is asked for
         // while the one before it is being sent on, so a slow link costs a round trip less per
         // message. Without it, one command at a time.

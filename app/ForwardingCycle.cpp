@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <deque>
+#include <type_traits>
 #include <vector>
 
 #include "app/CycleSteps.h"
 #include "app/Ledger.h"
 #include "app/ServerEndpoint.h"
+#include "app/SignInState.h"
 #include "message/MailMessage.h"
 #include "net/MailAbort.h"
 #include "net/MailExceptions.h"
@@ -48,6 +50,18 @@ void Aim(TMailTCPClient& client, const std::string& server, int defaultPort, TSe
     client.CAFile = caFile;
     client.Username = user;
     client.Password = password;
+}
+
+// The token step of a server that signs in with OAuth; a password login is left as it is.
+template <class Client>
+void PrepareSignIn(TSignInState* signIn, const TServerSettings& settings, Client& client) {
+    if (signIn != nullptr) {
+        signIn->PrepareLogin(settings, client);
+        return;
+    }
+    client.OAuth = TOAuthLogin();
+    const TOAuthSettings& auth = std::is_same_v<Client, TMailPOP3> ? settings.Pop3Auth : settings.SmtpAuth;
+    if (auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
 }
 
 }  // namespace
@@ -131,6 +145,7 @@ void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::s
 void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
     Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
         settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
+    PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
     impl_->MailPOP3.Connect(kConnectTimeoutMs);
 }
 
@@ -141,6 +156,7 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
     smtp.EnvelopeFrom = settings.EnvelopeFrom;
     // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
     smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
+    PrepareSignIn(SignIn.get(), settings, smtp);
     smtp.Connect(kConnectTimeoutMs);
     if (smtp.AuthenticationType() == TAuthenticationType::atNone) return;
     // Before the first MAIL: a refused password is a failed login, and nothing is sent.
@@ -167,7 +183,7 @@ bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->MailPOP3);
-        const std::string reason = OneLine(e.what());
+        const std::string reason = OneLine(LoginFailure(e));
         AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }
@@ -181,7 +197,7 @@ bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* li
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->MailSMTP);
-        const std::string reason = OneLine(e.what());
+        const std::string reason = OneLine(LoginFailure(e));
         AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }

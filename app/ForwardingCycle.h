@@ -29,6 +29,10 @@ public:
     // subject as the message had it (characters the code page lacks included).
     using TAddLog = std::function<void(const std::string& utf8)>;
 
+    // The sign-in state of the mode (tokens, keyring); without it a server set to sign in with
+    // OAuth cannot log in.
+    std::shared_ptr<class TSignInState> SignIn;
+
     // Asked before each message; true ends the cycle there, after the message in flight, with a
     // normal log-off.
     std::function<bool()> StopRequested;

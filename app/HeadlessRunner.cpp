@@ -15,6 +15,8 @@
 
 #include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
+#include "app/HeadlessSignIn.h"
+#include "app/SignInState.h"
 #include "app/SettingsFile.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
@@ -135,6 +137,15 @@ bool ReadSettings(const TSettingsLocation& location, TSettings& settings) {
     }
 }
 
+// The sign-in state of this run: tokens and passwords where the settings keep them.
+std::shared_ptr<TSignInState> SignInFor(const TSettingsLocation& location, TSettings& settings) {
+    auto state = std::make_shared<TSignInState>(location.SettingsFile);
+    state->OnLog = PrintLogLine;
+    state->KeyringSecrets = settings.KeyringSecrets;
+    state->LoadPasswords(settings);
+    return state;
+}
+
 // One cycle, its error (if one left it) logged.
 TCycleReport RunLoggedCycle(TForwardingCycle& cycle, const TSettings& settings) {
     TCycleReport report = RunCycle(cycle, settings);
@@ -152,6 +163,7 @@ int RunOnce(const TSettingsLocation& location) {
     TSettings settings;
     if (!ReadSettings(location, settings)) return kExitFailed;
     TForwardingCycle cycle(PrintUtf8Line);
+    cycle.SignIn = SignInFor(location, settings);
     cycle.StopRequested = [] { return stopRequested.load(); };
     TCycleReport report;
     {
@@ -170,6 +182,7 @@ int RunWatch(const TSettingsLocation& location) {
     if (!ReadSettings(location, settings)) return kExitFailed;
     PrintLogLine("監視間隔 " + std::to_string(settings.IntervalMinutes) + "分");
     TForwardingCycle cycle(PrintUtf8Line);
+    cycle.SignIn = SignInFor(location, settings);
     cycle.StopRequested = [] { return stopRequested.load(); };
     {
         TStopGuard guard(cycle);
@@ -178,6 +191,39 @@ int RunWatch(const TSettingsLocation& location) {
         } while (!stopRequested && WaitInterval(std::chrono::minutes(settings.IntervalMinutes)));
     }
     PrintLogLine("終了");
+    return 0;
+}
+
+int RunAuthorize(const TSettingsLocation& location) {
+    InstallStopHandlers();
+    TSettings settings;
+    if (!ReadSettings(location, settings)) return kExitFailed;
+    auto state = SignInFor(location, settings);
+    const TServerSettings& s = settings.Servers;
+    struct TServer {
+        const char* name;
+        const TOAuthSettings& auth;
+        bool smtp;
+    };
+    std::vector<TServer> servers;
+    if (s.Pop3Auth.Method != TAuthMethod::amPassword) servers.push_back({"POP3", s.Pop3Auth, false});
+    if (s.SmtpAuth.Method != TAuthMethod::amPassword && !TSignInState::SmtpSharesPop3(s))
+        servers.push_back({"SMTP", s.SmtpAuth, true});
+    if (servers.empty()) {
+        PrintLogLine("OAuth2 でサインインするサーバがありません(認証方式がパスワード)");
+        return kExitFailed;
+    }
+    for (const TServer& server : servers) {
+        PrintLogLine(std::string(server.name) + "サーバのサインイン(" + (server.smtp ? s.SmtpServer : s.Pop3Server) + ")");
+        TOAuthTokens tokens;
+        const bool ok = SignInWithoutDisplay(ProviderFor(server.auth), PrintLogLine,
+                                             [] { return stopRequested.load(); }, tokens);
+        if (!ok) return kExitFailed;
+        if (!state->Tokens(s, server.smtp).Save(tokens)) {
+            PrintLogLine("トークンを保存できませんでした");
+            return kExitFailed;
+        }
+    }
     return 0;
 }
 

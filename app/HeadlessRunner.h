@@ -17,5 +17,8 @@ void PrintLogLine(const std::string& text);
 int RunOnce(const TSettingsLocation& location);
 // Returns 0 when ended by a signal, 2 when the settings cannot be read.
 int RunWatch(const TSettingsLocation& location);
+// Signs in the servers set to OAuth; 0 when every one is signed in, 2 otherwise. SIGTERM or SIGINT
+// cancels a sign-in that waits.
+int RunAuthorize(const TSettingsLocation& location);
 
 }  // namespace tarnwick

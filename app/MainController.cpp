@@ -96,6 +96,9 @@ TSettings Tfrm_Main::SettingsFromFields() const {
         settings.LogWindowWidth = logWindowSize_.width();
         settings.LogWindowHeight = logWindowSize_.height();
     }
+    s.Pop3Auth.Method = static_cast<TAuthMethod>(std::max(0, cmb_POP3Auth->currentIndex()));
+    s.SmtpAuth.Method = static_cast<TAuthMethod>(std::max(0, cmb_SMTPAuth->currentIndex()));
+    settings.KeyringSecrets = chk_KeyringSecrets->isChecked();
     return settings;
 }
 

@@ -1,5 +1,7 @@
 // The window's controls, their layout and their own handlers, and the activity log.
 #include "app/MainForm.h"
+#include "app/OAuthSignIn.h"
+#include "app/SignInState.h"
 
 #include <QAction>
 #include <QApplication>
@@ -83,6 +85,13 @@ T* Place(T* control, int left, int top, int width, int height) {
 QComboBox* MakeSecurityBox(QWidget* parent) {
     auto* box = new QComboBox(parent);
     for (const char* name : {"なし", "STARTTLS", "SSL/TLS"}) box->addItem(ToQString(name));
+    return box;
+}
+
+// The 認証方式 choices, in the order of TAuthMethod.
+QComboBox* MakeAuthBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    for (const char* item : {"パスワード", "OAuth2 Microsoft", "OAuth2 Google", "OAuth2 その他"}) box->addItem(ToQString(item));
     return box;
 }
 
@@ -207,6 +216,15 @@ void Tfrm_Main::CreateControls() {
     chk_Autostart->setChecked(AutostartEnabled(AutostartFile(std::getenv)));
     btn_Advanced = Place(new QPushButton(ToQString("詳細設定..."), pnl_Autostart), 248, 0, 89, 22);
 
+    pnl_Auth = MakePanel(this, stack, 76);
+    MakeLabel(pnl_Auth, "POP3認証方式", 20, 4);
+    MakeLabel(pnl_Auth, "SMTP認証方式", 20, 28);
+    cmb_POP3Auth = Place(MakeAuthBox(pnl_Auth), 122, 0, 130, 20);
+    cmb_SMTPAuth = Place(MakeAuthBox(pnl_Auth), 122, 24, 130, 20);
+    btn_POP3SignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 0, 79, 21);
+    btn_SMTPSignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 24, 79, 21);
+    chk_KeyringSecrets = Place(new QCheckBox(ToQString("パスワードをキーリングに保存"), pnl_Auth), 20, 50, 317, 20);
+
     // The one panel that grows with the window; at its smallest the list is 337 x 89 at 8, 8.
     pnl_Log = new QWidget(this);
     pnl_Log->setMinimumSize(ClientWidth, 112);
@@ -248,7 +266,12 @@ void Tfrm_Main::CreateControls() {
     setTabOrder(btn_ViewLog, cmb_Adress);
     setTabOrder(cmb_Adress, chk_SkipExisting);
     setTabOrder(chk_SkipExisting, btn_Test);
-    setTabOrder(btn_Test, lsb_Log);
+    setTabOrder(btn_Test, cmb_POP3Auth);
+    setTabOrder(cmb_POP3Auth, btn_POP3SignIn);
+    setTabOrder(btn_POP3SignIn, cmb_SMTPAuth);
+    setTabOrder(cmb_SMTPAuth, btn_SMTPSignIn);
+    setTabOrder(btn_SMTPSignIn, chk_KeyringSecrets);
+    setTabOrder(chk_KeyringSecrets, lsb_Log);
     setTabOrder(lsb_Log, btn_Quit);
     edt_POP3Server->setFocus(Qt::OtherFocusReason);
 
@@ -259,6 +282,11 @@ void Tfrm_Main::CreateControls() {
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
     connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
+    connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });
+    connect(btn_SMTPSignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(true); }); });
+    connect(cmb_POP3Auth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
+    connect(cmb_SMTPAuth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
+    UpdateSignInButtons();
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;
@@ -309,9 +337,12 @@ void Tfrm_Main::btn_ViewLogClick() {
 }
 
 QSize Tfrm_Main::PanelsSize() const {
+    // Every panel of the stack, so that one added later counts too.
     int height = 0;
-    for (const QWidget* panel : {pnl_POP, pnl_SMTP, pnl_Setting, pnl_Check, pnl_Autostart, pnl_Log, pnl_Quit})
-        if (!panel->isHidden()) height += panel == pnl_Log ? pnl_Log->minimumHeight() : panel->height();
+    for (int i = 0; i < layout()->count(); ++i) {
+        const QWidget* panel = layout()->itemAt(i)->widget();
+        if (panel && !panel->isHidden()) height += panel == pnl_Log ? pnl_Log->minimumHeight() : panel->height();
+    }
     return QSize(ClientWidth, height);
 }
 

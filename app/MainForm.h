@@ -9,6 +9,7 @@
 
 #include "app/ForwardFilter.h"
 #include "app/ForwardingCycle.h"
+#include "app/OAuthTokens.h"
 #include "app/ServerSettings.h"
 #include "app/SettingsFile.h"
 #include "platform/qt/Timer.h"
@@ -26,6 +27,8 @@ namespace tarnwick {
 
 class TCycleWorker;
 class Tdlg_Advanced;
+class TOAuthSignIn;
+class TSignInState;
 class TEdit;
 class TSpinEdit;
 class TTrayIcon;
@@ -95,6 +98,14 @@ public:
     QCheckBox* chk_Autostart;
     // Opens the 詳細設定 dialog.
     QPushButton* btn_Advanced;
+    // 認証方式 per server, its サインイン button (キャンセル while a sign-in waits), and where
+    // passwords and tokens are kept.
+    QWidget* pnl_Auth;
+    QComboBox* cmb_POP3Auth;
+    QComboBox* cmb_SMTPAuth;
+    QPushButton* btn_POP3SignIn;
+    QPushButton* btn_SMTPSignIn;
+    QCheckBox* chk_KeyringSecrets;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -136,6 +147,11 @@ public:
     void mi_CloseClick();
     void btn_ViewLogClick();
     void btn_TestClick();
+    // Starts the browser sign-in of one server, or cancels the one that waits.
+    void btn_SignInClick(bool smtp);
+    void SignInFinished(bool smtp, bool ok, const TOAuthTokens& tokens, const std::string& reason);
+    void UpdateSignInButtons();
+    TSignInState& SignInState();
     void chk_AutostartClick();
     void btn_AdvancedClick();
     // Runs the dialog instead of its modal loop, for tests: returns its result.
@@ -165,6 +181,8 @@ public:
     static constexpr int TrayPollInterval = 2000;
     // Replaces the modal message boxes (caption, text), for tests.
     std::function<void(const std::string& caption, const std::string& text)> MessageBoxHook;
+    // Opens a sign-in page; without it, the desktop's browser (tests stand in for the browser).
+    std::function<void(const std::string& url)> OpenBrowser;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -199,6 +217,9 @@ private:
     // from here.
     TSettings loaded_;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
+    std::shared_ptr<TSignInState> signIn_;
+    std::unique_ptr<TOAuthSignIn> signing_;
+    bool signingSmtp_ = false;
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;
     TEnding ending_ = TEnding::None;

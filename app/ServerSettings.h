@@ -2,6 +2,8 @@
 // The settings record the window fills each time watching starts; copied into every forwarding cycle.
 #include <string>
 
+#include "app/OAuthProvider.h"
+
 namespace tarnwick {
 
 // How a server is reached: the window's "暗号化" choice, stored as Security in the server's section.
@@ -22,11 +24,14 @@ struct TServerSettings {
     std::string Pop3Server;
     TSecurity Pop3Security = TSecurity::None;
     std::string Pop3CAFile;  // a PEM file trusted besides the system's store
+    // 認証方式: the password (as always) or an OAuth 2.0 sign-in.
+    TOAuthSettings Pop3Auth;
     std::string SmtpUser;
     std::string SmtpPass;
     std::string SmtpServer;
     TSecurity SmtpSecurity = TSecurity::None;
     std::string SmtpCAFile;
+    TOAuthSettings SmtpAuth;
     // The envelope sender of every forwarded message; empty keeps the message's own sender.
     std::string EnvelopeFrom;
     // A forwarding address without a ledger yet starts by recording what the server already holds.

@@ -8,6 +8,7 @@
 #include "app/AppPaths.h"
 #include "app/MainForm.h"
 #include "app/SettingsLocation.h"
+#include "app/SignInState.h"
 #include "platform/Locale.h"
 #include "platform/Streams.h"
 #include "platform/qt/Edit.h"
@@ -23,6 +24,11 @@ std::string Tfrm_Main::SettingsPath() const {
 
 bool Tfrm_Main::LoadSettings() {
     loaded_ = ReadSettingsFile(SettingsPath(), [this](const std::string& line) { AddLog(line); });
+    TSignInState& signIn = SignInState();
+    // A first start keeps secrets in the keyring only when one answers.
+    if (!loaded_.Existed && loaded_.KeyringSecrets) loaded_.KeyringSecrets = signIn.Keyring().Available(true);
+    signIn.KeyringSecrets = loaded_.KeyringSecrets;
+    signIn.LoadPasswords(loaded_);
     auto text = [](const std::string& value, QLineEdit* edit) { edit->setText(ToQString(value)); };
     TServerSettings& s = loaded_.Servers;
     text(s.Pop3Server, edt_POP3Server);
@@ -40,13 +46,21 @@ bool Tfrm_Main::LoadSettings() {
     chk_SkipExisting->setChecked(s.SkipExisting);
     if (loaded_.LogWindowWidth > 0 && loaded_.LogWindowHeight > 0)
         SetLogWindowSize(QSize(loaded_.LogWindowWidth, loaded_.LogWindowHeight));
+    cmb_POP3Auth->setCurrentIndex(static_cast<int>(s.Pop3Auth.Method));
+    cmb_SMTPAuth->setCurrentIndex(static_cast<int>(s.SmtpAuth.Method));
+    chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);
+    UpdateSignInButtons();
     return loaded_.Existed;
 }
 
 bool Tfrm_Main::SaveSettings() {
     const std::string path = SettingsPath();
     const bool existed = FileExists(path);
-    WriteSettingsFile(path, SettingsFromFields());
+    const TSettings settings = SettingsFromFields();
+    TSignInState& signIn = SignInState();
+    signIn.KeyringSecrets = settings.KeyringSecrets;
+    // With the box on, passwords move into the keyring and leave the file.
+    WriteSettingsFile(path, signIn.MovePasswordsToKeyring(settings));
     return existed;
 }
 

@@ -33,6 +33,40 @@ bool Refused(const TSettings& settings, const char* section, const char* key) {
            settings.Refused.end();
 }
 
+const char* const kAuthNames[] = {"Password", "Microsoft", "Google", "Other"};
+
+TAuthMethod AuthFromName(const std::string& name) {
+    for (int i = 0; i < 4; ++i)
+        if (SameText(name, kAuthNames[i])) return static_cast<TAuthMethod>(i);
+    return TAuthMethod::amPassword;
+}
+
+// The sign-in keys of a server's section; a file without them logs in with the password.
+void ReadAuth(const TIniFile& ini, const char* section, TOAuthSettings& auth) {
+    auth.Method = AuthFromName(ini.ReadString(section, "Auth", ""));
+    auth.ClientId = ini.ReadString(section, "ClientId", "");
+    auth.Tenant = ini.ReadString(section, "Tenant", "common");
+    auth.AuthorizationUrl = ini.ReadString(section, "AuthUrl", "");
+    auth.TokenUrl = ini.ReadString(section, "TokenUrl", "");
+    auth.DeviceUrl = ini.ReadString(section, "DeviceUrl", "");
+    auth.Scopes = ini.ReadString(section, "Scopes", "");
+}
+
+void WriteAuth(TIniFile& ini, const char* section, const TOAuthSettings& auth) {
+    // A password login adds nothing a file from before did not have.
+    if (auth.Method == TAuthMethod::amPassword && ini.ReadString(section, "Auth", "").empty()) return;
+    ini.WriteString(section, "Auth", kAuthNames[static_cast<int>(auth.Method)]);
+    if (auth.Method == TAuthMethod::amPassword) return;
+    ini.WriteString(section, "ClientId", auth.ClientId);
+    if (auth.Method == TAuthMethod::amMicrosoft) ini.WriteString(section, "Tenant", auth.Tenant);
+    if (auth.Method == TAuthMethod::amOther) {
+        ini.WriteString(section, "AuthUrl", auth.AuthorizationUrl);
+        ini.WriteString(section, "TokenUrl", auth.TokenUrl);
+        ini.WriteString(section, "DeviceUrl", auth.DeviceUrl);
+        ini.WriteString(section, "Scopes", auth.Scopes);
+    }
+}
+
 }  // namespace
 
 TSettings ReadSettingsFile(const std::string& path, const std::function<void(const std::string& line)>& refusedLine) {
@@ -76,6 +110,9 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
     s.Pop3Security = security("POP3");
     s.SmtpSecurity = security("SMTP");
     s.SkipExisting = ini.ReadInteger("Common", "SkipExisting", settings.Existed ? 0 : 1) != 0;
+    ReadAuth(ini, "POP3", s.Pop3Auth);
+    ReadAuth(ini, "SMTP", s.SmtpAuth);
+    settings.KeyringSecrets = ini.ReadInteger("Common", "KeyringSecrets", settings.Existed ? 0 : 1) != 0;
     settings.IntervalMinutes =
         std::clamp(ini.ReadInteger("Common", "Interval", kDefaultInterval), kMinInterval, kMaxInterval);
     int skippedRules = 0;
@@ -114,6 +151,9 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
         ini.WriteInteger("Window", "LogWidth", settings.LogWindowWidth);
         ini.WriteInteger("Window", "LogHeight", settings.LogWindowHeight);
     }
+    WriteAuth(ini, "POP3", s.Pop3Auth);
+    WriteAuth(ini, "SMTP", s.SmtpAuth);
+    ini.WriteInteger("Common", "KeyringSecrets", settings.KeyringSecrets ? 1 : 0);
 }
 
 std::string MissingSettings(const TSettings& settings) {

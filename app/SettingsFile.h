@@ -16,6 +16,9 @@ struct TSettings {
     std::string MailUser;
     std::string MailDomain;
     int IntervalMinutes = 5;
+    // "パスワードをキーリングに保存": passwords and tokens in the desktop keyring when one answers.
+    // On for a first start; a file from before the key existed keeps them in the file.
+    bool KeyringSecrets = false;
     // Whether the file was there: a first start offers SSL/TLS and skips existing mail, a file from
     // before those keys existed keeps working as it did.
     bool Existed = false;

@@ -1,6 +1,7 @@
 // Program entry: the command line, one instance per settings file, then the window and the message
 // loop, or one of the command-line modes without any display.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFont>
 #include <sys/prctl.h>
 
@@ -98,6 +99,12 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
+    // Signing in goes beside a running instance: it picks the new tokens up at its next cycle.
+    if (line.Mode == TRunMode::Authorize) {
+        QCoreApplication core(argc, argv);
+        return RunAuthorize(location);
+    }
+
     // A lock that cannot be had safely ends the start too, but says why: otherwise the program
     // would just never start.
     std::unique_ptr<TNamedMutex> instance;
@@ -114,6 +121,9 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
+    // Sign-in and the keyring answer through the toolkit's event loop, which needs no display.
+    std::unique_ptr<QCoreApplication> core;
+    if (!window) core = std::make_unique<QCoreApplication>(argc, argv);
     switch (line.Mode) {
     case TRunMode::Once:
         return RunOnce(location);

@@ -1,6 +1,12 @@
 # The Qt program: the toolkit stand-ins (platform/qt), the tray icon (tray), the window and controller
 # (app) and the executable, plus the GUI tests and the end-to-end test under Xvfb.
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+# The desktop keyring (Secret Service / KWallet) for passwords and refresh tokens.
+find_package(Qt6Keychain REQUIRED)
+
+# OAuth 2.0 sign-in: no client ID is built in unless a distributor registers one.
+set(TARNWICK_MICROSOFT_CLIENT_ID "" CACHE STRING "OAuth client ID registered at Microsoft for this build (empty: none)")
+set(TARNWICK_GOOGLE_CLIENT_ID "" CACHE STRING "OAuth client ID registered at Google for this build (empty: none)")
 
 function(tarnwick_qt_library name dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
@@ -13,7 +19,10 @@ endfunction()
 
 tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
 tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
-tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets)
+tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets Qt6::Network
+                    Qt6Keychain::Qt6Keychain)
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/app/OAuthProvider.cpp PROPERTIES COMPILE_DEFINITIONS
+  "TARNWICK_MICROSOFT_CLIENT_ID=\"${TARNWICK_MICROSOFT_CLIENT_ID}\";TARNWICK_GOOGLE_CLIENT_ID=\"${TARNWICK_GOOGLE_CLIENT_ID}\"")
 
 add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_app)
@@ -28,7 +37,7 @@ if(TARNWICK_TESTS)
   file(GLOB gui_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.h)
   add_executable(gui_tests ${gui_test_srcs})
   target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_link_libraries(gui_tests PRIVATE tarnwick_app Qt6::Test GTest::gtest GTest::gmock)
+  target_link_libraries(gui_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
   set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
   gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST
@@ -41,8 +50,11 @@ if(TARNWICK_TESTS)
   # The command-line modes of the real program, without any display; the mail part against the
   # local servers.
   add_executable(tarnwick_stallserver ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/stallserver.cpp)
+  # The stand-in OAuth provider as a program, for --authorize.
+  add_executable(tarnwick_tokenendpoint ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/tokenendpoint.cpp)
+  target_link_libraries(tarnwick_tokenendpoint PRIVATE tarnwick_testsupport)
   add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>
-                                 $<TARGET_FILE:tarnwick_stallserver>)
+                                 $<TARGET_FILE:tarnwick_stallserver> $<TARGET_FILE:tarnwick_tokenendpoint>)
   set_tests_properties(headless PROPERTIES LABELS engine_integration TIMEOUT 300)
 
   # What `cmake --install` puts in place, checked by the desktop's own validators.

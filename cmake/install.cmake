@@ -30,6 +30,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 # Library dependencies come from the executable; the display plugins and the font are loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+# The keyring library is loaded at run time; without it secrets stay in the settings file.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, libsecret-1-0")
 set(CPACK_OUTPUT_FILE_PREFIX package)
 include(CPack)

@@ -59,7 +59,9 @@ std::string TMailPOP3::ApopDigest(const std::string& timestamp, const std::strin
 
 void TMailPOP3::Connect(int timeout) {
     CheckCommandText(Username, "user name");
-    if (!APOP) CheckCommandText(Password, "password");
+    if (OAuth.Active()) CheckOAuthCredentials(Username, OAuth.AccessToken);
+    else if (!APOP) CheckCommandText(Password, "password");
+    OAuth.ErrorStatus.clear();
     capaAsked_ = false;
     utf8Asked_ = utf8_ = false;
     Capabilities.Clear();
@@ -73,7 +75,9 @@ void TMailPOP3::Connect(int timeout) {
                 throw EMailTLSError("The POP3 server refused STLS: " + Trim(LastReply.Text.Text()));
             StartTLS();
         }
-        if (!APOP) {
+        if (OAuth.Active()) {
+            LoginWithToken();
+        } else if (!APOP) {
             SendCommand("USER " + Username, 1);
             SendCommand("PASS " + Password, 1);
         } else {
@@ -92,8 +96,53 @@ void TMailPOP3::Disconnect() {
     QuitAndDisconnect();
 }
 
+void TMailPOP3::LoginWithToken() {
+    TOAuthMechanism mechanism = OAuth.Mechanism;
+    if (mechanism == TOAuthMechanism::omAuto) {
+        AskCapabilities();
+        bool xoauth2 = false, bearer = false;
+        for (const std::string& line : Capabilities) {
+            std::string rest = UpperCase(Trim(line));
+            if (CutToken(rest, " ") != "SASL") continue;
+            while (!rest.empty()) {
+                const std::string name = CutToken(rest, " ");
+                xoauth2 = xoauth2 || name == "XOAUTH2";
+                bearer = bearer || name == "OAUTHBEARER";
+            }
+        }
+        mechanism = ChooseOAuthMechanism(OAuth, xoauth2, bearer);
+        // What the server offers may change once logged in: Pipelining asks again.
+        capaAsked_ = false;
+    }
+    const std::string response = mechanism == TOAuthMechanism::omOAuthBearer
+                                     ? OAuthBearerResponse(Username, Host(), Port(), OAuth.AccessToken)
+                                     : XOAuth2Response(Username, OAuth.AccessToken);
+    TSaslChannel channel;
+    channel.MaxCommandLine = 255;
+    channel.Send = [this](const std::string& line) { WriteLine(line); };
+    channel.Read = [this](std::string& challenge) {
+        ReadReplyLines();
+        // A continuation is "+" and a blank, then the base64 challenge (which may be empty).
+        const std::string& code = LastReply.TextCode();
+        if (code != "+" && code.rfind("+ ", 0) != 0) return false;
+        challenge = Trim(code.substr(1) + (LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string()));
+        return true;
+    };
+    const std::string status = RunOAuthExchange(channel, mechanism, response, OAuth.TwoStep);
+    try {
+        StatusCode({1});
+    } catch (const EMailProtocolReplyError& e) {
+        OAuth.ErrorStatus = status;
+        throw EMailOAuthRefused(e.ReplyCode, e.Message(), status);
+    }
+}
+
 int16_t TMailPOP3::ReadReply(const std::vector<int16_t>& allowed) {
     ReadReplyLines();
+    return StatusCode(allowed);
+}
+
+int16_t TMailPOP3::StatusCode(const std::vector<int16_t>& allowed) {
     if (SameText(LastReply.TextCode(), "+OK")) {
         LastReply.SetNumericCode(1);
     } else if (SameText(LastReply.TextCode(), "-ERR")) {

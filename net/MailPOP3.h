@@ -1,12 +1,14 @@
 #pragma once
-// POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449, UTF8 of RFC 6856):
-// USER/PASS or APOP login, UIDL, LIST, RETR, TOP and QUIT. Nothing is ever deleted.
+// POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449, UTF8 of RFC 6856,
+// AUTH of RFC 5034): USER/PASS, APOP or OAuth 2.0 login, UIDL, LIST, RETR, TOP and QUIT. Nothing
+// is ever deleted.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "net/MailMessageClient.h"
+#include "net/MailSASL.h"
 #include "platform/StringList.h"
 
 namespace tarnwick {
@@ -24,6 +26,9 @@ public:
 
     // Log in with APOP instead of USER and PASS.
     bool APOP = false;
+    // When active, "AUTH" with the access token replaces USER/PASS and APOP; omAuto asks CAPA
+    // which mechanisms the server has. A refused token raises EMailOAuthRefused.
+    TOAuthLogin OAuth;
     // Largest message RetrieveMessage reads, in bytes as sent (0 = no limit); a larger one raises
     // EMailMessageTooLarge once the limit is passed, so memory stays bounded whatever the
     // server announced.
@@ -103,6 +108,10 @@ private:
     // "CAPA" into Capabilities, once per connection (-ERR leaves it empty).
     void AskCapabilities();
     bool Offers(const std::string& capability);
+
+    void LoginWithToken();
+    // The status word's code, as ReadReply gives it, for a line already in LastReply.
+    int16_t StatusCode(const std::vector<int16_t>& allowed);
 
     bool ReadRetrievedAnswer(TMailMessage& message);
 

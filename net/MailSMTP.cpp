@@ -49,6 +49,7 @@ void TMailSMTP::Assign(const TMailSMTP& source) {
     EnvelopeFrom = source.EnvelopeFrom;
     Security = source.Security;
     CAFile = source.CAFile;
+    OAuth = source.OAuth;
 }
 
 void TMailSMTP::SetAuthenticationType(TAuthenticationType value) {
@@ -80,6 +81,9 @@ void TMailSMTP::Connect(int timeout) {
             // What the server offered in plain text may have been forged: ask again.
             if (!Greet(name)) throw EMailTLSError("The SMTP server refused EHLO after STARTTLS.");
         }
+        // Sending without the login asked for would only end in a refusal of the sender.
+        if (authenticationType_ == TAuthenticationType::atOAuth2 && !AuthSchemeOffered(authenticationType_))
+            throw EMailException("The SMTP server offers neither XOAUTH2 nor OAUTHBEARER.");
     } catch (...) {
         // The greeting's own failure is the one to report, not a failure to say QUIT.
         DisconnectQuietly();
@@ -138,12 +142,48 @@ bool TMailSMTP::AuthSchemeOffered(TAuthenticationType type) {
         case TAuthenticationType::atLogin: return login;
         case TAuthenticationType::atPlain: return plain;
         case TAuthenticationType::atAuto: return plain || login;
+        case TAuthenticationType::atOAuth2: {
+            const bool xoauth2 = AuthSchemes.IndexOf("XOAUTH2") >= 0, bearer = AuthSchemes.IndexOf("OAUTHBEARER") >= 0;
+            if (OAuth.Mechanism == TOAuthMechanism::omXOAuth2) return xoauth2;
+            if (OAuth.Mechanism == TOAuthMechanism::omOAuthBearer) return bearer;
+            return xoauth2 || bearer;
+        }
         case TAuthenticationType::atNone: break;
     }
     return false;
 }
 
+void TMailSMTP::AuthenticateWithToken() {
+    CheckOAuthCredentials(Username, OAuth.AccessToken);
+    OAuth.ErrorStatus.clear();
+    TOAuthLogin login = OAuth;
+    if (login.Mechanism == TOAuthMechanism::omNone) login.Mechanism = TOAuthMechanism::omAuto;
+    const TOAuthMechanism mechanism =
+        ChooseOAuthMechanism(login, AuthSchemes.IndexOf("XOAUTH2") >= 0, AuthSchemes.IndexOf("OAUTHBEARER") >= 0);
+    const std::string response = mechanism == TOAuthMechanism::omOAuthBearer
+                                     ? OAuthBearerResponse(Username, Host(), Port(), OAuth.AccessToken)
+                                     : XOAuth2Response(Username, OAuth.AccessToken);
+    TSaslChannel channel;
+    channel.MaxCommandLine = 512;
+    channel.Send = [this](const std::string& line) { WriteLine(line); };
+    channel.Read = [this](std::string& challenge) {
+        if (ReadReply() != 334) return false;
+        challenge = LastReply.Text.Count() > 0 ? Trim(LastReply.Text[0]) : std::string();
+        return true;
+    };
+    const std::string status = RunOAuthExchange(channel, mechanism, response, OAuth.TwoStep);
+    if (LastReply.NumericCode() != 235) {
+        OAuth.ErrorStatus = status;
+        throw EMailOAuthRefused(LastReply.NumericCode(), LastReply.Text.Text(), status);
+    }
+}
+
 bool TMailSMTP::Authenticate() {
+    if (authenticationType_ == TAuthenticationType::atOAuth2) {
+        AuthenticateWithToken();
+        Authenticated = true;
+        return true;
+    }
     TAuthenticationType type = authenticationType_;
     if (type == TAuthenticationType::atAuto)
         type = AuthSchemeOffered(TAuthenticationType::atPlain) ? TAuthenticationType::atPlain

@@ -1,7 +1,7 @@
 #pragma once
-// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616 and LOGIN,
-// PIPELINING of RFC 2920, CHUNKING of RFC 3030, 8BITMIME of RFC 6152, SIZE of RFC 1870): greet,
-// hand over one message per transaction with its envelope, log off.
+// SMTP client (RFC 5321, STARTTLS of RFC 3207, AUTH of RFC 4954 with PLAIN of RFC 4616, LOGIN,
+// XOAUTH2 and OAUTHBEARER of RFC 7628, PIPELINING of RFC 2920, CHUNKING of RFC 3030, 8BITMIME of
+// RFC 6152, SIZE of RFC 1870): greet, hand over one message per transaction with its envelope, log off.
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -12,6 +12,7 @@
 
 #include "net/MailExceptions.h"
 #include "net/MailMessageClient.h"
+#include "net/MailSASL.h"
 #include "net/ReversePath.h"
 #include "platform/StringList.h"
 
@@ -19,8 +20,9 @@ namespace tarnwick {
 
 class TMailMessage;
 
-// atAuto: PLAIN when the server offers it, else LOGIN.
-enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto };
+// atAuto: PLAIN when the server offers it, else LOGIN. atOAuth2: the access token of OAuth, by the
+// mechanism it names (omNone counts as omAuto).
+enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto, atOAuth2 };
 
 class TMailSMTP : public TMailMessageClient {
 public:
@@ -32,6 +34,8 @@ public:
     void Assign(const TMailSMTP& source);
 
     bool Authenticated = false;
+    // The token login of atOAuth2. A refused token raises EMailOAuthRefused.
+    TOAuthLogin OAuth;
     // Schemes offered after "AUTH" in the EHLO reply, upper case, each once. Non-empty while
     // AuthSchemeOffered(atAuto) is false: the server offers AUTH, but none that this client has.
     TStringList AuthSchemes;
@@ -141,6 +145,7 @@ private:
     // EHLO (or HELO) and what it offers; true when EHLO was answered.
     bool Greet(const std::string& name);
     void CollectAuthSchemes();
+    void AuthenticateWithToken();
     bool LoginDue();
 
     TAuthenticationType authenticationType_ = TAuthenticationType::atNone;

@@ -117,10 +117,13 @@ protected:
         settings_.SmtpServer = smtpText_;
     }
     void Pop3Login() { pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK"); }
-    void Pop3Listing(std::initializer_list<std::string> lines) {
+    // The listing; with new mail among it the cycle then asks for the server's capabilities,
+    // which this server does not know (capa false: the test answers CAPA itself, or nothing is new).
+    void Pop3Listing(std::initializer_list<std::string> lines, bool capa = true) {
         pop3_.Expect("UIDL").SendLine("+OK");
         for (const std::string& line : lines) pop3_.SendLine(line);
         pop3_.SendLine(".");
+        if (capa && lines.size() > 0) pop3_.Expect("CAPA").SendLine("-ERR unknown command");
     }
 
     ScriptedServer pop3_, smtp_;

@@ -74,7 +74,7 @@ TEST_F(CycleControl, AbortDuringARetrievalLeavesTheMessageUnrecorded) {
 TEST_F(CycleControl, FirstRunWithSkipExistingRecordsWhatIsThereThenForwardsOnlyWhatComesLater) {
     settings_.SkipExisting = true;
     Pop3Login();
-    Pop3Listing({"1 a", "2 b"});
+    Pop3Listing({"1 a", "2 b"}, false);
     pop3_.Expect("QUIT");
     pop3_.Accept();
     Pop3Login();

@@ -120,7 +120,7 @@ TEST_F(FilteredCycle, WithoutNoticeABigMessageIsLoggedOnceAndRecorded) {
     // The next cycle has nothing new.
     pop3_.Accept();
     Pop3Login();
-    Pop3Listing({"1 id1"});
+    Pop3Listing({"1 id1"}, false);
     pop3_.Expect("QUIT");
     pop3_.Start();
     smtp_.Start();

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(WholeAndByteAtATime, PipelinedCycle, ::testing::Bool(),
 
 TEST_P(PipelinedCycle, EachMessageGoesBeforeTheRepliesToTheOneBeforeAndARefusalSkipsOnlyItsOwn) {
     Pop3Login();
-    Pop3Listing({"1 a", "2 b", "3 c"});
+    Pop3Listing({"1 a", "2 b", "3 c"}, false);
     pop3_.Expect("CAPA").SendLine("+OK").SendLine("PIPELINING").SendLine(".");
     pop3_.Expect("LIST 1").Expect("LIST 2").Expect("LIST 3");
     for (int n = 1; n <= 3; ++n) pop3_.SendLine("+OK " + std::to_string(n) + " " + std::to_string(Mail(n).size()));
@@ -77,7 +77,7 @@ TEST_P(PipelinedCycle, EachMessageGoesBeforeTheRepliesToTheOneBeforeAndARefusalS
 
 TEST_P(PipelinedCycle, ATemporaryRefusalEndsTheCycleButRecordsWhatWasAcceptedAfterIt) {
     Pop3Login();
-    Pop3Listing({"1 a", "2 b"});
+    Pop3Listing({"1 a", "2 b"}, false);
     pop3_.Expect("CAPA").SendLine("+OK").SendLine("PIPELINING").SendLine(".");
     pop3_.Expect("LIST 1").Expect("LIST 2");
     for (int n = 1; n <= 2; ++n) pop3_.SendLine("+OK " + std::to_string(n) + " " + std::to_string(Mail(n).size()));

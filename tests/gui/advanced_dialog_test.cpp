@@ -133,17 +133,17 @@ TEST_F(FormTest, WithTheLogShownTheWindowResizesAndTheLogGrows) {
     ShowForm();
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "fixed while the log is hidden";
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 565);
+    EXPECT_EQ(ClientHeight(), 565 + 76);
     EXPECT_EQ(form->lsb_Log->size(), QSize(337, 89));
-    EXPECT_EQ(form->minimumSize(), QSize(360, 565));
-    EXPECT_GT(form->maximumHeight(), 565);
+    EXPECT_EQ(form->minimumSize(), QSize(360, 565 + 76));
+    EXPECT_GT(form->maximumHeight(), 565 + 76);
     form->resize(600, 800);
     EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));
-    EXPECT_EQ(form->lsb_Log->size(), QSize(600 - 23, 89 + 235));
+    EXPECT_EQ(form->lsb_Log->size(), QSize(600 - 23, 89 + 800 - (565 + 76)));
     EXPECT_EQ(form->LogWindowSize(), QSize(600, 800));
     // Hidden and shown again, the log comes back at the size the user gave it.
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 453);
+    EXPECT_EQ(ClientHeight(), 453 + 76);
     EXPECT_EQ(form->width(), 360);
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));

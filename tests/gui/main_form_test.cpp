@@ -20,7 +20,9 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(form->width(), 360);
-    EXPECT_EQ(ClientHeight(), 453);
+    // 453 before the sign-in panel, which comes below everything that was there.
+    EXPECT_EQ(ClientHeight(), 453 + 76);
+    EXPECT_EQ(form->pnl_Auth->geometry(), QRect(0, 453, 360, 76));
     EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 144));
     EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 312, 360, 65));
     EXPECT_EQ(form->edt_EnvelopeFrom->geometry(), QRect(122, 116, 175, 20));
@@ -33,10 +35,10 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 565);
+    EXPECT_EQ(ClientHeight(), 565 + 76);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 453);
+    EXPECT_EQ(ClientHeight(), 453 + 76);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
 }
 

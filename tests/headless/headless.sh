@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The command-line modes of the real program: options, the no-display message, where settings and
 # ledgers go, and --once / --watch against the local Dovecot and Postfix (exit codes, log, ledger,
-# SIGTERM in the middle of a long cycle). Nothing here may open a display.
-# Usage: headless.sh PROGRAM [STALLSERVER]   (mail parts skip unless the servers' variables are set)
+# SIGTERM in the middle of a long cycle), and --authorize with a stand-in OAuth provider. Nothing
+# here may open a display.
+# Usage: headless.sh PROGRAM [STALLSERVER [TOKENENDPOINT]]   (mail parts skip unless the servers'
+# variables are set)
 set -euo pipefail
 
 prog=$(readlink -f "$1")
 stallserver=${2:+$(readlink -f "$2")}
+tokenendpoint=${3:+$(readlink -f "$3")}
 # shellcheck source=../support/mail.sh
 . "$(dirname "$0")/../support/mail.sh"
 work=$(mktemp -d /tmp/tarnwick-headless-XXXXXX)
@@ -259,6 +262,45 @@ expect_in "$work/out" "サイズ超過のため通知を転送(headless 950)" "-
 wait_delivered 1
 [ "$(delivered_count)" = 1 ] || fail "--once with a rule and a size limit: one notice delivered"
 [ "$(wc -l <"$work/filter/phone@docomo.ne.jp.txt")" = 2 ] || fail "--once with a rule: both recorded"
+# --- Sign-in without a display, and a sign-in that was revoked -----------------------------------
+if [ -n "$tokenendpoint" ] && [ -n "${TARNWICK_OAUTH_KEY:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; then
+  empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
+  mkdir -p "$work/oauth"
+  exec 7> >(exec "$tokenendpoint" >"$work/oauth/port")
+  for _ in $(seq 1 100); do [ -s "$work/oauth/port" ] && break; sleep 0.1; done
+  idp=http://127.0.0.1:$(cat "$work/oauth/port")
+  auth="Auth=Other\nClientId=tarnwick-test\nAuthUrl=$idp/authorize\nTokenUrl=$idp/token\nDeviceUrl=$idp/devicecode\nScopes=mail"
+  printf "[POP3]\nServer=%s:%s\nSecurity=STARTTLS\nCAFile=%s\nUser=%s\n$auth\n" "$TARNWICK_POP3_HOST" "$TARNWICK_POP3_PORT" \
+    "$TARNWICK_CA_FILE" "$TARNWICK_POP3_USER" >"$work/oauth/box.ini"
+  printf "[SMTP]\nServer=%s:%s\nSecurity=STARTTLS\nCAFile=%s\n$auth\n" "$TARNWICK_SMTP_HOST" "$TARNWICK_SUBMISSION_PORT" \
+    "$TARNWICK_CA_FILE" >>"$work/oauth/box.ini"
+  printf '[Mail]\nUser=oauth\nDomain=docomo.ne.jp\n[Common]\nInterval=5\nKeyringSecrets=0\n' >>"$work/oauth/box.ini"
+  chmod 0600 "$work/oauth/box.ini"
+
+  code=0; (cd "$work" && "$prog" --authorize --config "$work/oauth/box.ini" >"$work/out" 2>&1) || code=$?
+  expect_code 0 "$code" "--authorize"
+  expect_in "$work/out" "コード: ABCD-EFGH" "--authorize shows the code to enter"
+  expect_in "$work/out" "サインインしました" "--authorize"
+  refresh=$(sed -n 's/^OAuthRefreshToken=//p' "$work/oauth/box.ini")
+  [ -n "$refresh" ] || fail "--authorize: no refresh token kept"
+  if grep -qF -- "$refresh" "$work/out"; then fail "--authorize: a token reached the output"; fi
+
+  printf 'From: sender@example.jp\nSubject: signed in\n\nbody\n' >"$work/oauth/m1"
+  drop_message "$work/oauth/m1"
+  code=0; (cd "$work" && "$prog" --once --config "$work/oauth/box.ini" >"$work/out" 2>&1) || code=$?
+  expect_code 0 "$code" "--once with OAuth"; expect_in "$work/out" "メール転送(signed in)" "--once with OAuth"
+
+  # The provider drops the sign-in: the next login needs a new one.
+  exec 8<>"/dev/tcp/127.0.0.1/${idp##*:}"
+  printf 'POST /revoke HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n' >&8
+  cat <&8 >/dev/null; exec 8<&-
+  sed -i 's/^OAuthExpires=.*/OAuthExpires=0/' "$work/oauth/box.ini"
+  code=0; (cd "$work" && "$prog" --once --config "$work/oauth/box.ini" >"$work/out" 2>&1) || code=$?
+  expect_code 2 "$code" "--once after the sign-in was revoked"
+  expect_in "$work/out" "再サインインが必要です" "--once after the sign-in was revoked"
+  grep -q '^OAuthSignInNeeded=1' "$work/oauth/box.ini" || fail "revoked: the state is not kept"
+  exec 7>&-
+fi
 
 empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
 [ "$fails" = 0 ] || exit 1
