@@ -20,6 +20,17 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
+std::string FilterCounts(const TCycleReport& report) {
+    std::string out;
+    auto count = [&](int n, const char* what) {
+        if (n > 0) out += std::string("、") + what + " " + std::to_string(n) + "件";
+    };
+    count(report.Notices, "通知");
+    count(report.HeldBack, "保留");
+    count(report.Waiting, "再送待ち");
+    return out;
+}
+
 int ExitCodeOf(const TCycleReport& report) {
     switch (report.End) {
         case TCycleReport::TEnd::Done: break;
@@ -36,7 +47,8 @@ int ExitCodeOf(const TCycleReport& report) {
 TCycleStatus StatusOf(const TCycleReport& report, const std::string& time) {
     switch (report.End) {
         case TCycleReport::TEnd::Done:
-            return {time + " 転送 " + std::to_string(report.Forwarded) + "件", false, "メールの転送を再開しました"};
+            return {time + " 転送 " + std::to_string(report.Forwarded) + "件" + FilterCounts(report), false,
+                    "メールの転送を再開しました"};
         case TCycleReport::TEnd::Incomplete:
             return {time + " 設定が不完全です", true, "設定が不完全なため転送できません"};
         case TCycleReport::TEnd::Pop3LoginFailed:

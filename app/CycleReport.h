@@ -18,6 +18,12 @@ struct TCycleReport {
     int NewCount = 0;
     int Forwarded = 0;
     int Skipped = 0;
+    // Sent as a short notice instead of whole (over the size limit).
+    int Notices = 0;
+    // Recorded as done without being sent: a rule matched, or over the limit without a notice.
+    int HeldBack = 0;
+    // Refused for good and waiting for their next try (refused in this cycle included).
+    int Waiting = 0;
     // SMTP log-ins after a server ended the connection part way.
     int Reconnects = 0;
     // A stop request ended the cycle early (the connections cut if it did not end in time).
@@ -28,6 +34,9 @@ struct TCycleReport {
 
     bool Failed() const { return End != TEnd::Done; }
 };
+
+// "、通知 1件、保留 2件、再送待ち 1件" for the counts that are not 0; empty when all are.
+std::string FilterCounts(const TCycleReport& report);
 
 // Exit codes of --once.
 constexpr int kExitAllForwarded = 0;

@@ -10,6 +10,9 @@
 #include "app/CycleSteps.h"
 #include "app/ForwardingCycle.h"
 #include "app/Ledger.h"
+#include "app/MessageScreening.h"
+#include "app/RefusalBackoff.h"
+#include "app/SizeNotice.h"
 #include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "message/MessageReader.h"
@@ -56,6 +59,10 @@ struct TCycleRun {
     TStringList Ledger;
     std::unique_ptr<TLedgerWriter> Writer;
     std::vector<TListedMessage> New;
+    // What becomes of each message of New, index by index.
+    std::vector<TScreenedMessage> Screened;
+    std::unique_ptr<TRefusalBackoff> Backoff;
+    bool BackoffErrorShown = false;
     std::deque<size_t> Pending;  // indexes into New still to retrieve, in order
     bool Pipelined = false;
     std::vector<int64_t> Sizes;  // LIST sizes by index, when pipelined
@@ -86,6 +93,8 @@ struct TCycleRun {
         Pop3.ListUniqueIds(listing);
         Cycle.AddLog("メールリストを取得");
         const std::vector<TListedMessage> listed = ParseListing(listing);
+        TStringList allIds;
+        ListedIds(listed, allIds);
         DoingNow = "転送済みIDの読み込み中に失敗: ";
         try {
             if (Servers.SkipExisting && !FileExists(LedgerFileName(ForwardAddress))) {
@@ -115,8 +124,87 @@ struct TCycleRun {
             Cycle.AddLog(OneLine(e.Message()));
             return false;
         }
+        Screen(allIds);
         return true;
     }
+
+    // Before anything is downloaded whole: what waits after a refusal, what is too big, what a
+    // rule holds back. What is held back is recorded at once; New keeps what is to be sent.
+    void Screen(const TStringList& allIds) {
+        const TServerSettings& s = Servers;
+        // A refusal depends on the SMTP server, the account and the address: a change of any
+        // of them lets every waiting message go at once.
+        Backoff = std::make_unique<TRefusalBackoff>(
+            TRefusalBackoff::FileName(ForwardAddress),
+            TRefusalBackoff::FingerprintOf({s.SmtpServer, SecurityName(s.SmtpSecurity), s.SmtpCAFile, s.SmtpUser,
+                                            s.SmtpPass, s.EnvelopeFrom, ForwardAddress}),
+            int64_t{Settings.IntervalMinutes} * 60,
+            Cycle.Clock ? Cycle.Clock : TRefusalBackoff::TClock(TRefusalBackoff::SystemClock));
+        Backoff->Load();
+        if (Settings.ResendRefused && Backoff->Count() > 0) {
+            Backoff->Clear();
+            Cycle.AddLog("送信を拒否されたメールを今すぐ再送します");
+        }
+        Backoff->Prune(TUidSet(allIds));
+        Screened.clear();
+        for (const TListedMessage& entry : New) {
+            TScreenedMessage m;
+            m.Number = entry.Number;
+            m.Id = entry.Id;
+            Screened.push_back(std::move(m));
+        }
+        // Header blocks come in the same form as whole messages later (8-bit headers unwrapped).
+        if (Settings.Filter.MaxSizeKB > 0 || !Settings.Filter.Rules.Empty()) {
+            DoingNow = Doing("POP3", Servers.Pop3Server, "機能の確認");
+            Pop3.EnableUtf8();
+        }
+        DoingNow = Doing("POP3", Servers.Pop3Server, "ヘッダの取得");
+        ScreenMessages(Pop3, Settings.Filter, Backoff.get(), Screened);
+
+        std::vector<TListedMessage> toSend;
+        std::vector<TScreenedMessage> toSendScreened;
+        bool recorded = false;
+        for (size_t i = 0; i < New.size(); ++i) {
+            TScreenedMessage& m = Screened[i];
+            switch (m.Action) {
+                case TScreenAction::Waiting: ++Report.Waiting; break;
+                case TScreenAction::HeldByRule:
+                case TScreenAction::SkipTooBig: {
+                    const TScreenLog log = ScreenLog(m);
+                    Cycle.AddLogWithSubject(log.Before, m.SubjectUtf8, log.After);
+                    Ledger.Add(m.Id);
+                    recorded = true;
+                    ++Report.HeldBack;
+                    break;
+                }
+                case TScreenAction::Forward:
+                case TScreenAction::Notice:
+                    toSend.push_back(New[i]);
+                    toSendScreened.push_back(std::move(m));
+                    break;
+            }
+        }
+        New = std::move(toSend);
+        Screened = std::move(toSendScreened);
+        if (recorded) {
+            DoingNow = "転送済みIDの保存中に失敗: ";
+            Writer->SaveLedger(Ledger);
+        }
+        SaveBackoff();
+    }
+
+    // The back-off state is a help, not a record: a file that cannot be written is said once and
+    // costs early retries only.
+    void SaveBackoff() {
+        try {
+            Backoff->Save();
+        } catch (const EStreamError& e) {
+            if (!BackoffErrorShown) Cycle.AddLog(OneLine(e.Message()));
+            BackoffErrorShown = true;
+        }
+    }
+
+    bool IsNotice(size_t i) const { return i < Screened.size() && Screened[i].Action == TScreenAction::Notice; }
 
     // Forwards every new message; false when a login on the way failed (Report says which).
     bool Forward() {
@@ -184,7 +272,7 @@ struct TCycleRun {
     // The next message worth asking for ahead, -1 when none.
     int NextToRetrieve() const {
         for (size_t j : Pending)
-            if (New[j].Number > 0 && !(Pop3.MaxMessageSize > 0 && Sizes[j] > Pop3.MaxMessageSize))
+            if (New[j].Number > 0 && !IsNotice(j) && !(Pop3.MaxMessageSize > 0 && Sizes[j] > Pop3.MaxMessageSize))
                 return static_cast<int>(j);
         return -1;
     }
@@ -202,6 +290,11 @@ struct TCycleRun {
     TRetrieved Retrieve(size_t i) {
         const TListedMessage& item = New[i];
         TMailMessage& message = Message;
+        if (IsNotice(i)) {
+            // Only its header block was read; the notice is made from it, nothing more is fetched.
+            ComposeSizeNotice(*Screened[i].Header, Screened[i].Size, ForwardAddress, message);
+            return TRetrieved::Ok;
+        }
         message.Clear();
         message.NoEncode = true;
         // Body lines pass through unchanged; decoding would drop encoded content from what is
@@ -296,7 +389,11 @@ struct TCycleRun {
     void Refused(const TSentOn& sent, const EMailProtocolReplyError& e) {
         // 530 refuses the sender, not the message: say that the server wants a log-in.
         const std::string reason = e.ReplyCode == 530 ? "SMTP認証が必要です: " + e.Message() : e.Message();
-        Skip(sent.SubjectUtf8, New[sent.Index].Id, reason);
+        // Offered again after a wait that doubles each time, not in every cycle; said once per try.
+        const int64_t due = Backoff->Refused(New[sent.Index].Id);
+        ++Report.Waiting;
+        Skip(sent.SubjectUtf8, New[sent.Index].Id, OneLine(reason) + " 次の再送は" + TRefusalBackoff::TimeText(due) + "以降");
+        SaveBackoff();
     }
 
     // The oldest message sent on: recorded when accepted, skipped when refused for good. It stays
@@ -330,12 +427,21 @@ struct TCycleRun {
 
     // An accepted message is logged and recorded, in server order, before the next one.
     void Record(const TSentOn& sent) {
-        Cycle.AddLogWithSubject("メール転送(", sent.SubjectUtf8, ")");
+        if (IsNotice(sent.Index)) {
+            const TScreenedMessage& m = Screened[sent.Index];
+            const TScreenLog log = ScreenLog(m);
+            Cycle.AddLogWithSubject(log.Before, m.SubjectUtf8, log.After);
+            ++Report.Notices;
+        } else {
+            Cycle.AddLogWithSubject("メール転送(", sent.SubjectUtf8, ")");
+            ++Report.Forwarded;
+        }
         Ledger.Add(New[sent.Index].Id);
         DoingNow = "転送済みIDの保存中に失敗: ";
         Writer->SaveLedger(Ledger);
-        ++Report.Forwarded;
         ++AcceptedOnConnection;
+        Backoff->Forget(New[sent.Index].Id);
+        SaveBackoff();
     }
 
     // Whether the SMTP server ended this connection (421, a close) after it took messages on it:
@@ -417,6 +523,8 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
         ForceClose(MailSMTP());
         throw;
     }
+    if (report_.Notices + report_.HeldBack + report_.Waiting > 0)
+        AddLog("転送 " + IntToStr(report_.Forwarded) + "件" + FilterCounts(report_));
     LogoffPop3();
     LogoffSmtp();
     return report_;

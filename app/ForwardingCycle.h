@@ -1,6 +1,7 @@
 #pragma once
 // One forwarding cycle: log into POP3, work out the new unique ids, forward each new message through
 // SMTP and keep the ledger of forwarded ids. The same log-in steps serve the connection test.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,9 @@ public:
     // Asked before each message; true ends the cycle there, after the message in flight, with a
     // normal log-off.
     std::function<bool()> StopRequested;
+    // Seconds since the epoch for the waits after a refusal; the system clock when empty (tests
+    // set their own).
+    std::function<int64_t()> Clock;
 
     explicit TForwardingCycle(TAddLog addLog);
     ~TForwardingCycle();

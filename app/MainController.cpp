@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "app/AppIcon.h"
 #include "app/AppPaths.h"
@@ -43,7 +44,6 @@ std::string OneLine(const std::string& text) {
 }  // namespace
 
 void Tfrm_Main::FormCreate() {
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
     SetExePaths(ExeFullPath());
     UpdateQuitPanel();
 }
@@ -92,6 +92,10 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     settings.MailUser = FromQString(edt_Adress->text());
     settings.MailDomain = FromQString(cmb_Adress->currentText());
     settings.IntervalMinutes = edt_WatchInterval->Value();
+    if (logWindowSize_.isValid()) {
+        settings.LogWindowWidth = logWindowSize_.width();
+        settings.LogWindowHeight = logWindowSize_.height();
+    }
     s.Pop3Auth.Method = static_cast<TAuthMethod>(std::max(0, cmb_POP3Auth->currentIndex()));
     s.SmtpAuth.Method = static_cast<TAuthMethod>(std::max(0, cmb_SMTPAuth->currentIndex()));
     settings.KeyringSecrets = chk_KeyringSecrets->isChecked();
@@ -139,9 +143,12 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
     Trace("cycle");
     ShowStatus("メール確認中", failing_, "");
     auto report = std::make_shared<TCycleReport>();
+    TSettings runWith = settings;
+    // 今すぐ再送 applies to the one cycle that starts next.
+    runWith.ResendRefused = std::exchange(ResendRequested, false);
     // Copies: edits made in the window meanwhile apply from the next cycle.
     worker_->Start(
-        [run = hooks_.Run, settings, report] {
+        [run = hooks_.Run, settings = std::move(runWith), report] {
             try {
                 if (run) *report = run(settings);
             } catch (const std::exception& e) {
@@ -358,7 +365,7 @@ void Tfrm_Main::UpdateQuitPanel() {
     const bool needed = background_ == TBackground::Window || !NotifyShell().TrayAvailable();
     if (needed == pnl_Quit->isHidden()) {
         pnl_Quit->setVisible(needed);
-        layout()->activate();
+        FitToPanels();
     }
 }
 

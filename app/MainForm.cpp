@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QResizeEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "app/AdvancedDialog.h"
 #include "app/AppIcon.h"
 #include "app/CycleWorker.h"
 #include "app/AppPaths.h"
@@ -146,8 +148,8 @@ void Tfrm_Main::CreateControls() {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
-    // The window's height follows the panels that are visible.
-    stack->setSizeConstraint(QLayout::SetFixedSize);
+    // The window's size follows the panels that are visible (FitToPanels); only the log grows.
+    stack->setSizeConstraint(QLayout::SetNoConstraint);
 
     // Group captions sit on the frame line, as on the desktop the window was laid out for.
     const QString groupStyle = QStringLiteral(
@@ -212,6 +214,7 @@ void Tfrm_Main::CreateControls() {
     pnl_Autostart = MakePanel(this, stack, 24);
     chk_Autostart = Place(new QCheckBox(ToQString("ログイン時に起動"), pnl_Autostart), 20, 0, 200, 20);
     chk_Autostart->setChecked(AutostartEnabled(AutostartFile(std::getenv)));
+    btn_Advanced = Place(new QPushButton(ToQString("詳細設定..."), pnl_Autostart), 248, 0, 89, 22);
 
     pnl_Auth = MakePanel(this, stack, 76);
     MakeLabel(pnl_Auth, "POP3認証方式", 20, 4);
@@ -222,8 +225,16 @@ void Tfrm_Main::CreateControls() {
     btn_SMTPSignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 24, 79, 21);
     chk_KeyringSecrets = Place(new QCheckBox(ToQString("パスワードをキーリングに保存"), pnl_Auth), 20, 50, 317, 20);
 
-    pnl_Log = MakePanel(this, stack, 112);
-    lsb_Log = Place(new QListWidget(pnl_Log), 8, 8, 337, 89);
+    // The one panel that grows with the window; at its smallest the list is 337 x 89 at 8, 8.
+    pnl_Log = new QWidget(this);
+    pnl_Log->setMinimumSize(ClientWidth, 112);
+    pnl_Log->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    stack->addWidget(pnl_Log, 1);
+    auto* logLayout = new QVBoxLayout(pnl_Log);
+    logLayout->setContentsMargins(8, 8, ClientWidth - 8 - 337, 112 - 8 - 89);
+    lsb_Log = new QListWidget(pnl_Log);
+    lsb_Log->setMinimumSize(337, 89);
+    logLayout->addWidget(lsb_Log);
     lsb_Log->setUniformItemSizes(true);
     lsb_Log->setItemDelegate(new TFixedHeightDelegate(QFontMetrics(lsb_Log->font()).height() + 3, lsb_Log));
     lsb_Log->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -269,6 +280,7 @@ void Tfrm_Main::CreateControls() {
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
+    connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
     connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });
     connect(btn_SMTPSignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(true); }); });
@@ -282,6 +294,7 @@ void Tfrm_Main::CreateControls() {
         });
     });
     stack->activate();
+    FitToPanels();
 }
 
 void Tfrm_Main::CreateTray() {
@@ -320,7 +333,53 @@ void Tfrm_Main::btn_ViewLogClick() {
         pnl_Log->show();
         btn_ViewLog->setText(ToQString("ログを非表示▲"));
     }
+    FitToPanels();
+}
+
+QSize Tfrm_Main::PanelsSize() const {
+    // Every panel of the stack, so that one added later counts too.
+    int height = 0;
+    for (int i = 0; i < layout()->count(); ++i) {
+        const QWidget* panel = layout()->itemAt(i)->widget();
+        if (panel && !panel->isHidden()) height += panel == pnl_Log ? pnl_Log->minimumHeight() : panel->height();
+    }
+    return QSize(ClientWidth, height);
+}
+
+void Tfrm_Main::FitToPanels() {
+    fitting_ = true;
+    const QSize first = PanelsSize();
+    if (pnl_Log->isHidden()) {
+        setFixedSize(first);
+    } else {
+        setMinimumSize(first);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(logWindowSize_.isValid() ? logWindowSize_.expandedTo(first) : first);
+    }
     layout()->activate();
+    fitting_ = false;
+}
+
+void Tfrm_Main::SetLogWindowSize(QSize size) {
+    logWindowSize_ = size;
+    if (!pnl_Log->isHidden()) FitToPanels();
+}
+
+void Tfrm_Main::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // What the user made of the window while the log shows is the size it opens with next time.
+    if (!fitting_ && !pnl_Log->isHidden() && isVisible()) logWindowSize_ = event->size();
+}
+
+void Tfrm_Main::btn_AdvancedClick() {
+    Tdlg_Advanced dialog(this);
+    dialog.SetFilter(loaded_.Filter);
+    dialog.OnResendNow = [this] {
+        ResendRequested = true;
+        AddLog("送信を拒否されたメールを次の監視で送り直します");
+    };
+    const int result = AdvancedDialogHook ? AdvancedDialogHook(dialog) : dialog.exec();
+    if (result == QDialog::Accepted) loaded_.Filter = dialog.Filter();
 }
 
 void Tfrm_Main::chk_AutostartClick() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ForwardFilter.h"
 #include "app/ForwardingCycle.h"
 #include "app/OAuthTokens.h"
 #include "app/ServerSettings.h"
@@ -25,6 +26,7 @@ class QPushButton;
 namespace tarnwick {
 
 class TCycleWorker;
+class Tdlg_Advanced;
 class TOAuthSignIn;
 class TSignInState;
 class TEdit;
@@ -94,6 +96,8 @@ public:
     QLabel* lbl_TestResult;
     // Whether the session starts the program (an entry in the user's autostart folder).
     QCheckBox* chk_Autostart;
+    // Opens the 詳細設定 dialog.
+    QPushButton* btn_Advanced;
     // 認証方式 per server, its サインイン button (キャンセル while a sign-in waits), and where
     // passwords and tokens are kept.
     QWidget* pnl_Auth;
@@ -113,6 +117,8 @@ public:
 
     // What watching runs with, taken from the fields when watching starts.
     TSettings Settings;
+    // Set by 今すぐ再送: the next cycle offers every refused message at once.
+    bool ResendRequested = false;
 
     // Appends "hh:nn:ss text" to the log (and to standard output, for whoever watches the program).
     void AddLog(const std::string& text);
@@ -147,6 +153,14 @@ public:
     void UpdateSignInButtons();
     TSignInState& SignInState();
     void chk_AutostartClick();
+    void btn_AdvancedClick();
+    // Runs the dialog instead of its modal loop, for tests: returns its result.
+    std::function<int(Tdlg_Advanced& dialog)> AdvancedDialogHook;
+
+    // The window's size while the log shows, as the user last left it; invalid before that. The
+    // window opens the log at this size (never below the first one).
+    QSize LogWindowSize() const { return logWindowSize_; }
+    void SetLogWindowSize(QSize size);
     void edt_POP3ServerExit();
     void edt_POP3UserExit();
     void edt_POP3PassExit();
@@ -173,6 +187,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
@@ -191,6 +206,9 @@ private:
     // A whole line in UTF-8, to the list and to standard output.
     void AppendUtf8LogLine(const std::string& line);
     void UpdateQuitPanel();
+    // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
+    void FitToPanels();
+    QSize PanelsSize() const;
     void TrayPoll();
     static void Trace(const char* what);
 
@@ -211,6 +229,8 @@ private:
     bool endRequested_ = false;
     bool closing_ = false;
     bool ended_ = false;
+    QSize logWindowSize_;
+    bool fitting_ = false;
 };
 
 }  // namespace tarnwick

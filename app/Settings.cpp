@@ -44,6 +44,8 @@ bool Tfrm_Main::LoadSettings() {
     cmb_SMTPSecurity->setCurrentIndex(static_cast<int>(s.SmtpSecurity));
     edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
     chk_SkipExisting->setChecked(s.SkipExisting);
+    if (loaded_.LogWindowWidth > 0 && loaded_.LogWindowHeight > 0)
+        SetLogWindowSize(QSize(loaded_.LogWindowWidth, loaded_.LogWindowHeight));
     cmb_POP3Auth->setCurrentIndex(static_cast<int>(s.Pop3Auth.Method));
     cmb_SMTPAuth->setCurrentIndex(static_cast<int>(s.SmtpAuth.Method));
     chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);

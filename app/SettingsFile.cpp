@@ -12,6 +12,7 @@ namespace tarnwick {
 namespace {
 
 constexpr int kDefaultInterval = 5;
+constexpr int kMaxWindowSide = 16384;
 
 // The longest text a field of the window holds, in UTF-16 units as the toolkit counts.
 constexpr size_t kMaxTextLength = 32767;
@@ -114,6 +115,13 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
     settings.KeyringSecrets = ini.ReadInteger("Common", "KeyringSecrets", settings.Existed ? 0 : 1) != 0;
     settings.IntervalMinutes =
         std::clamp(ini.ReadInteger("Common", "Interval", kDefaultInterval), kMinInterval, kMaxInterval);
+    int skippedRules = 0;
+    settings.Filter = ReadForwardFilter(ini, &skippedRules);
+    if (skippedRules > 0 && refusedLine)
+        refusedLine("設定ファイルの[Filter]の転送しない条件 " + std::to_string(skippedRules) + "件は読めないため使いません");
+    // A size from another screen is only a wish: the window never opens below its first size.
+    settings.LogWindowWidth = std::clamp(ini.ReadInteger("Window", "LogWidth", 0), 0, kMaxWindowSide);
+    settings.LogWindowHeight = std::clamp(ini.ReadInteger("Window", "LogHeight", 0), 0, kMaxWindowSide);
     return settings;
 }
 
@@ -138,6 +146,11 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
     ini.WriteString("SMTP", "Security", SecurityName(s.SmtpSecurity));
     ini.WriteInteger("Common", "Interval", settings.IntervalMinutes);
     ini.WriteInteger("Common", "SkipExisting", s.SkipExisting ? 1 : 0);
+    WriteForwardFilter(ini, settings.Filter);
+    if (settings.LogWindowWidth > 0 && settings.LogWindowHeight > 0) {
+        ini.WriteInteger("Window", "LogWidth", settings.LogWindowWidth);
+        ini.WriteInteger("Window", "LogHeight", settings.LogWindowHeight);
+    }
     WriteAuth(ini, "POP3", s.Pop3Auth);
     WriteAuth(ini, "SMTP", s.SmtpAuth);
     ini.WriteInteger("Common", "KeyringSecrets", settings.KeyringSecrets ? 1 : 0);

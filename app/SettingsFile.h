@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ForwardFilter.h"
 #include "app/ServerSettings.h"
 
 namespace tarnwick {
@@ -24,6 +25,13 @@ struct TSettings {
     // "Section/Key" of values that could not be taken (not code page 932); they read as empty, and
     // writing the record back leaves them in the file as they were unless a new value was given.
     std::vector<std::string> Refused;
+    // The size limit and the rules ([Filter]); a file without them forwards everything whole.
+    TForwardFilter Filter;
+    // The window's size with its log shown, as last left ([Window]); 0 before it was ever resized.
+    int LogWindowWidth = 0;
+    int LogWindowHeight = 0;
+    // Not in the file: every message waiting after a refusal is offered in this cycle (今すぐ再送).
+    bool ResendRefused = false;
 
     std::string ForwardAddress() const { return MailUser + "@" + MailDomain; }
 };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/AppIcon.h"
+#include "app/Translations.h"
 #include "app/AppPaths.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
@@ -42,6 +43,7 @@ int RunWindow(int argc, char** argv, const tarnwick::TSettingsLocation& location
     font.setPixelSize(12);
     QApplication::setFont(font);
     QApplication::setWindowIcon(tarnwick::MakeAppIcon());
+    tarnwick::InstallQtJapanese(app);
 
     tarnwick::SettingsFile = location.SettingsFile;
     tarnwick::SettingsFileGiven = configGiven;

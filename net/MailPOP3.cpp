@@ -255,6 +255,39 @@ bool TMailPOP3::ReadRetrieved(TMailMessage& message) {
     return ReadRetrievedAnswer(message);
 }
 
+bool TMailPOP3::RetrieveHeader(int messageNumber, TMailMessage& message) {
+    WriteLine("TOP " + IntToStr(messageNumber) + " 0");
+    return ReadRetrievedAnswer(message);
+}
+
+void TMailPOP3::RetrieveHeaders(const std::vector<int>& messageNumbers, const THeaderEvent& each) {
+    TMailMessage header;
+    const size_t batch = Pipelining() ? kPipelineWindow : 1;
+    for (size_t start = 0; start < messageNumbers.size(); start += batch) {
+        const size_t end = std::min(messageNumbers.size(), start + batch);
+        OpenWriteBuffer(0);
+        try {
+            for (size_t i = start; i < end; ++i) WriteLine("TOP " + IntToStr(messageNumbers[i]) + " 0");
+            CloseWriteBuffer();
+        } catch (...) {
+            CancelWriteBuffer();
+            throw;
+        }
+        for (size_t i = start; i < end; ++i) {
+            header.Clear();
+            if (i > start) ExpectAnswerWaiting();
+            try {
+                const bool found = ReadRetrievedAnswer(header);
+                each(i, found, header);
+            } catch (...) {
+                // The answers still due would be taken for the replies to later commands.
+                if (i + 1 < end && IsConnected()) AbandonMessage();
+                throw;
+            }
+        }
+    }
+}
+
 bool TMailPOP3::ReadRetrievedAnswer(TMailMessage& message) {
     int16_t status = 0;
     try {

@@ -1,8 +1,9 @@
 #pragma once
 // POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449, UTF8 of RFC 6856,
-// AUTH of RFC 5034): USER/PASS, APOP or OAuth 2.0 login, UIDL, LIST, RETR and QUIT. Nothing is
-// ever deleted.
+// AUTH of RFC 5034): USER/PASS, APOP or OAuth 2.0 login, UIDL, LIST, RETR, TOP and QUIT. Nothing
+// is ever deleted.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,16 @@ public:
     // the oldest RETR not yet read, as RetrieveMessage does.
     void SendRetrieve(int messageNumber);
     bool ReadRetrieved(TMailMessage& message);
+
+    // "TOP n 0": only the message's header lines, read into message as RetrieveMessage reads a
+    // whole one (nothing is cleared first). False on "-ERR", with nothing read.
+    bool RetrieveHeader(int messageNumber, TMailMessage& message);
+    // The header block of every number, asked for in pipelined batches when the server allows
+    // it, else one at a time. Each answer is read into a cleared message and handed to each with
+    // its index and whether the server gave it; a failure (or an exception from each) while
+    // answers are still on their way closes the connection before it passes on.
+    using THeaderEvent = std::function<void(size_t index, bool found, TMailMessage& header)>;
+    void RetrieveHeaders(const std::vector<int>& messageNumbers, const THeaderEvent& each);
 
     // The APOP digest: 32 lower-case hexadecimal digits of MD5(timestamp + password).
     static std::string ApopDigest(const std::string& timestamp, const std::string& password);

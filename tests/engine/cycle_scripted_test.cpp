@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/RefusalBackoff.h"
 #include "engine/CycleFixture.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
@@ -213,7 +214,7 @@ TEST_F(ScriptedCycle, NoNewMailOrARefusedListingLogsTheShortSequenceWithoutSmtpO
     EXPECT_TRUE(StampOf(ledgerFile_) == before);
 }
 
-// --- a message that cannot be had or is refused for good: skipped, offered again next cycle
+// --- a message refused for good: skipped, offered again once its wait is over
 
 struct Refusal {
     const char* at;
@@ -222,7 +223,9 @@ struct Refusal {
 
 class PermanentRefusal : public ScriptedCycle, public ::testing::WithParamInterface<Refusal> {};
 
-TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgain) {
+TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgainAfterItsWait) {
+    int64_t now = 1'800'000'000;
+    cycle_.Clock = [&now] { return now; };
     Pop3Login();
     Pop3Listing({"1 id1", "2 id2", "3 id3"});
     Pop3Retr(1, Mail(1));
@@ -234,7 +237,12 @@ TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgain) {
     SmtpSend(GetParam().at, GetParam().reply);
     SmtpSend();
     smtp_.Expect("QUIT");
-    // The next cycle: only message 2.
+    // The next cycle, within the wait: message 2 is not even downloaded, and no SMTP login.
+    pop3_.Accept();
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"}, false);
+    pop3_.Expect("QUIT");
+    // Once the wait (one interval: 5 minutes) is over: only message 2.
     pop3_.Accept();
     Pop3Login();
     Pop3Listing({"1 id1", "2 id2", "3 id3"});
@@ -248,15 +256,25 @@ TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgain) {
 
     Run();
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件", SmtpIn(), "メール転送(s1)",
-                                       "メール転送失敗(s2) " + std::string(GetParam().reply + 4) + " [id2]",
-                                       "メール転送(s3)", Pop3Out(), SmtpOut()));
+                                       "メール転送失敗(s2) " + std::string(GetParam().reply + 4) + " 次の再送は" +
+                                           TRefusalBackoff::TimeText(now + 300) + "以降 [id2]",
+                                       "メール転送(s3)", "転送 2件、再送待ち 1件", Pop3Out(), SmtpOut()));
     EXPECT_EQ(Ledger(), "id1\r\nid3\r\n");
+    EXPECT_EQ(cycle_.Report().Waiting, 1);
 
+    now += 299;
+    Run();
+    EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", "転送 0件、再送待ち 1件",
+                                       Pop3Out(), SmtpOut()));
+    EXPECT_EQ(cycle_.Report().Waiting, 1);
+
+    now += 1;
     Run();
     ExpectScriptsDone();
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 1件", SmtpIn(), "メール転送(s2)",
                                        Pop3Out(), SmtpOut()));
     EXPECT_EQ(Ledger(), "id1\r\nid3\r\nid2\r\n");
+    EXPECT_EQ(ReadWholeFile(ledgerFile_ + ".wait").find("id2"), std::string::npos) << "forgotten once sent";
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, PermanentRefusal,

@@ -247,6 +247,21 @@ if [ -n "${TARNWICK_POP3S_PORT:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; 
   grep -rqx 'Return-Path: <account@example.jp>' "$TARNWICK_DELIVERED_MAILDIR/new" || fail "TLS: envelope sender not used"
 fi
 
+# The size limit and the rules come from the same settings file: a tagged message is held back
+# and a big one becomes a notice, in --once as in the window.
+empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"
+mkdir -p "$work/filter"
+write_settings "$work/filter/box.ini" "$TARNWICK_POP3_USER" "$TARNWICK_POP3_PASS"
+printf '[Filter]\nMaxSizeKB=8\nSizeNotice=1\nRuleCount=1\nRule1=X-Spam-Flag: YES\n' >>"$work/filter/box.ini"
+printf 'From: sender@example.jp\nSubject: headless spam\nX-Spam-Flag: YES\n\nspam\n' >"$work/msg"; drop_message "$work/msg"
+message 950 "$(head -c 20000 /dev/zero | tr '\0' y)"
+once "$work/filter/box.ini"
+expect_code 0 "$code" "--once with a rule and a size limit"
+expect_in "$work/out" "転送しない条件に一致(headless spam)" "--once, rule"
+expect_in "$work/out" "サイズ超過のため通知を転送(headless 950)" "--once, notice"
+wait_delivered 1
+[ "$(delivered_count)" = 1 ] || fail "--once with a rule and a size limit: one notice delivered"
+[ "$(wc -l <"$work/filter/phone@docomo.ne.jp.txt")" = 2 ] || fail "--once with a rule: both recorded"
 # --- Sign-in without a display, and a sign-in that was revoked -----------------------------------
 if [ -n "$tokenendpoint" ] && [ -n "${TARNWICK_OAUTH_KEY:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; then
   empty_maildir "$TARNWICK_POP3_MAILDIR"; empty_maildir "$TARNWICK_DELIVERED_MAILDIR"

@@ -294,3 +294,61 @@ TEST_P(Pop3, AnOverlongStatusLineToRetrClosesTheConnection) {
     EXPECT_FALSE(client.IsConnected());
     Done(CrLf({"USER bob", "PASS secret", "RETR 1"}));
 }
+
+// --- header blocks ("TOP n 0")
+
+namespace {
+const std::string kHeaderOne = "+OK\r\nSubject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\nX-Spam-Flag: YES\r\n\r\n.";
+const std::string kHeaderThree = "+OK\r\nSubject: three\r\n\r\n.";
+
+// What RetrieveHeaders handed over: "index found subject" per answer.
+std::vector<std::string> Collect(TMailPOP3& client, const std::vector<int>& numbers) {
+    std::vector<std::string> seen;
+    client.RetrieveHeaders(numbers, [&](size_t index, bool found, TMailMessage& header) {
+        EXPECT_TRUE(header.Body.Empty());
+        seen.push_back(std::to_string(index) + (found ? " + " : " - ") + header.Subject);
+    });
+    return seen;
+}
+}  // namespace
+
+TEST_P(Pop3, TopReadsOnlyTheHeaderAndARefusalKeepsTheConnection) {
+    Converse(Login(), {{"TOP 1 0", kHeaderOne}, {"TOP 9 0", "-ERR no such message"}});
+    Connect();
+    TMailMessage message;
+    EXPECT_TRUE(client.RetrieveHeader(1, message));
+    EXPECT_EQ(message.Subject, "テスト");
+    EXPECT_EQ(message.Headers.GetHeaderValue("x-spam-flag"), "YES");
+    EXPECT_TRUE(message.Body.Empty());
+    message.Clear();
+    EXPECT_FALSE(client.RetrieveHeader(9, message));
+    EXPECT_TRUE(message.Headers.Empty());
+    Done(CrLf({"USER bob", "PASS secret", "TOP 1 0", "TOP 9 0", "QUIT"}));
+}
+
+TEST_P(Pop3, HeadersOneAtATimeWhenTheServerDoesNotPipeline) {
+    Converse(Login(), {{"CAPA", "+OK\r\nUIDL\r\n."}, {"TOP 1 0", kHeaderOne}, {"TOP 2 0", "-ERR gone"},
+                       {"TOP 3 0", kHeaderThree}});
+    Connect();
+    EXPECT_THAT(Collect(client, {1, 2, 3}), ElementsAre("0 + テスト", "1 - ", "2 + three"));
+    Done(CrLf({"USER bob", "PASS secret", "CAPA", "TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}));
+}
+
+TEST_P(Pop3, HeadersAreAskedForInOneBatchWhenTheServerPipelines) {
+    // Every TOP arrives before the first answer leaves.
+    Converse(Login(), {{"CAPA", "+OK\r\nPIPELINING\r\n."}, {"TOP 1 0", ""}, {"TOP 2 0", ""},
+                       {"TOP 3 0", kHeaderOne + "\r\n-ERR gone\r\n" + kHeaderThree}});
+    Connect();
+    EXPECT_THAT(Collect(client, {1, 2, 3}), ElementsAre("0 + テスト", "1 - ", "2 + three"));
+    Done(CrLf({"USER bob", "PASS secret", "CAPA", "TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}));
+}
+
+TEST_P(Pop3, AFailureWithAnswersStillDueClosesTheConnection) {
+    Converse(Login(), {{"CAPA", "+OK\r\nPIPELINING\r\n."}, {"TOP 1 0", ""}, {"TOP 2 0", ""}});
+    server.Offer(kHeaderOne + "\r\n" + kHeaderThree + "\r\n");
+    Connect();
+    EXPECT_THROW(client.RetrieveHeaders({1, 2}, [](size_t, bool, TMailMessage&) { throw EMailException("stop"); }),
+                 EMailException);
+    EXPECT_FALSE(client.IsConnected());
+    Done(CrLf({"USER bob", "PASS secret", "CAPA", "TOP 1 0", "TOP 2 0"}));
+}
