@@ -173,7 +173,7 @@ xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null || fail "the
 grep -q 'trace: background' out1.txt && fail "went to the background without settings"
 [ -e tarnwick.ini ] && fail "reading the settings created a file"
 eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 453 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x453"
+[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 529 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x529"
 
 step "type the settings"
 type_into 225 38 "$pop3_server"    # POP3 server
@@ -214,10 +214,10 @@ step "screenshot with the log shown"
 click_at $((WX + 292)) $((WY + 355))
 for i in $(seq 1 $((50 * slow))); do
   eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-  [ "$WHEIGHT" = 565 ] && break
+  [ "$WHEIGHT" = 641 ] && break
   sleep 0.1
 done
-[ "$WHEIGHT" = 565 ] || fail "window is $WHEIGHT high with the log shown, not 565"
+[ "$WHEIGHT" = 641 ] || fail "window is $WHEIGHT high with the log shown, not 641"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
