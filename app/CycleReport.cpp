@@ -2,10 +2,7 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Log lines and notifications are one line each.
-std::string OneLine(const std::string& text) {
+std::string OneLogLine(const std::string& text) {
     std::string out;
     for (char c : text) {
         if (c == '\r' || c == '\n') {
@@ -17,8 +14,6 @@ std::string OneLine(const std::string& text) {
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
 }
-
-}  // namespace
 
 std::string FilterCounts(const TCycleReport& report) {
     std::string out;
@@ -59,7 +54,7 @@ TCycleStatus StatusOf(const TCycleReport& report, const std::string& time) {
             return {time + " 転送記録に書き込めません", true, "転送記録に書き込めないため転送できません"};
         case TCycleReport::TEnd::Error: break;
     }
-    return {time + " エラーで中断", true, "エラーで転送が止まりました: " + OneLine(report.Error)};
+    return {time + " エラーで中断", true, "エラーで転送が止まりました: " + OneLogLine(report.Error)};
 }
 
 }  // namespace tarnwick

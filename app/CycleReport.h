@@ -38,6 +38,9 @@ struct TCycleReport {
 // "、通知 1件、保留 2件、再送待ち 1件" for the counts that are not 0; empty when all are.
 std::string FilterCounts(const TCycleReport& report);
 
+// An error's text as one log line: each run of line ends becomes one blank, none at the end.
+std::string OneLogLine(const std::string& text);
+
 // Exit codes of --once.
 constexpr int kExitAllForwarded = 0;
 constexpr int kExitSomeSkipped = 1;

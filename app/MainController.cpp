@@ -28,18 +28,7 @@ namespace tarnwick {
 namespace {
 
 // Log lines and balloons are one line each.
-std::string OneLine(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\r' || c == '\n') {
-            if (!out.empty() && out.back() != ' ') out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
+std::string OneLine(const std::string& text) { return OneLogLine(text); }
 
 }  // namespace
 

@@ -26,6 +26,22 @@ size_t Utf16Length(const std::string& utf8) {
     return units;
 }
 
+// The texts the window's fields edit, in the order the file holds them; one list for reading and
+// writing.
+template <typename Settings, typename Visit>
+void ForEachText(Settings& settings, Visit&& visit) {
+    auto& s = settings.Servers;
+    visit("POP3", "Server", s.Pop3Server);
+    visit("POP3", "User", s.Pop3User);
+    visit("POP3", "Pass", s.Pop3Pass);
+    visit("SMTP", "Server", s.SmtpServer);
+    visit("SMTP", "User", s.SmtpUser);
+    visit("SMTP", "Pass", s.SmtpPass);
+    visit("SMTP", "EnvelopeFrom", s.EnvelopeFrom);
+    visit("Mail", "User", settings.MailUser);
+    visit("Mail", "Domain", settings.MailDomain);
+}
+
 std::string KeyName(const char* section, const char* key) { return std::string(section) + "/" + key; }
 
 bool Refused(const TSettings& settings, const char* section, const char* key) {
@@ -89,16 +105,8 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
         }
         field = std::move(value);
     };
+    ForEachText(settings, text);
     TServerSettings& s = settings.Servers;
-    text("POP3", "Server", s.Pop3Server);
-    text("POP3", "User", s.Pop3User);
-    text("POP3", "Pass", s.Pop3Pass);
-    text("SMTP", "Server", s.SmtpServer);
-    text("SMTP", "User", s.SmtpUser);
-    text("SMTP", "Pass", s.SmtpPass);
-    text("SMTP", "EnvelopeFrom", s.EnvelopeFrom);
-    text("Mail", "User", settings.MailUser);
-    text("Mail", "Domain", settings.MailDomain);
     // A path, not a text of the window: taken as it stands.
     s.Pop3CAFile = ini.ReadString("POP3", "CAFile", "");
     s.SmtpCAFile = ini.ReadString("SMTP", "CAFile", "");
@@ -132,16 +140,8 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
         if (value.empty() && Refused(settings, section, key)) return;
         ini.WriteString(section, key, value);
     };
+    ForEachText(settings, text);
     const TServerSettings& s = settings.Servers;
-    text("POP3", "Server", s.Pop3Server);
-    text("POP3", "User", s.Pop3User);
-    text("POP3", "Pass", s.Pop3Pass);
-    text("SMTP", "Server", s.SmtpServer);
-    text("SMTP", "User", s.SmtpUser);
-    text("SMTP", "Pass", s.SmtpPass);
-    text("SMTP", "EnvelopeFrom", s.EnvelopeFrom);
-    text("Mail", "User", settings.MailUser);
-    text("Mail", "Domain", settings.MailDomain);
     ini.WriteString("POP3", "Security", SecurityName(s.Pop3Security));
     ini.WriteString("SMTP", "Security", SecurityName(s.SmtpSecurity));
     ini.WriteInteger("Common", "Interval", settings.IntervalMinutes);
