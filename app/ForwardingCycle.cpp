@@ -69,13 +69,8 @@ void PrepareSignIn(TSignInState* signIn, const TServerSettings& settings, Client
 namespace detail {
 
 std::string OneLine(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\r') continue;
-        out += c == '\n' ? ' ' : c;
-    }
-    return Trim(out);  // a POP3 reason keeps the blank after "-ERR"
+    // A POP3 reason keeps the blank after "-ERR": trimmed here.
+    return Trim(OneLogLine(text));
 }
 
 void ForceClose(TMailTCPClient& client) {

@@ -13,6 +13,7 @@
 
 #include "app/AppIcon.h"
 #include "app/AppPaths.h"
+#include "app/CycleSteps.h"
 #include "app/CycleWorker.h"
 #include "app/MainForm.h"
 #include "platform/DateTime.h"
@@ -25,12 +26,6 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Log lines and balloons are one line each.
-std::string OneLine(const std::string& text) { return OneLogLine(text); }
-
-}  // namespace
 
 void Tfrm_Main::FormCreate() {
     SetExePaths(ExeFullPath());
@@ -154,7 +149,7 @@ void Tfrm_Main::CycleFinished(const TCycleReport& report) {
     const TCycleStatus status = StatusOf(report, FormatTimeHMS(Now()).substr(0, 5));
     ShowStatus(status.Tip, status.Failing, status.Notice);
     if (report.End == TCycleReport::TEnd::Error) {
-        AddLog(OneLine(report.Error));
+        AddLog(detail::OneLine(report.Error));
         if (ending_ != TEnding::None) {
             // The user asked to end: the error is shown, and the program still ends.
             if (ending_ != TEnding::Aborting) ShowErrorBox(report.Error);
@@ -233,7 +228,7 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
                 ShowMessageBox(QMessageBox::Information, "情報", "次回起動時よりタスクアイコン表示となります");
             }
         } catch (const std::exception& e) {
-            AddLog(OneLine(e.what()));
+            AddLog(detail::OneLine(e.what()));
             ShowErrorBox(e.what());
         }
         if (ending_ != TEnding::Waiting) return;
@@ -283,7 +278,7 @@ void Tfrm_Main::btn_TestClick() {
             }
         },
         [this, report] {
-            const QString summary = ToQString(OneLine(report->Summary));
+            const QString summary = ToQString(detail::OneLine(report->Summary));
             lbl_TestResult->setText(
                 lbl_TestResult->fontMetrics().elidedText(summary, Qt::ElideRight, lbl_TestResult->width()));
             lbl_TestResult->setToolTip(summary);
@@ -367,7 +362,7 @@ void Tfrm_Main::Guarded(const std::function<void()>& handler) {
 }
 
 void Tfrm_Main::ReportError(const std::string& text) {
-    const std::string line = OneLine(text);
+    const std::string line = detail::OneLine(text);
     AddLog(line);
     if (background_ == TBackground::None) {
         ShowErrorBox(text);
