@@ -126,6 +126,19 @@ protected:
         if (capa && lines.size() > 0) pop3_.Expect("CAPA").SendLine("-ERR unknown command");
     }
 
+    void SmtpLogin() { smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok"); }
+    void ExpectScriptsDone() {
+        EXPECT_TRUE(pop3_.Finish());
+        EXPECT_TRUE(smtp_.Finish());
+        EXPECT_TRUE(pop3_.Mismatches().empty()) << ::testing::PrintToString(pop3_.Mismatches());
+        EXPECT_TRUE(smtp_.Mismatches().empty()) << ::testing::PrintToString(smtp_.Mismatches());
+    }
+    // The log lines of logging in and off, with the servers as typed.
+    std::string Pop3In() const { return "POP3サーバにログイン(" + pop3Text_ + ")"; }
+    std::string Pop3Out() const { return "POP3サーバからログオフ(" + pop3Text_ + ")"; }
+    std::string SmtpIn() const { return "SMTPサーバにログイン(" + smtpText_ + ")"; }
+    std::string SmtpOut() const { return "SMTPサーバからログオフ(" + smtpText_ + ")"; }
+
     ScriptedServer pop3_, smtp_;
     std::string pop3Text_, smtpText_;
     TServerSettings settings_;

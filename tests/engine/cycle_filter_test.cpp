@@ -43,23 +43,12 @@ protected:
         Size(n, mail.size());
         pop3_.Expect("RETR " + std::to_string(n)).SendLine("+OK").Send(mail + ".\r\n");
     }
-    void SmtpLogin() { smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok"); }
     void SmtpSend(int n, const std::string& last = "250 queued") {
         smtp_.Expect("RSET").SendLine("250 ok").Expect("MAIL FROM:<s" + std::to_string(n) + "@example.jp>").SendLine("250 ok");
         smtp_.Expect("RCPT TO:<taro@docomo.ne.jp>").SendLine("250 ok").Expect("DATA").SendLine("354 go");
         smtp_.ExpectUntil(".").SendLine(last);
     }
     void Run() { cycle_.ForwardNewMail(run_); }
-    void Done() {
-        EXPECT_TRUE(pop3_.Finish());
-        EXPECT_TRUE(smtp_.Finish());
-        EXPECT_THAT(pop3_.Mismatches(), IsEmpty());
-        EXPECT_THAT(smtp_.Mismatches(), IsEmpty());
-    }
-    std::string Pop3In() const { return "POP3サーバにログイン(" + pop3Text_ + ")"; }
-    std::string Pop3Out() const { return "POP3サーバからログオフ(" + pop3Text_ + ")"; }
-    std::string SmtpIn() const { return "SMTPサーバにログイン(" + smtpText_ + ")"; }
-    std::string SmtpOut() const { return "SMTPサーバからログオフ(" + smtpText_ + ")"; }
 
     TSettings run_;
     int64_t now_ = 1'800'000'000;
@@ -87,7 +76,7 @@ TEST_F(FilteredCycle, ABigMessageBecomesANoticeAndATaggedOneIsHeldBackWithoutRet
     pop3_.Start();
     smtp_.Start();
     Run();
-    Done();
+    ExpectScriptsDone();
 
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 3件",
                                        "転送しない条件に一致([SPAM] buy now) 条件「Subject: [spam]」", SmtpIn(),
@@ -163,7 +152,7 @@ TEST_F(FilteredCycle, OtherSmtpSettingsOrResendNowEndTheWaitAtOnce) {
     EXPECT_EQ(cycle_.Report().Waiting, 1);
     run_.ResendRefused = true;
     Run();
-    Done();
+    ExpectScriptsDone();
     EXPECT_THAT(TakeLog(), ::testing::Contains("送信を拒否されたメールを今すぐ再送します"));
     EXPECT_EQ(cycle_.Report().Forwarded, 1);
     EXPECT_EQ(cycle_.Report().Waiting, 0);

@@ -40,7 +40,6 @@ protected:
         Pop3Size(n, message.size());
         pop3_.Expect("RETR " + std::to_string(n)).SendLine("+OK").Send(message + ".\r\n");
     }
-    void SmtpLogin() { smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250 ok"); }
     // One transaction; refuseAt names the command ("MAIL", "RCPT", "DATA", ".") that gets reply.
     void SmtpSend(const std::string& refuseAt = "", const std::string& reply = "") {
         auto step = [&](const std::string& command, const std::string& expect, const std::string& ok) {
@@ -58,17 +57,7 @@ protected:
         smtp_.Start();
     }
     void Run() { cycle_.ForwardNewMail(settings_, forwardAddress_); }
-    void ExpectScriptsDone() {
-        EXPECT_TRUE(pop3_.Finish());
-        EXPECT_TRUE(smtp_.Finish());
-        EXPECT_THAT(pop3_.Mismatches(), IsEmpty());
-        EXPECT_THAT(smtp_.Mismatches(), IsEmpty());
-    }
 
-    std::string Pop3In() const { return "POP3サーバにログイン(" + pop3Text_ + ")"; }
-    std::string Pop3Out() const { return "POP3サーバからログオフ(" + pop3Text_ + ")"; }
-    std::string SmtpIn() const { return "SMTPサーバにログイン(" + smtpText_ + ")"; }
-    std::string SmtpOut() const { return "SMTPサーバからログオフ(" + smtpText_ + ")"; }
 
 };
 
