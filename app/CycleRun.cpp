@@ -16,6 +16,7 @@
 #include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "message/MessageReader.h"
+#include "message/ShownText.h"
 #include "net/MailAbort.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
@@ -86,13 +87,14 @@ struct TCycleRun {
           ForwardAddress(settings.ForwardAddress()) {}
 
     // The listing, the ledger and what is new. False when the ledger cannot take what would be
-    // sent (logged; nothing is sent then).
+    // sent, or a login again during screening failed (logged; nothing is sent then; Report.End
+    // says which).
     bool Plan() {
         TStringList listing;
         DoingNow = Doing("POP3", Servers.Pop3Server, "メールリストの取得");
         Pop3.ListUniqueIds(listing);
         Cycle.AddLog("メールリストを取得");
-        const std::vector<TListedMessage> listed = ParseListing(listing);
+        const std::vector<TListedMessage> listed = RecordableOnly(ParseListing(listing));
         TStringList allIds;
         ListedIds(listed, allIds);
         DoingNow = "転送済みIDの読み込み中に失敗: ";
@@ -124,13 +126,28 @@ struct TCycleRun {
             Cycle.AddLog(OneLine(e.Message()));
             return false;
         }
-        Screen(allIds);
-        return true;
+        return Screen(allIds);
+    }
+
+    // A message whose id cannot be recorded would go again every cycle: it is skipped, and said.
+    std::vector<TListedMessage> RecordableOnly(std::vector<TListedMessage> listed) {
+        std::vector<TListedMessage> kept;
+        kept.reserve(listed.size());
+        for (TListedMessage& entry : listed) {
+            if (IsRecordableId(entry.Id)) {
+                kept.push_back(std::move(entry));
+                continue;
+            }
+            ++Report.Skipped;
+            Cycle.AddLogWithSubject("メール転送失敗(" + entry.NumberText + ") IDに使えない文字を含むため転送しません [",
+                                    ShownText(entry.Id), "]");
+        }
+        return kept;
     }
 
     // Before anything is downloaded whole: what waits after a refusal, what is too big, what a
     // rule holds back. What is held back is recorded at once; New keeps what is to be sent.
-    void Screen(const TStringList& allIds) {
+    bool Screen(const TStringList& allIds) {
         const TServerSettings& s = Servers;
         // A refusal depends on the SMTP server, the account and the address: a change of any
         // of them lets every waiting message go at once.
@@ -159,7 +176,14 @@ struct TCycleRun {
             Pop3.EnableUtf8();
         }
         DoingNow = Doing("POP3", Servers.Pop3Server, "ヘッダの取得");
-        ScreenMessages(Pop3, Settings.Filter, Backoff.get(), Screened);
+        const bool loggedIn = ScreenMessages(Pop3, Settings.Filter, Backoff.get(), Screened, [this] {
+            ForceClose(Pop3);
+            return Cycle.LoginPop3(Servers);
+        });
+        if (!loggedIn) {
+            Report.End = TCycleReport::TEnd::Pop3LoginFailed;
+            return false;
+        }
 
         std::vector<TListedMessage> toSend;
         std::vector<TScreenedMessage> toSendScreened;
@@ -168,6 +192,7 @@ struct TCycleRun {
             TScreenedMessage& m = Screened[i];
             switch (m.Action) {
                 case TScreenAction::Waiting: ++Report.Waiting; break;
+                case TScreenAction::Unreadable: Skip(m.SubjectUtf8, m.Id, m.Error); break;
                 case TScreenAction::HeldByRule:
                 case TScreenAction::SkipTooBig: {
                     const TScreenLog log = ScreenLog(m);
@@ -191,6 +216,7 @@ struct TCycleRun {
             Writer->SaveLedger(Ledger);
         }
         SaveBackoff();
+        return true;
     }
 
     // The back-off state is a help, not a record: a file that cannot be written is said once and
@@ -341,9 +367,7 @@ struct TCycleRun {
             Skip(SubjectUtf8(message), item.Id, e.Message());
             return TRetrieved::Skipped;
         } catch (const EMailException& e) {
-            if (!dynamic_cast<const EMailReadLnMaxLineLengthExceeded*>(&e) &&
-                !dynamic_cast<const EMailMessageTooLarge*>(&e) && !dynamic_cast<const EMailHeaderTooLarge*>(&e))
-                throw;
+            if (e.Kind() != TMailErrorKind::LocalLimit) throw;
             // The rest of the message (or of an over-long status line) is still on its way:
             // close and log in again.
             Skip(SubjectUtf8(message), item.Id, e.Message());
@@ -449,8 +473,7 @@ struct TCycleRun {
     bool ConnectionEnded(const EMailException& e) const {
         if (Cycle.Aborted() || AcceptedOnConnection == 0) return false;
         if (auto* reply = dynamic_cast<const EMailProtocolReplyError*>(&e)) return reply->ReplyCode == 421;
-        return dynamic_cast<const EMailConnClosedGracefully*>(&e) || dynamic_cast<const EMailSocketError*>(&e) ||
-               dynamic_cast<const EMailClosedSocket*>(&e) || dynamic_cast<const EMailNotConnected*>(&e);
+        return e.Kind() == TMailErrorKind::ConnectionLost;
     }
 
     // Logs in to the SMTP server again and puts every message whose acceptance was not read back
@@ -495,6 +518,8 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
     TCycleRun run(*this, settings);
     try {
         if (!run.Plan()) {
+            // A login again after an unreadable header block failed, and said so.
+            if (report_.End == TCycleReport::TEnd::Pop3LoginFailed) return report_;
             LogoffPop3();
             report_.End = TCycleReport::TEnd::LedgerUnwritable;
             return report_;

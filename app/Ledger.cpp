@@ -78,6 +78,13 @@ std::vector<TListedMessage> ParseListing(const TStringList& listing) {
     return listed;
 }
 
+bool IsRecordableId(std::string_view id) {
+    return !id.empty() && std::none_of(id.begin(), id.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
+
 void ListedIds(const std::vector<TListedMessage>& listed, TStringList& ids) {
     for (const TListedMessage& entry : listed) ids.Add(entry.Id);
 }

@@ -43,6 +43,9 @@ struct TListedMessage {
     std::string Id;
 };
 std::vector<TListedMessage> ParseListing(const TStringList& listing);
+// Whether an id can stand as one line of the ledger: not empty, no control bytes. An id holding a
+// line end would read back as two ids and hide another message.
+bool IsRecordableId(std::string_view id);
 
 // What a cycle does with a listing, given the ledger: the ledger loses, in place and in order, the
 // ids no longer on the server; every listing line whose id the ledger does not account for is

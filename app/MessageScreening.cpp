@@ -14,8 +14,8 @@ std::string KiloBytes(int64_t size) { return IntToStr((size + 1023) / 1024) + "K
 
 }  // namespace
 
-void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusalBackoff* backoff,
-                    std::vector<TScreenedMessage>& messages) {
+bool ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusalBackoff* backoff,
+                    std::vector<TScreenedMessage>& messages, const std::function<bool()>& reopen) {
     if (backoff)
         for (TScreenedMessage& m : messages)
             if (!backoff->Due(m.Id)) m.Action = TScreenAction::Waiting;
@@ -50,9 +50,7 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
             numbers.push_back(messages[i].Number);
         }
     }
-    if (asked.empty()) return;
-    pop3.RetrieveHeaders(numbers, [&](size_t k, bool found, TMailMessage& header) {
-        TScreenedMessage& m = messages[asked[k]];
+    auto judge = [&](TScreenedMessage& m, bool found, TMailMessage& header) {
         if (!found) {
             // Still worth a notice: it then names only the size.
             if (m.Action == TScreenAction::Notice) m.Header = std::make_shared<TMailMessage>();
@@ -72,7 +70,27 @@ void ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
             kept->LoadHeaderFields();
             m.Header = std::move(kept);
         }
-    });
+    };
+    // The headers are read in order; a failure belongs to the first one not judged yet.
+    for (size_t from = 0; from < asked.size();) {
+        size_t next = from;
+        try {
+            pop3.RetrieveHeaders(std::vector<int>(numbers.begin() + static_cast<std::ptrdiff_t>(from), numbers.end()),
+                                 [&](size_t k, bool found, TMailMessage& header) {
+                                     judge(messages[asked[from + k]], found, header);
+                                     next = from + k + 1;
+                                 });
+            return true;
+        } catch (const EMailException& e) {
+            if (e.Kind() != TMailErrorKind::LocalLimit || next >= asked.size()) throw;
+            TScreenedMessage& m = messages[asked[next]];
+            m.Action = TScreenAction::Unreadable;
+            m.Error = e.Message();
+            if (!reopen()) return false;
+            from = next + 1;
+        }
+    }
+    return true;
 }
 
 TScreenLog ScreenLog(const TScreenedMessage& m) {
@@ -82,7 +100,8 @@ TScreenLog ScreenLog(const TScreenedMessage& m) {
             return {"サイズ超過のため転送せず(", ") " + KiloBytes(m.Size) + " [" + m.Id + "]"};
         case TScreenAction::Notice: return {"サイズ超過のため通知を転送(", ") " + KiloBytes(m.Size)};
         case TScreenAction::Forward:
-        case TScreenAction::Waiting: break;
+        case TScreenAction::Waiting:
+        case TScreenAction::Unreadable: break;
     }
     return {};
 }

@@ -52,12 +52,16 @@ size_t Utf8At(std::string_view text, size_t i, char32_t& code) {
     return length;
 }
 
+}  // namespace
+
 bool IsUtf8(std::string_view text) {
     char32_t code;
     for (size_t i = 0, n; i < text.size(); i += n)
         if ((n = Utf8At(text, i, code)) == 0) return false;
     return true;
 }
+
+namespace {
 
 // Valid UTF-8 on one line: a log line or a caption must not be split or faked by a header.
 std::string OneLine(std::string_view text) {

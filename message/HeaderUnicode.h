@@ -14,6 +14,9 @@ class TMailMessage;
 // (CR, LF and TAB become spaces), so the result is one line of valid UTF-8. Never throws.
 std::string DecodeHeaderToUtf8(std::string_view rawHeaderValue);
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(std::string_view text);
+
 // The message's Subject header, as received, decoded by DecodeHeaderToUtf8.
 std::string DecodedSubjectUtf8(const TMailMessage& message);
 

@@ -13,7 +13,7 @@ namespace tarnwick {
 // A header of more lines than the reader keeps: a line of a few bytes costs a string each.
 class EMailHeaderTooLarge : public EMailException {
 public:
-    using EMailException::EMailException;
+    explicit EMailHeaderTooLarge(std::string message) : EMailException(std::move(message), TMailErrorKind::LocalLimit) {}
 };
 
 class TMailMessage;

@@ -31,7 +31,7 @@ private:
 // A connect asked for after the group was aborted, or under way when it was.
 class EMailAborted : public EMailException {
 public:
-    EMailAborted() : EMailException("Aborted.") {}
+    EMailAborted() : EMailException("Aborted.", TMailErrorKind::Stopped) {}
 };
 
 class TMailIOHandlerAbortable : public TMailIOHandlerSSL {

@@ -12,7 +12,7 @@ namespace tarnwick {
 // The peer closed and nothing is left to read.
 class EMailConnClosedGracefully : public EMailSilentException {
 public:
-    EMailConnClosedGracefully() : EMailSilentException("Connection Closed Gracefully.") {}
+    EMailConnClosedGracefully() : EMailSilentException("Connection Closed Gracefully.", TMailErrorKind::ConnectionLost) {}
 };
 
 class EMailAlreadyConnected : public EMailException {
@@ -23,29 +23,29 @@ public:
 // The transport was asked to receive or send without a socket.
 class EMailClosedSocket : public EMailException {
 public:
-    EMailClosedSocket() : EMailException("Disconnected.") {}
+    EMailClosedSocket() : EMailException("Disconnected.", TMailErrorKind::ConnectionLost) {}
 };
 
 class EMailReadTimeout : public EMailException {
 public:
-    EMailReadTimeout() : EMailException("Read Timeout") {}
+    EMailReadTimeout() : EMailException("Read Timeout", TMailErrorKind::TimedOut) {}
 };
 
 // The peer took no bytes within the time-out (it stopped reading); the connection is dropped.
 class EMailWriteTimeout : public EMailException {
 public:
-    EMailWriteTimeout() : EMailException("Write Timeout") {}
+    EMailWriteTimeout() : EMailException("Write Timeout", TMailErrorKind::TimedOut) {}
 };
 
 class EMailReadLnMaxLineLengthExceeded : public EMailException {
 public:
-    EMailReadLnMaxLineLengthExceeded() : EMailException("Max line length exceeded.") {}
+    EMailReadLnMaxLineLengthExceeded() : EMailException("Max line length exceeded.", TMailErrorKind::LocalLimit) {}
 };
 
 // A reply or a listing ran past its line limit.
 class EMailTooManyLines : public EMailException {
 public:
-    using EMailException::EMailException;
+    explicit EMailTooManyLines(std::string message) : EMailException(std::move(message), TMailErrorKind::LocalLimit) {}
 };
 
 // A message over the size limit: by the size the server announced (Size > 0), or found while
@@ -55,7 +55,8 @@ public:
     EMailMessageTooLarge(int64_t size, int64_t limit)
         : EMailException(size > 0 ? "Message of " + std::to_string(size) + " bytes is over the size limit of " +
                                         std::to_string(limit) + " bytes."
-                                  : "Message is over the size limit of " + std::to_string(limit) + " bytes."),
+                                  : "Message is over the size limit of " + std::to_string(limit) + " bytes.",
+                         TMailErrorKind::LocalLimit),
           Size(size),
           Limit(limit) {}
     int64_t Size;
@@ -71,13 +72,16 @@ public:
 class EMailProtocolReplyError : public EMailException {
 public:
     EMailProtocolReplyError(int32_t replyCode, std::string message)
-        : EMailException(std::move(message)), ReplyCode(replyCode) {}
+        : EMailException(std::move(message), replyCode >= 500 && replyCode <= 599   ? TMailErrorKind::PermanentRefusal
+                                             : replyCode >= 400 && replyCode <= 499 ? TMailErrorKind::TemporaryRefusal
+                                                                                    : TMailErrorKind::Other),
+          ReplyCode(replyCode) {}
     int32_t ReplyCode;
 };
 
 class EMailConnectTimeout : public EMailException {
 public:
-    EMailConnectTimeout() : EMailException("Connect timed out.") {}
+    EMailConnectTimeout() : EMailException("Connect timed out.", TMailErrorKind::TimedOut) {}
 };
 
 // A connect under a time-out failed; carries the failure's own message.
@@ -101,7 +105,7 @@ public:
 class EMailSocketError : public EMailException {
 public:
     EMailSocketError(int32_t errorCode, std::string message)
-        : EMailException(std::move(message)), ErrorCode(errorCode) {}
+        : EMailException(std::move(message), TMailErrorKind::ConnectionLost), ErrorCode(errorCode) {}
     int32_t ErrorCode;
 };
 
@@ -167,7 +171,7 @@ public:
 };
 class EMailNotConnected : public EMailTCPConnectionError {
 public:
-    EMailNotConnected() : EMailTCPConnectionError("Not Connected") {}
+    EMailNotConnected() : EMailTCPConnectionError("Not Connected", TMailErrorKind::ConnectionLost) {}
 };
 class EMailFileNotFound : public EMailTCPConnectionError {
 public:

@@ -462,8 +462,10 @@ void TMailSMTP::CollectOne(TQueued& entry) {
         return;
     }
     if (entry.state == TQueued::kDotSent) {
-        entry.state = TQueued::kDone;
+        // Settled only once its reply is read: a connection lost before it leaves the message
+        // owed, and Fail marks it failed so it goes again.
         const int16_t code = ReadReply();
+        entry.state = TQueued::kDone;
         if (code != 250) entry.failure = std::make_exception_ptr(EMailProtocolReplyError(code, LastReply.Text.Text()));
     }
 }

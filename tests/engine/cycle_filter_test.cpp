@@ -159,5 +159,49 @@ TEST_F(FilteredCycle, OtherSmtpSettingsOrResendNowEndTheWaitAtOnce) {
     EXPECT_EQ(Ledger(), "id1\r\n");
 }
 
+// The header block of message 2 is longer than the client reads: that message alone is skipped
+// (and tried again next cycle); the rest go after a new login. With a size limit, then a rule.
+class UnreadableHeader : public FilteredCycle, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnreadableHeader, SkipsThatMessageAlone) {
+    const bool byRule = GetParam();
+    const std::string one = Mail(1, "one"), huge = Mail(2, std::string(400, 'h')), three = Mail(3, "three");
+    if (byRule) run_.Filter.Rules.Items = {{"Subject", "[spam]"}};
+    else run_.Filter.MaxSizeKB = 1;
+    cycle_.MailPOP3().MaxMessageSize = 300;
+    Pop3Login();
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
+    if (byRule) {
+        Top(1, one);
+    } else {
+        Size(1, one.size());
+        Size(2, 5000);
+        Size(3, three.size());
+    }
+    Top(2, huge);
+    pop3_.Accept();
+    Pop3Login();
+    if (byRule) Top(3, three);
+    pop3_.Expect("CAPA").SendLine("-ERR unknown command");
+    Retr(1, one);
+    Retr(3, three);
+    pop3_.Expect("QUIT");
+    SmtpLogin();
+    SmtpSend(1);
+    SmtpSend(3);
+    smtp_.Expect("QUIT");
+    pop3_.Start();
+    smtp_.Start();
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ::testing::Contains("メール転送失敗() Message is over the size limit of 300 bytes. [id2]"));
+    EXPECT_EQ(Ledger(), "id1\r\nid3\r\n");
+    EXPECT_EQ(cycle_.Report().Forwarded, 2);
+    EXPECT_EQ(ExitCodeOf(cycle_.Report()), kExitSomeSkipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(LimitAndRule, UnreadableHeader, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Rule" : "SizeLimit"; });
+
 }  // namespace
 }  // namespace tarnwick::test

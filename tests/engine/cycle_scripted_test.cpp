@@ -102,6 +102,41 @@ TEST_P(ScriptedCycleTranscript, ForwardsEachNewMessageUnchangedAndRecordsItsId) 
 INSTANTIATE_TEST_SUITE_P(Delivery, ScriptedCycleTranscript, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "ByteAtATime" : "Whole"; });
 
+TEST_F(ScriptedCycle, AnIdThatCannotBeOneLedgerLineIsSkippedAndSaidAndHidesNoOther) {
+    // A bare CR or LF would read back as two ids; a space or 71 characters are stored as they are.
+    const std::string longId(71, 'L');
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        if (cycle > 0) {
+            pop3_.Accept();
+            smtp_.Accept();
+        }
+        Pop3Login();
+        if (cycle == 0) Pop3Listing({"1 k001", "2 k002\rk003", "3 k 004", "4 " + longId});
+        else Pop3Listing({"1 k001", "2 k002\rk003", "3 k 004", "4 " + longId, "5 k003"});
+        if (cycle == 0) {
+            Pop3Retr(1, Mail(1));
+            Pop3Retr(3, Mail(3));
+            Pop3Retr(4, Mail(4));
+        } else {
+            Pop3Retr(5, Mail(5));
+        }
+        pop3_.Expect("QUIT");
+        SmtpLogin();
+        for (int n = 0; n < (cycle == 0 ? 3 : 1); ++n) SmtpSend();
+        smtp_.Expect("QUIT");
+    }
+    Start();
+    Run();
+    const std::string skipped = "メール転送失敗(2) IDに使えない文字を含むため転送しません [k002\\x0Dk003]";
+    EXPECT_THAT(TakeLog(), ::testing::Contains(skipped));
+    EXPECT_EQ(ExitCodeOf(cycle_.Report()), kExitSomeSkipped);
+    Run();
+    ExpectScriptsDone();
+    EXPECT_THAT(TakeLog(), ::testing::Contains(skipped));
+    EXPECT_EQ(cycle_.Report().Forwarded, 1);
+    EXPECT_EQ(Ledger(), "k001\r\nk 004\r\n" + longId + "\r\nk003\r\n");
+}
+
 // --- logins and the listing
 
 TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {

@@ -27,6 +27,7 @@ const char* Name(TScreenAction action) {
         case TScreenAction::SkipTooBig: return "skip";
         case TScreenAction::HeldByRule: return "held";
         case TScreenAction::Waiting: return "waiting";
+        case TScreenAction::Unreadable: return "unreadable";
     }
     return "?";
 }
@@ -51,7 +52,7 @@ protected:
         pop3.SetHost("127.0.0.1");
         pop3.SetPort(server.Port());
         pop3.Connect();
-        ScreenMessages(pop3, filter, backoff, messages);
+        ScreenMessages(pop3, filter, backoff, messages, [] { return false; });
         pop3.Disconnect();
         EXPECT_TRUE(server.Finish());
         EXPECT_THAT(server.Mismatches(), IsEmpty());

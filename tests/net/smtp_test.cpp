@@ -643,6 +643,45 @@ TEST_P(Smtp, QueuedWithDataARefusedDotAndAServerThatOpensDataForARefusedEnvelope
     EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
 }
 
+TEST_P(Smtp, AConnectionLostAfterTheContentBeforeItsReplyFailsThatMessage) {
+    // Whether queued with DATA, queued with BDAT or sent one at a time: no reply, no success.
+    const std::string content = "Subject: hi\r\nTo: someone@example.com\r\n\r\nbody\r\n.\r\n";
+    const std::string bdat = "BDAT " + std::to_string(content.size()) + " LAST";
+    struct Case { const char* offer; bool queued; };
+    for (const Case c : {Case{"250-mx\r\n250 PIPELINING", true},
+                         Case{"250-mx\r\n250-PIPELINING\r\n250 CHUNKING", true}, Case{"250 mx", false}}) {
+        SCOPED_TRACE(c.offer);
+        const bool chunked = std::string(c.offer).find("CHUNKING") != std::string::npos;
+        ScriptedServer s;
+        s.ByteAtATime(GetParam());
+        Converse(s, {{"", "220 mx"}, {"EHLO client.test", c.offer}});
+        if (c.queued) {
+            s.Expect("RSET").Expect("MAIL FROM:<ann@example.com>").Expect("RCPT TO:<fwd@example.com>");
+            if (chunked) s.Expect(bdat).ExpectUntil(".").SendLine("250 ok").SendLine("250 ok").SendLine("250 ok");
+            else s.Expect("DATA").SendLine("250 ok").SendLine("250 ok").SendLine("250 ok").SendLine("354 go").ExpectUntil(".");
+        } else {
+            Converse(s, {{"RSET", "250 ok"}, {"MAIL FROM:<ann@example.com>", "250 ok"},
+                         {"RCPT TO:<fwd@example.com>", "250 ok"}, {"DATA", "354 go"}, {".", ""}});
+        }
+        s.Close();
+        TMailSMTP smtp;
+        smtp.HeloName = "client.test";
+        s.Start();
+        smtp.SetHost("127.0.0.1");
+        smtp.SetPort(s.Port());
+        smtp.Connect();
+        if (c.queued) {
+            ASSERT_TRUE(smtp.QueueMail(message));
+            EXPECT_THROW(smtp.FinishMail(), EMailException);
+        } else {
+            ASSERT_FALSE(smtp.QueueMail(message));
+            EXPECT_THROW(smtp.SendMail(message), EMailException);
+        }
+        EXPECT_TRUE(s.Finish());
+        EXPECT_THAT(s.Mismatches(), IsEmpty());
+    }
+}
+
 TEST_P(Smtp, A421InsideAGroupIsTheRefusalReportedAndEndsTheConnection) {
     // A server that takes some messages per connection, then says so and closes.
     Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 PIPELINING"}});
