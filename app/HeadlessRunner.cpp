@@ -13,11 +13,10 @@
 #include <mutex>
 #include <thread>
 
-#include "app/CycleSteps.h"
-#include "app/ForwardingCycle.h"
+#include "app/cycle/Cycle.h"
 #include "app/HeadlessSignIn.h"
-#include "app/SignInState.h"
-#include "app/SettingsFile.h"
+#include "app/signin/SignIn.h"
+#include "app/settings/Settings.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/Locale.h"

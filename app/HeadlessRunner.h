@@ -3,8 +3,8 @@
 // No toolkit application object is made, so nothing connects to a display.
 #include <string>
 
-#include "app/CycleReport.h"
-#include "app/SettingsLocation.h"
+#include "app/cycle/Cycle.h"
+#include "app/settings/Settings.h"
 
 namespace tarnwick {
 

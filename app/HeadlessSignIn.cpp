@@ -3,7 +3,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "app/OAuthSignIn.h"
+#include "app/signin/SignIn.h"
 
 namespace tarnwick {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/OAuthTokens.h"
+#include "app/signin/SignIn.h"
 
 namespace tarnwick {
 

@@ -10,13 +10,10 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "app/AppIcon.h"
-#include "app/Translations.h"
-#include "app/AppPaths.h"
+#include "app/window/Window.h"
+#include "app/settings/Settings.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
-#include "app/MainForm.h"
-#include "app/SettingsLocation.h"
 #include "platform/Locale.h"
 #include "platform/NamedMutex.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Ledger.h"
+#include "app/cycle/Ledger.h"
 #include "platform/StringList.h"
 
 using namespace tarnwick;

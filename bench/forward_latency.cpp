@@ -28,8 +28,8 @@
 #include "DelayProxy.h"
 #include "LoopbackListener.h"
 #include "LocalServers.h"
-#include "app/ForwardingCycle.h"
-#include "app/ServerSettings.h"
+#include "app/cycle/ForwardingCycle.h"
+#include "app/settings/ServerSettings.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 

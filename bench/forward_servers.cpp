@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "LocalServers.h"
-#include "app/ForwardingCycle.h"
-#include "app/ServerSettings.h"
+#include "app/cycle/ForwardingCycle.h"
+#include "app/settings/ServerSettings.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 

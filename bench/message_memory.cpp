@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "app/ForwardingCycle.h"
-#include "app/ServerSettings.h"
+#include "app/cycle/ForwardingCycle.h"
+#include "app/settings/ServerSettings.h"
 
 using namespace tarnwick;
 

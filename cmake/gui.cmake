@@ -9,7 +9,7 @@ set(TARNWICK_MICROSOFT_CLIENT_ID "" CACHE STRING "OAuth client ID registered at 
 set(TARNWICK_GOOGLE_CLIENT_ID "" CACHE STRING "OAuth client ID registered at Google for this build (empty: none)")
 
 function(tarnwick_qt_library name dir)
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -19,9 +19,10 @@ endfunction()
 
 tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
 tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
+# The application's rooms (app/ and its folders) make one library.
 tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets Qt6::Network
                     Qt6Keychain::Qt6Keychain)
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/app/OAuthProvider.cpp PROPERTIES COMPILE_DEFINITIONS
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/app/signin/OAuthProvider.cpp PROPERTIES COMPILE_DEFINITIONS
   "TARNWICK_MICROSOFT_CLIENT_ID=\"${TARNWICK_MICROSOFT_CLIENT_ID}\";TARNWICK_GOOGLE_CLIENT_ID=\"${TARNWICK_GOOGLE_CLIENT_ID}\"")
 
 add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/ForwardRules.h"
-#include "app/RefusalBackoff.h"
+#include "app/settings/ForwardRules.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "message/MailMessage.h"
 
 using namespace tarnwick;

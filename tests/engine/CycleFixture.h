@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ForwardingCycle.h"
+#include "app/cycle/ForwardingCycle.h"
 #include "net/MailPOP3.h"
-#include "app/ServerSettings.h"
+#include "app/settings/ServerSettings.h"
 #include "platform/Locale.h"
 #include "platform/StringList.h"
 #include "net/MailSMTP.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Autostart.h"
+#include "app/window/Autostart.h"
 #include "platform/Exception.h"
 
 namespace tarnwick::test {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/RefusalBackoff.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "engine/CycleFixture.h"
 #include "platform/Locale.h"
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/RefusalBackoff.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "engine/CycleFixture.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"

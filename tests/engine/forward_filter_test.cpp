@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/ForwardFilter.h"
+#include "app/settings/ForwardFilter.h"
 #include "platform/IniFile.h"
 #include "support/TempDir.h"
 

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/ForwardRules.h"
+#include "app/settings/ForwardRules.h"
 #include "message/MailMessage.h"
 
 namespace tarnwick {

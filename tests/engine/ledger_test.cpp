@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Ledger.h"
+#include "app/cycle/Ledger.h"
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "support/DiskLimits.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Ledger.h"
-#include "app/RefusalBackoff.h"
+#include "app/cycle/Ledger.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "platform/Exception.h"
 #include "support/TempDir.h"
 

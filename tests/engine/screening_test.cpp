@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/MessageScreening.h"
-#include "app/RefusalBackoff.h"
+#include "app/cycle/MessageScreening.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "message/MailMessage.h"
 #include "net/MailPOP3.h"
 #include "support/ScriptedServer.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsFile.h"
+#include "app/settings/SettingsFile.h"
 
 namespace tarnwick::test {
 namespace {

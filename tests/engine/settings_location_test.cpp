@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/SettingsLocation.h"
+#include "app/settings/SettingsLocation.h"
 
 namespace tarnwick::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/SizeNotice.h"
+#include "app/cycle/SizeNotice.h"
 #include "message/MailMessage.h"
 #include "net/MailMessageClient.h"
 #include "support/ScriptedServer.h"

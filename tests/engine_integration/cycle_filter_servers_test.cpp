@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "app/Ledger.h"
-#include "app/SizeNotice.h"
+#include "app/cycle/Ledger.h"
+#include "app/cycle/SizeNotice.h"
 #include "engine/CycleFixture.h"
 #include "message/HeaderCoding.h"
 #include "support/MailServers.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app/SignInState.h"
+#include "app/signin/SignInState.h"
 #include "engine/CycleFixture.h"
 #include "platform/PrivateProfile.h"
 #include "support/MailServers.h"

@@ -7,7 +7,7 @@
 #include <map>
 #include <thread>
 
-#include "app/Ledger.h"
+#include "app/cycle/Ledger.h"
 #include "engine/CycleFixture.h"
 #include "net/MailPOP3.h"
 #include "platform/StringList.h"

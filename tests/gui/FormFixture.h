@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppPaths.h"
-#include "app/MainForm.h"
+#include "app/settings/AppPaths.h"
+#include "app/window/MainForm.h"
 #include "gui/FakeShell.h"
 #include "platform/Exception.h"
 #include "platform/qt/Edit.h"

@@ -6,8 +6,8 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
-#include "app/AdvancedDialog.h"
-#include "app/Translations.h"
+#include "app/window/AdvancedDialog.h"
+#include "app/window/Translations.h"
 #include "gui/FormFixture.h"
 #include "platform/IniFile.h"
 

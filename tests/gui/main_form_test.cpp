@@ -7,8 +7,8 @@
 #include <QScrollBar>
 #include <sys/stat.h>
 
-#include "app/ServerEndpoint.h"
-#include "app/SettingsFile.h"
+#include "app/settings/ServerEndpoint.h"
+#include "app/settings/SettingsFile.h"
 #include "gui/FormFixture.h"
 
 namespace tarnwick::test {

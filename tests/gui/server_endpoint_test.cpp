@@ -1,8 +1,8 @@
 // Server fields: "host", "host:port", "[IPv6]:port"; the standard ports follow the encryption.
 #include <gtest/gtest.h>
 
-#include "app/ServerEndpoint.h"
-#include "app/ServerSettings.h"
+#include "app/settings/ServerEndpoint.h"
+#include "app/settings/ServerSettings.h"
 
 namespace tarnwick::test {
 namespace {

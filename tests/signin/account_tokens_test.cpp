@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/AccountTokens.h"
-#include "app/LoginToken.h"
+#include "app/signin/AccountTokens.h"
+#include "app/signin/LoginToken.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/PrivateProfile.h"

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/AccountTokens.h"
-#include "app/SecretStore.h"
-#include "app/SettingsFile.h"
-#include "app/SignInState.h"
+#include "app/signin/AccountTokens.h"
+#include "app/signin/SecretStore.h"
+#include "app/settings/SettingsFile.h"
+#include "app/signin/SignInState.h"
 #include "platform/PrivateProfile.h"
 #include "support/TempDir.h"
 

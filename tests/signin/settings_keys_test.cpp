@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/SettingsFile.h"
-#include "app/SignInState.h"
+#include "app/settings/SettingsFile.h"
+#include "app/signin/SignInState.h"
 #include "support/TempDir.h"
 
 namespace tarnwick::test {

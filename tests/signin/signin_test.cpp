@@ -15,9 +15,9 @@
 #include <QUrlQuery>
 
 #include "app/HeadlessSignIn.h"
-#include "app/OAuthProvider.h"
-#include "app/OAuthSignIn.h"
-#include "app/OAuthTokens.h"
+#include "app/signin/OAuthProvider.h"
+#include "app/signin/OAuthSignIn.h"
+#include "app/signin/OAuthTokens.h"
 #include "net/MailPOP3.h"
 #include "support/MailServers.h"
 #include "support/TempDir.h"

@@ -1,0 +1,6 @@
+#pragma once
+// The forwarding cycle and the connection test, and the report of how a cycle ended.
+// What the other rooms may use of this one.
+#include "app/cycle/ForwardingCycle.h"
+#include "app/cycle/CycleReport.h"
+#include "app/cycle/CycleSteps.h"

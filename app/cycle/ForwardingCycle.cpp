@@ -1,0 +1,246 @@
+#include "app/cycle/ForwardingCycle.h"
+
+#include <algorithm>
+#include <deque>
+#include <type_traits>
+#include <vector>
+
+#include "app/cycle/CycleSteps.h"
+#include "app/cycle/Ledger.h"
+#include "app/settings/Settings.h"
+#include "app/signin/SignIn.h"
+#include "message/MailMessage.h"
+#include "net/MailAbort.h"
+#include "net/MailExceptions.h"
+#include "net/MailPOP3.h"
+#include "net/MailSMTP.h"
+#include "platform/Exception.h"
+#include "platform/Locale.h"
+#include "platform/Streams.h"
+#include "platform/StringList.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 2000;
+// A server that stops answering ends the cycle with "Read Timeout" instead of freezing the window.
+constexpr int32_t kReadTimeoutMs = 120000;
+// Long HTML lines are common enough in real mail; they pass whole, but stay bounded. The reader
+// counts the CR before the LF as part of the line: one byte more lets 16 MiB of text through.
+constexpr int32_t kContentLineLimit = 16 * 1024 * 1024 + 1;
+
+TMailSecurity ClientSecurity(TSecurity security) {
+    switch (security) {
+        case TSecurity::StartTLS: return TMailSecurity::msStartTLS;
+        case TSecurity::TLS: return TMailSecurity::msTLS;
+        case TSecurity::None: break;
+    }
+    return TMailSecurity::msNone;
+}
+
+// Host and port of the server as typed (the standard port of its encryption when none is typed),
+// encryption, extra authority and credentials.
+void Aim(TMailTCPClient& client, const std::string& server, int defaultPort, TSecurity security,
+         const std::string& caFile, const std::string& user, const std::string& password) {
+    const TServerEndpoint endpoint = ParseServerText(server, defaultPort);
+    client.SetHost(endpoint.Host);
+    client.SetPort(endpoint.Port);
+    client.Security = ClientSecurity(security);
+    client.CAFile = caFile;
+    client.Username = user;
+    client.Password = password;
+}
+
+// The token step of a server that signs in with OAuth; a password login is left as it is.
+template <class Client>
+void PrepareSignIn(TSignInState* signIn, const TServerSettings& settings, Client& client) {
+    if (signIn != nullptr) {
+        signIn->PrepareLogin(settings, client);
+        return;
+    }
+    client.OAuth = TOAuthLogin();
+    const TOAuthSettings& auth = std::is_same_v<Client, TMailPOP3> ? settings.Pop3Auth : settings.SmtpAuth;
+    if (auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string OneLine(const std::string& text) {
+    // A POP3 reason keeps the blank after "-ERR": trimmed here.
+    return Trim(OneLogLine(text));
+}
+
+void ForceClose(TMailTCPClient& client) {
+    try {
+        client.Disconnect();
+    } catch (...) {
+    }
+}
+
+}  // namespace detail
+
+using detail::ForceClose;
+using detail::OneLine;
+
+struct TForwardingCycle::Impl {
+    // The transports outlive the clients that use them.
+    TMailAbort Abort;
+    TMailIOHandlerAbortable Pop3Transport{Abort};
+    TMailIOHandlerAbortable SmtpTransport{Abort};
+    TMailPOP3 MailPOP3;
+    TMailSMTP MailSMTP;
+    // The server fields as typed at the last login, for the log-off lines.
+    std::string Pop3Shown, SmtpShown;
+    // The AUTH offer last said to be of no use, so it is said once, not every interval.
+    std::string AuthOfferShown;
+
+    Impl() {
+        for (TMailMessageClient* client : {static_cast<TMailMessageClient*>(&MailPOP3),
+                                           static_cast<TMailMessageClient*>(&MailSMTP)}) {
+            client->MaxLineAction = TMailMaxLineAction::maException;
+            client->ReadTimeout = kReadTimeoutMs;
+            client->MaxContentLineLength = kContentLineLimit;
+        }
+        // Commands always leave whole, so Nagle's algorithm would only hold the last piece back.
+        Pop3Transport.UseNagle = false;
+        SmtpTransport.UseNagle = false;
+        MailPOP3.SetIOHandler(&Pop3Transport);
+        MailSMTP.SetIOHandler(&SmtpTransport);
+        MailPOP3.SetPort(110);
+        MailSMTP.SetPort(25);
+    }
+};
+
+TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)), impl_(std::make_unique<Impl>()) {
+    // The message still goes out (From unchanged); a bounce then has nowhere to go.
+    impl_->MailSMTP.OnNullSender = [this](const std::string& address, const std::string& problem) {
+        AddLog("送信者アドレス不正のため<>で送信(" + OneLine(address) + ") " + problem);
+    };
+}
+TForwardingCycle::~TForwardingCycle() = default;
+
+TMailPOP3& TForwardingCycle::MailPOP3() { return impl_->MailPOP3; }
+TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
+
+void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
+bool TForwardingCycle::Aborted() const { return impl_->Abort.Aborted(); }
+
+void TForwardingCycle::AddLog(const std::string& cp932) {
+    if (addLog_) addLog_(Cp932ToUtf8(cp932));
+}
+
+void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::string& subjectUtf8,
+                                         const std::string& after) {
+    if (addLog_) addLog_(Cp932ToUtf8(before) + subjectUtf8 + Cp932ToUtf8(after));
+}
+
+void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
+    Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
+        settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
+    PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
+    impl_->MailPOP3.Connect(kConnectTimeoutMs);
+}
+
+void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
+    TMailSMTP& smtp = impl_->MailSMTP;
+    Aim(smtp, settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity), settings.SmtpSecurity,
+        settings.SmtpCAFile, settings.SmtpUser, settings.SmtpPass);
+    smtp.EnvelopeFrom = settings.EnvelopeFrom;
+    // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
+    smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
+    PrepareSignIn(SignIn.get(), settings, smtp);
+    smtp.Connect(kConnectTimeoutMs);
+    if (smtp.AuthenticationType() == TAuthenticationType::atNone) return;
+    // Before the first MAIL: a refused password is a failed login, and nothing is sent.
+    if (smtp.AuthSchemeOffered(smtp.AuthenticationType())) {
+        smtp.Authenticate();
+        return;
+    }
+    if (smtp.AuthSchemes.Count() == 0) return;
+    // Credentials that cannot be used are said aloud: a server that later refuses every message
+    // would otherwise leave no hint why.
+    std::string offered;
+    for (const std::string& scheme : smtp.AuthSchemes) offered += (offered.empty() ? "" : " ") + scheme;
+    if (offered == impl_->AuthOfferShown) return;
+    impl_->AuthOfferShown = offered;
+    AddLog("SMTPサーバの認証方式(" + offered + ")に対応していないため、認証せずに送信します(" +
+           settings.SmtpServer + ")");
+}
+
+bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
+    impl_->Pop3Shown = settings.Pop3Server;
+    try {
+        OpenPop3(settings);
+        AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
+        return true;
+    } catch (const std::exception& e) {
+        ForceClose(impl_->MailPOP3);
+        const std::string reason = OneLine(LoginFailure(e));
+        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + (reason.empty() ? "" : " " + reason));
+        return false;
+    }
+}
+
+bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* line) {
+    impl_->SmtpShown = settings.SmtpServer;
+    try {
+        AddLog(line + settings.SmtpServer + ")");
+        OpenSmtp(settings);
+        return true;
+    } catch (const std::exception& e) {
+        ForceClose(impl_->MailSMTP);
+        const std::string reason = OneLine(LoginFailure(e));
+        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + (reason.empty() ? "" : " " + reason));
+        return false;
+    }
+}
+
+bool TForwardingCycle::LogoffPop3() {
+    try {
+        impl_->MailPOP3.Disconnect();
+        AddLog("POP3サーバからログオフ(" + impl_->Pop3Shown + ")");
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(impl_->MailPOP3);
+        AddLog("POP3サーバからログオフ失敗(" + impl_->Pop3Shown + ")");
+        return false;
+    }
+}
+
+bool TForwardingCycle::LogoffSmtp() {
+    try {
+        impl_->MailSMTP.Disconnect();
+        AddLog("SMTPサーバからログオフ(" + impl_->SmtpShown + ")");
+        return true;
+    } catch (const std::exception&) {
+        ForceClose(impl_->MailSMTP);
+        AddLog("SMTPサーバからログオフ失敗(" + impl_->SmtpShown + ")");
+        return false;
+    }
+}
+
+TCycleReport TForwardingCycle::ForwardNewMail(const TServerSettings& servers, const std::string& forwardAddress) {
+    TSettings settings;
+    settings.Servers = servers;
+    const size_t at = forwardAddress.rfind('@');
+    settings.MailUser = at == std::string::npos ? forwardAddress : forwardAddress.substr(0, at);
+    settings.MailDomain = at == std::string::npos ? std::string() : forwardAddress.substr(at + 1);
+    return ForwardNewMail(settings);
+}
+
+TCycleReport RunCycle(TForwardingCycle& cycle, const TSettings& settings) {
+    try {
+        return cycle.ForwardNewMail(settings);
+    } catch (const std::exception& e) {
+        TCycleReport report = cycle.Report();
+        report.End = TCycleReport::TEnd::Error;
+        report.Error = e.what();
+        report.Aborted = cycle.Aborted();
+        return report;
+    }
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,66 @@
+// The settings file (beside the executable, or where SettingsLocation puts it), read into and
+// written from the window's controls through the one settings record.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <algorithm>
+
+#include "app/settings/Settings.h"
+#include "app/window/MainForm.h"
+#include "app/signin/SignIn.h"
+#include "platform/Locale.h"
+#include "platform/Streams.h"
+#include "platform/qt/Edit.h"
+#include "platform/qt/QtText.h"
+#include "platform/qt/SpinEdit.h"
+
+namespace tarnwick {
+
+std::string Tfrm_Main::SettingsPath() const {
+    if (!SettingsFile.empty()) return SettingsFile;
+    return ExePath + ChangeFileExt(ExeName, ".ini");
+}
+
+bool Tfrm_Main::LoadSettings() {
+    loaded_ = ReadSettingsFile(SettingsPath(), [this](const std::string& line) { AddLog(line); });
+    TSignInState& signIn = SignInState();
+    // A first start keeps secrets in the keyring only when one answers.
+    if (!loaded_.Existed && loaded_.KeyringSecrets) loaded_.KeyringSecrets = signIn.Keyring().Available(true);
+    signIn.KeyringSecrets = loaded_.KeyringSecrets;
+    signIn.LoadPasswords(loaded_);
+    auto text = [](const std::string& value, QLineEdit* edit) { edit->setText(ToQString(value)); };
+    TServerSettings& s = loaded_.Servers;
+    text(s.Pop3Server, edt_POP3Server);
+    text(s.Pop3User, edt_POP3User);
+    text(s.Pop3Pass, edt_POP3Pass);
+    text(s.SmtpServer, edt_SMTPServer);
+    text(s.SmtpUser, edt_SMTPUser);
+    text(s.SmtpPass, edt_SMTPPass);
+    text(s.EnvelopeFrom, edt_EnvelopeFrom);
+    text(loaded_.MailUser, edt_Adress);
+    text(loaded_.MailDomain, cmb_Adress->lineEdit());
+    cmb_POP3Security->setCurrentIndex(static_cast<int>(s.Pop3Security));
+    cmb_SMTPSecurity->setCurrentIndex(static_cast<int>(s.SmtpSecurity));
+    edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
+    chk_SkipExisting->setChecked(s.SkipExisting);
+    if (loaded_.LogWindowWidth > 0 && loaded_.LogWindowHeight > 0)
+        SetLogWindowSize(QSize(loaded_.LogWindowWidth, loaded_.LogWindowHeight));
+    cmb_POP3Auth->setCurrentIndex(static_cast<int>(s.Pop3Auth.Method));
+    cmb_SMTPAuth->setCurrentIndex(static_cast<int>(s.SmtpAuth.Method));
+    chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);
+    UpdateSignInButtons();
+    return loaded_.Existed;
+}
+
+bool Tfrm_Main::SaveSettings() {
+    const std::string path = SettingsPath();
+    const bool existed = FileExists(path);
+    const TSettings settings = SettingsFromFields();
+    TSignInState& signIn = SignInState();
+    signIn.KeyringSecrets = settings.KeyringSecrets;
+    // With the box on, passwords move into the keyring and leave the file.
+    WriteSettingsFile(path, signIn.MovePasswordsToKeyring(settings));
+    return existed;
+}
+
+}  // namespace tarnwick

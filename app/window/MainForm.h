@@ -1,0 +1,234 @@
+#pragma once
+// The program's one window: the settings form with its activity log, and the controller that moves
+// the program between the settings window and the tray.
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings/Settings.h"
+#include "app/cycle/Cycle.h"
+#include "app/signin/SignIn.h"
+#include "platform/qt/Timer.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+
+namespace tarnwick {
+
+class TCycleWorker;
+class Tdlg_Advanced;
+class TOAuthSignIn;
+class TSignInState;
+class TEdit;
+class TSpinEdit;
+class TTrayIcon;
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+class Tfrm_Main : public QWidget {
+public:
+    // What the window runs on its worker thread. Run is one forwarding cycle and raises
+    // tarnwick::Exception (or any std::exception) when an error leaves it; Test is the connection
+    // test; Abort, called from the GUI thread, closes the connections of whichever is running.
+    struct TCycleHooks {
+        std::function<TCycleReport(const TSettings& settings)> Run;
+        std::function<TConnectionReport(const TServerSettings& settings)> Test;
+        std::function<void()> Abort;
+    };
+    // Makes the hooks, given a log that may be written from any thread. Without a factory the
+    // window runs the real forwarding cycle.
+    using TCycleFactory = std::function<TCycleHooks(TForwardingCycle::TAddLog addLog)>;
+
+    explicit Tfrm_Main(TCycleFactory makeCycle = nullptr);
+    ~Tfrm_Main() override;
+
+    // Controls.
+    QWidget* pnl_POP;
+    QWidget* pnl_SMTP;
+    QWidget* pnl_Setting;
+    QWidget* pnl_Log;
+    QWidget* pnl_Autostart;
+    // Shown only where there is no notification area: the one way to end the program then.
+    QWidget* pnl_Quit;
+    QGroupBox* GroupBox1;
+    QGroupBox* GroupBox2;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label10;
+    QLabel* Label11;
+    QLabel* Label12;
+    QLabel* Label13;
+    TEdit* edt_POP3Server;
+    // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
+    QComboBox* cmb_POP3Security;
+    TEdit* edt_POP3User;
+    TEdit* edt_POP3Pass;
+    TEdit* edt_SMTPServer;
+    QComboBox* cmb_SMTPSecurity;
+    TEdit* edt_SMTPUser;
+    TEdit* edt_SMTPPass;
+    // The envelope sender; empty keeps each message's own sender.
+    TEdit* edt_EnvelopeFrom;
+    TEdit* edt_Adress;
+    QComboBox* cmb_Adress;
+    TSpinEdit* edt_WatchInterval;
+    QPushButton* btn_ViewLog;
+    QWidget* pnl_Check;
+    QCheckBox* chk_SkipExisting;
+    QPushButton* btn_Test;
+    QLabel* lbl_TestResult;
+    // Whether the session starts the program (an entry in the user's autostart folder).
+    QCheckBox* chk_Autostart;
+    // Opens the 詳細設定 dialog.
+    QPushButton* btn_Advanced;
+    // 認証方式 per server, its サインイン button (キャンセル while a sign-in waits), and where
+    // passwords and tokens are kept.
+    QWidget* pnl_Auth;
+    QComboBox* cmb_POP3Auth;
+    QComboBox* cmb_SMTPAuth;
+    QPushButton* btn_POP3SignIn;
+    QPushButton* btn_SMTPSignIn;
+    QCheckBox* chk_KeyringSecrets;
+    QPushButton* btn_Quit;
+    QListWidget* lsb_Log;
+    QMenu* pop_Tary;
+    QAction* mi_Setting;
+    QAction* mi_Close;
+    std::unique_ptr<TTrayIcon> tray_Main;
+    TTimer tim_Watchinterval{false, 10000};
+    TTimer tim_StartAtOnce{true, 500};
+
+    // What watching runs with, taken from the fields when watching starts.
+    TSettings Settings;
+    // Set by 今すぐ再送: the next cycle offers every refused message at once.
+    bool ResendRequested = false;
+
+    // Appends "hh:nn:ss text" to the log (and to standard output, for whoever watches the program).
+    void AddLog(const std::string& text);
+    // The log keeps this many lines, the newest.
+    static constexpr int MaxLogLines = 1000;
+
+    bool LoadSettings();
+    bool SaveSettings();
+    std::string SettingsPath() const;
+
+    // The settings as they stand in the fields.
+    TSettings SettingsFromFields() const;
+    void GoToTray();
+    void StartWatching();
+    void ShowSettingsWindow();
+    // Starts a cycle with a copy of these settings on the worker thread; while one runs, the new
+    // one is started when it ends.
+    void ForwardNewMail(const TSettings& settings);
+
+    void FormCreate();
+    void FormClose(TCloseAction& action);
+    void tim_StartAtOnceTimer();
+    void tim_WatchintervalTimer();
+    void mi_SettingClick();
+    void tray_MainClick();
+    void mi_CloseClick();
+    void btn_ViewLogClick();
+    void btn_TestClick();
+    // Starts the browser sign-in of one server, or cancels the one that waits.
+    void btn_SignInClick(bool smtp);
+    void SignInFinished(bool smtp, bool ok, const TOAuthTokens& tokens, const std::string& reason);
+    void UpdateSignInButtons();
+    TSignInState& SignInState();
+    void chk_AutostartClick();
+    void btn_AdvancedClick();
+    // Runs the dialog instead of its modal loop, for tests: returns its result.
+    std::function<int(Tdlg_Advanced& dialog)> AdvancedDialogHook;
+
+    // The window's size while the log shows, as the user last left it; invalid before that. The
+    // window opens the log at this size (never below the first one).
+    QSize LogWindowSize() const { return logWindowSize_; }
+    void SetLogWindowSize(QSize size);
+    void edt_POP3ServerExit();
+    void edt_POP3UserExit();
+    void edt_POP3PassExit();
+
+    // Where the program is when the window is not on screen.
+    enum class TBackground { None, Tray, Window };
+    TBackground Background() const { return background_; }
+    // Whether the program has ended (the close was accepted).
+    bool Ended() const { return ended_; }
+    // Whether a cycle or a connection test runs on the worker thread.
+    bool WorkerBusy() const;
+    // After 終了: waiting for the running cycle, running the last one, or cutting it off.
+    enum class TEnding { None, Waiting, Last, Aborting };
+    TEnding Ending() const { return ending_; }
+    // Whether the last cycle failed (the icon then shows its warning variant).
+    bool Failing() const { return failing_; }
+    // How often, in the window fallback, to look whether a notification area has appeared.
+    static constexpr int TrayPollInterval = 2000;
+    // Replaces the modal message boxes (caption, text), for tests.
+    std::function<void(const std::string& caption, const std::string& text)> MessageBoxHook;
+    // Opens a sign-in page; without it, the desktop's browser (tests stand in for the browser).
+    std::function<void(const std::string& url)> OpenBrowser;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateTray();
+    // Runs a handler the way the message loop would: an error that leaves it is reported.
+    void Guarded(const std::function<void()>& handler);
+    void ReportError(const std::string& text);
+    void ShowErrorBox(const std::string& text);
+    void ShowMessageBox(int icon, const std::string& caption, const std::string& text);
+    void CycleFinished(const TCycleReport& report);
+    void StartLastCycle();
+    void FinishEnd();
+    // Tip and icon for the state of things; a notification when working turns to failing or back.
+    void ShowStatus(const std::string& status, bool failing, const std::string& notice);
+    void UpdateTestButton();
+    // A whole line in UTF-8, to the list and to standard output.
+    void AppendUtf8LogLine(const std::string& line);
+    void UpdateQuitPanel();
+    // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
+    void FitToPanels();
+    QSize PanelsSize() const;
+    void TrayPoll();
+    static void Trace(const char* what);
+
+    TCycleHooks hooks_;
+    // The settings as last read: what the window does not show (CAFile, refused values) is kept
+    // from here.
+    TSettings loaded_;
+    std::unique_ptr<TForwardingCycle> forwardingCycle_;
+    std::shared_ptr<TSignInState> signIn_;
+    std::unique_ptr<TOAuthSignIn> signing_;
+    bool signingSmtp_ = false;
+    std::unique_ptr<TCycleWorker> worker_;
+    bool cycleWanted_ = false;
+    TEnding ending_ = TEnding::None;
+    bool failing_ = false;
+    TTimer tim_TrayPoll{false, TrayPollInterval};
+    TBackground background_ = TBackground::None;
+    bool endRequested_ = false;
+    bool closing_ = false;
+    bool ended_ = false;
+    QSize logWindowSize_;
+    bool fitting_ = false;
+};
+
+}  // namespace tarnwick
