@@ -51,6 +51,9 @@ int RunWindow(int argc, char** argv, const tarnwick::TSettingsLocation& location
     const std::string ledgers = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : location.LedgerFolder;
     form.AddLog("転送済みIDの保存先: " + tarnwick::Utf8ToCp932(ledgers));
     form.show();
+    // A logout: the session manager asks first, SIGTERM or SIGHUP may follow (or come alone).
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveChangedSettings(); });
+    tarnwick::TEndSignals endSignals([&form] { form.EndNow(); });
     return app.exec();
 }
 

@@ -15,6 +15,8 @@ struct TOAuthSettings {
     std::string Tenant = "common"; // Microsoft only
     // その他 only.
     std::string AuthorizationUrl, TokenUrl, DeviceUrl, Scopes;
+
+    bool operator==(const TOAuthSettings&) const = default;
 };
 
 // How a server is reached: the window's "暗号化" choice, stored as Security in the server's section.
@@ -47,6 +49,8 @@ struct TServerSettings {
     std::string EnvelopeFrom;
     // A forwarding address without a ledger yet starts by recording what the server already holds.
     bool SkipExisting = false;
+
+    bool operator==(const TServerSettings&) const = default;
 };
 
 }  // namespace tarnwick

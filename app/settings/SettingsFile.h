@@ -34,6 +34,7 @@ struct TSettings {
     bool ResendRefused = false;
 
     std::string ForwardAddress() const { return MailUser + "@" + MailDomain; }
+    bool operator==(const TSettings&) const = default;
 };
 
 constexpr int kMinInterval = 1;

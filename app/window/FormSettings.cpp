@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <algorithm>
 
+#include "app/cycle/Cycle.h"
 #include "app/settings/Settings.h"
 #include "app/window/MainForm.h"
 #include "app/signin/SignIn.h"
@@ -49,6 +50,7 @@ bool Tfrm_Main::LoadSettings() {
     cmb_SMTPAuth->setCurrentIndex(static_cast<int>(s.SmtpAuth.Method));
     chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);
     UpdateSignInButtons();
+    saved_ = SettingsFromFields();
     return loaded_.Existed;
 }
 
@@ -60,7 +62,20 @@ bool Tfrm_Main::SaveSettings() {
     signIn.KeyringSecrets = settings.KeyringSecrets;
     // With the box on, passwords move into the keyring and leave the file.
     WriteSettingsFile(path, signIn.MovePasswordsToKeyring(settings));
+    saved_ = settings;
+    if (!existed) createdThisRun_ = true;
     return existed;
+}
+
+bool Tfrm_Main::SaveChangedSettings() {
+    if (SettingsFromFields() == saved_) return false;
+    try {
+        SaveSettings();
+        return true;
+    } catch (const std::exception& e) {
+        AddLog(detail::OneLine(e.what()));
+        return false;
+    }
 }
 
 }  // namespace tarnwick

@@ -224,7 +224,8 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
         tim_TrayPoll.SetEnabled(false);
         cycleWanted_ = false;
         try {
-            if (!SaveSettings() && background_ != TBackground::Window && NotifyShell().TrayAvailable()) {
+            SaveSettings();
+            if (createdThisRun_ && background_ != TBackground::Window && NotifyShell().TrayAvailable()) {
                 ShowMessageBox(QMessageBox::Information, "情報", "次回起動時よりタスクアイコン表示となります");
             }
         } catch (const std::exception& e) {
@@ -240,8 +241,29 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
         }
         return;
     }
+    // Closed with new values: they are kept even if the session ends before 終了.
+    SaveChangedSettings();
     GoToTray();
     ForwardNewMail(Settings);
+}
+
+void Tfrm_Main::EndNow() {
+    if (ended_) return;
+    SaveChangedSettings();
+    tim_Watchinterval.SetEnabled(false);
+    tim_TrayPoll.SetEnabled(false);
+    cycleWanted_ = false;
+    if (worker_->Busy()) {
+        // The cycle ends at once; FinishEnd follows when it has.
+        if (ending_ != TEnding::Aborting) {
+            ending_ = TEnding::Aborting;
+            AddLog("転送を中断して終了します");
+            if (hooks_.Abort) hooks_.Abort();
+        }
+        return;
+    }
+    ending_ = TEnding::Aborting;
+    FinishEnd();
 }
 
 void Tfrm_Main::closeEvent(QCloseEvent* event) {

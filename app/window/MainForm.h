@@ -125,6 +125,12 @@ public:
 
     bool LoadSettings();
     bool SaveSettings();
+    // Writes the fields when they differ from what was last read or written (a logout, a window
+    // closed with new values); an error is logged. Whether the file was written.
+    bool SaveChangedSettings();
+    // A logout or SIGTERM/SIGHUP: what was typed is kept, and the program ends without a last
+    // cycle (one in flight is cut off and goes again next time).
+    void EndNow();
     std::string SettingsPath() const;
 
     // The settings as they stand in the fields.
@@ -214,6 +220,11 @@ private:
     // The settings as last read: what the window does not show (CAFile, refused values) is kept
     // from here.
     TSettings loaded_;
+    // The fields as last read or written; new values are what differs from it.
+    TSettings saved_;
+    // The file did not exist before this run wrote it: 終了 still tells that the next start goes
+    // to the tray.
+    bool createdThisRun_ = false;
     std::unique_ptr<TForwardingCycle> forwardingCycle_;
     std::shared_ptr<TSignInState> signIn_;
     std::unique_ptr<TOAuthSignIn> signing_;

@@ -3,4 +3,5 @@
 // What the other rooms may use of this one.
 #include "app/window/MainForm.h"
 #include "app/window/AppIcon.h"
+#include "app/window/EndSignals.h"
 #include "app/window/Translations.h"

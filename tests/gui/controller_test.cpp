@@ -2,6 +2,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <csignal>
+
+#include "app/window/EndSignals.h"
 
 #include "gui/FormFixture.h"
 
@@ -59,8 +62,20 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
     EXPECT_EQ(cycles[0].settings.SmtpSecurity, TSecurity::TLS);
     EXPECT_EQ(cycles[0].address, "keitai@docomo.ne.jp");
     EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 13), "メール監視中\n");
-    // Leaving for the tray does not save.
-    EXPECT_TRUE(ReadIni().empty());
+    // Closed with new values: they are saved, lest a logout lose them.
+    EXPECT_NE(ReadIni().find("Server=127.0.0.1:2110"), std::string::npos);
+}
+
+TEST_F(ControllerTest, SigtermKeepsWhatWasTypedAndEndsWithoutALastCycleWhileAnUntouchedWindowWritesNothing) {
+    StartWithoutFile();
+    TEndSignals endSignals([this] { form->EndNow(); });
+    // Nothing typed: nothing written, or the next start would go to the tray unconfigured.
+    EXPECT_FALSE(form->SaveChangedSettings());
+    TypeSettings();
+    std::raise(SIGTERM);
+    WaitEnded();
+    EXPECT_NE(ReadIni().find("Server=127.0.0.1:2110"), std::string::npos);
+    EXPECT_TRUE(cycles.empty());
 }
 
 TEST_F(ControllerTest, ClickOnTheIconOrSettingShowsTheWindowAndStopsWatching) {
