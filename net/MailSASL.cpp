@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include <openssl/evp.h>
+
 #include "message/Coders.h"
 #include "platform/Streams.h"
 
@@ -155,6 +157,31 @@ void CheckOAuthCredentials(const std::string& user, const std::string& token) {
     for (char c : user)
         if (c == '\x01' || c == '\0' || c == '\r' || c == '\n')
             throw EMailException("The user name holds control characters.");
+}
+
+std::string CramMD5Response(const std::string& user, const std::string& password, std::string_view base64Challenge) {
+    std::string challenge;
+    try {
+        TMailDecoderMIME decoder;
+        TMemoryStream stream;
+        decoder.DecodeIntoStream(base64Challenge, stream);
+        challenge = stream.Data();
+    } catch (const std::exception&) {
+        throw EMailException("The server's CRAM-MD5 challenge is not base64.");
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    size_t length = 0;
+    if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "MD5", nullptr, password.data(), password.size(),
+                   reinterpret_cast<const unsigned char*>(challenge.data()), challenge.size(), digest, sizeof digest,
+                   &length))
+        throw EMailException("CRAM-MD5 is not available.");
+    static const char hex[] = "0123456789abcdef";
+    std::string out = user + " ";
+    for (size_t i = 0; i < length; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 0x0F];
+    }
+    return out;
 }
 
 std::string OAuthErrorStatus(std::string_view base64Challenge) {

@@ -53,6 +53,11 @@ std::string OAuthBearerResponse(const std::string& user, const std::string& host
 // is no such thing.
 std::string OAuthErrorStatus(std::string_view base64Challenge);
 
+// CRAM-MD5 (RFC 2195): "user" + blank + the lower-case hex HMAC-MD5 of the decoded challenge keyed
+// with the password; the password never crosses the wire. Raises EMailException for a challenge
+// that is not base64.
+std::string CramMD5Response(const std::string& user, const std::string& password, std::string_view base64Challenge);
+
 // Refuses, before anything is sent, a token or user name that would break the response's format.
 void CheckOAuthCredentials(const std::string& user, const std::string& token);
 

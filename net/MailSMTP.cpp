@@ -138,10 +138,12 @@ void TMailSMTP::Disconnect() {
 
 bool TMailSMTP::AuthSchemeOffered(TAuthenticationType type) {
     const bool plain = AuthSchemes.IndexOf("PLAIN") >= 0, login = AuthSchemes.IndexOf("LOGIN") >= 0;
+    const bool cram = AuthSchemes.IndexOf("CRAM-MD5") >= 0;
     switch (type) {
         case TAuthenticationType::atLogin: return login;
         case TAuthenticationType::atPlain: return plain;
-        case TAuthenticationType::atAuto: return plain || login;
+        case TAuthenticationType::atCramMD5: return cram;
+        case TAuthenticationType::atAuto: return plain || login || cram;
         case TAuthenticationType::atOAuth2: {
             const bool xoauth2 = AuthSchemes.IndexOf("XOAUTH2") >= 0, bearer = AuthSchemes.IndexOf("OAUTHBEARER") >= 0;
             if (OAuth.Mechanism == TOAuthMechanism::omXOAuth2) return xoauth2;
@@ -185,9 +187,14 @@ bool TMailSMTP::Authenticate() {
         return true;
     }
     TAuthenticationType type = authenticationType_;
-    if (type == TAuthenticationType::atAuto)
-        type = AuthSchemeOffered(TAuthenticationType::atPlain) ? TAuthenticationType::atPlain
-                                                                : TAuthenticationType::atLogin;
+    if (type == TAuthenticationType::atAuto) {
+        const bool plain = AuthSchemeOffered(TAuthenticationType::atPlain);
+        const bool clear = plain || AuthSchemeOffered(TAuthenticationType::atLogin);
+        if (AuthSchemeOffered(TAuthenticationType::atCramMD5) && (Security == TMailSecurity::msNone || !clear))
+            type = TAuthenticationType::atCramMD5;
+        else
+            type = plain ? TAuthenticationType::atPlain : TAuthenticationType::atLogin;
+    }
     if (type != TAuthenticationType::atNone) {
         CheckCommandText(Username, "user name");
         CheckCommandText(Password, "password");
@@ -202,6 +209,11 @@ bool TMailSMTP::Authenticate() {
         SendCommand("AUTH LOGIN", 334);
         SendCommand(EncodeTextWith<TMailEncoderMIME>(Username), 334);
         SendCommand(EncodeTextWith<TMailEncoderMIME>(Password), 235);
+        result = true;
+    } else if (type == TAuthenticationType::atCramMD5) {
+        SendCommand("AUTH CRAM-MD5", 334);
+        const std::string challenge = LastReply.Text.Count() > 0 ? Trim(LastReply.Text[0]) : std::string();
+        SendCommand(EncodeTextWith<TMailEncoderMIME>(CramMD5Response(Username, Password, challenge)), 235);
         result = true;
     }
     Authenticated = true;

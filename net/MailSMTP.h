@@ -22,7 +22,9 @@ class TMailMessage;
 
 // atAuto: PLAIN when the server offers it, else LOGIN. atOAuth2: the access token of OAuth, by the
 // mechanism it names (omNone counts as omAuto).
-enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto, atOAuth2 };
+// atAuto: CRAM-MD5 where offered on a connection without TLS (the password stays off the wire),
+// else PLAIN, else LOGIN.
+enum class TAuthenticationType : uint8_t { atNone, atLogin, atPlain, atAuto, atOAuth2, atCramMD5 };
 
 class TMailSMTP : public TMailMessageClient {
 public:

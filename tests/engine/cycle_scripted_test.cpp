@@ -560,7 +560,7 @@ TEST_F(ScriptedCycle, Utf8IsAskedForAndUnusableAuthIsSaidOnce) {
         pop3_.Expect("UTF8").SendLine("+OK UTF8 enabled");
         Pop3Retr(1, "From: a@example.jp\r\nSubject: s1\r\n\r\nbody\r\n");
         pop3_.Expect("QUIT");
-        smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250-hi").SendLine("250 AUTH CRAM-MD5 XOAUTH2");
+        smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250-hi").SendLine("250 AUTH DIGEST-MD5 XOAUTH2");
         SmtpSend();
         smtp_.Expect("QUIT");
     }
@@ -570,7 +570,7 @@ TEST_F(ScriptedCycle, Utf8IsAskedForAndUnusableAuthIsSaidOnce) {
     ::unlink(ledgerFile_.c_str());
     Run();
     ExpectScriptsDone();
-    const std::string said = "SMTPサーバの認証方式(CRAM-MD5 XOAUTH2)に対応していないため、認証せずに送信します(" + smtpText_ + ")";
+    const std::string said = "SMTPサーバの認証方式(DIGEST-MD5 XOAUTH2)に対応していないため、認証せずに送信します(" + smtpText_ + ")";
     EXPECT_NE(std::find(first.begin(), first.end(), said), first.end());
     const std::vector<std::string> second = TakeLog();
     EXPECT_EQ(std::find(second.begin(), second.end(), said), second.end());

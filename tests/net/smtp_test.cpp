@@ -200,6 +200,20 @@ TEST_P(Smtp, PlainWhenOfferedElseLoginAndARefusalCarriesTheServersText) {
     EXPECT_THAT(server.Mismatches(), IsEmpty());
 }
 
+TEST_P(Smtp, CramMd5IsPreferredWithoutTlsAndAnswersTheChallengeAsRfc2195Shows) {
+    client.SetAuthenticationType(TAuthenticationType::atAuto);
+    client.Username = "tim";
+    client.Password = "tanstaaftanstaaf";
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH PLAIN LOGIN CRAM-MD5"},
+                      {"AUTH CRAM-MD5", "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+"},
+                      {"dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw", "235 ok"}, {"QUIT", ""}});
+    Connect(server);
+    EXPECT_TRUE(client.Authenticate());
+    client.Disconnect();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_THAT(server.Mismatches(), IsEmpty());
+}
+
 TEST_P(Smtp, StartTlsNotOfferedOrRefusedEndsTheLoginWithNothingElseSent) {
     client.Security = TMailSecurity::msStartTLS;
     client.SetAuthenticationType(TAuthenticationType::atAuto);
@@ -570,11 +584,11 @@ TEST_P(Smtp, MailFromCarriesBodyAndSizeAsOfferedAndAnOversizedMessageIsRefusedUn
 }
 
 TEST_P(Smtp, AuthOfferedWithNoSchemeOfOursIsToldApart) {
-    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH CRAM-MD5 XOAUTH2"}});
+    Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250 AUTH DIGEST-MD5 XOAUTH2"}});
     client.SetAuthenticationType(TAuthenticationType::atAuto);
     Connect(server);
     EXPECT_FALSE(client.AuthSchemeOffered(TAuthenticationType::atAuto));
-    EXPECT_THAT(Items(client.AuthSchemes), ElementsAre("CRAM-MD5", "XOAUTH2"));
+    EXPECT_THAT(Items(client.AuthSchemes), ElementsAre("DIGEST-MD5", "XOAUTH2"));
     Done("EHLO client.test\r\nQUIT\r\n");
 }
 
