@@ -29,10 +29,11 @@ std::string RandomText() {
 
 constexpr qsizetype kMaxRequest = 16 * 1024;
 
-// The page the browser shows after the redirect (UTF-8; the source is UTF-8).
-QByteArray Page(bool ok) {
-    const QString text = ok ? QStringLiteral(u"サインインしました。このページを閉じて Tarnwick に戻ってください。")
-                            : QStringLiteral(u"サインインできませんでした。Tarnwick の画面をご覧ください。");
+// The page the browser shows after the redirect (UTF-8; the source is UTF-8), with what failed.
+QByteArray Page(bool ok, const std::string& reason) {
+    QString text = ok ? QStringLiteral(u"サインインしました。このページを閉じて Tarnwick に戻ってください。")
+                      : QStringLiteral(u"サインインできませんでした。");
+    if (!ok && !reason.empty()) text += ToQString(reason).toHtmlEscaped();
     const QByteArray body = "<!DOCTYPE html><html lang=\"ja\"><head><meta charset=\"utf-8\"><title>Tarnwick</title>"
                             "</head><body><p>" + text.toUtf8() + "</p></body></html>";
     return "HTTP/1.1 " + QByteArray(ok ? "200 OK" : "400 Bad Request") +
@@ -127,19 +128,21 @@ void TOAuthSignIn::Read(QTcpSocket* socket) {
         socket->disconnectFromHost();
         return;
     }
-    const bool stateOk = query.queryItemValue("state", QUrl::FullyDecoded).toStdString() == state_;
+    // A request without this sign-in's state is not the provider's answer to it (another tab, a
+    // stranger): it is refused and the sign-in goes on waiting.
+    if (query.queryItemValue("state", QUrl::FullyDecoded).toStdString() != state_ || redirect_) {
+        Answer(socket, false, "サインインの応答が一致しません");
+        return;
+    }
     const std::string code = query.queryItemValue("code", QUrl::FullyDecoded).toStdString();
-    const bool ok = stateOk && !code.empty() && !query.hasQueryItem("error");
-    socket->write(Page(ok));
-    socket->disconnectFromHost();
-    if (!stateOk) {
-        Finish(false, {}, "サインインの応答が一致しません");
+    if (code.empty() || query.hasQueryItem("error")) {
+        const std::string reason =
+            "サインインが拒否されました(" + FromQString(query.queryItemValue("error").left(64)) + ")";
+        Answer(socket, false, reason);
+        Finish(false, {}, reason);
         return;
     }
-    if (!ok) {
-        Finish(false, {}, "サインインが拒否されました(" + FromQString(query.queryItemValue("error").left(64)) + ")");
-        return;
-    }
+    redirect_ = socket;
     server_->close();
     // The exchange waits for the provider: not inside this socket's own signal.
     QTimer::singleShot(0, this, [this, code] { Exchange(code); });
@@ -158,6 +161,14 @@ void TOAuthSignIn::Exchange(const std::string& code) {
     Finish(true, tokens, {});
 }
 
+void TOAuthSignIn::Answer(QTcpSocket* socket, bool ok, const std::string& reason) {
+    socket->write(Page(ok, reason));
+    socket->disconnectFromHost();
+    socket->setParent(nullptr);
+    // A browser that never closes its side must not keep the socket for good.
+    QTimer::singleShot(30000, socket, &QObject::deleteLater);
+}
+
 void TOAuthSignIn::Finish(bool ok, const TOAuthTokens& tokens, const std::string& reason) {
     timer_.stop();
     if (server_ != nullptr) {
@@ -167,6 +178,9 @@ void TOAuthSignIn::Finish(bool ok, const TOAuthTokens& tokens, const std::string
     }
     verifier_.clear();
     state_.clear();
+    // The browser learns the outcome only now that the code has been exchanged (or not).
+    if (redirect_) Answer(redirect_, ok, reason);
+    redirect_.clear();
     auto done = OnFinished;
     if (done) done(ok, tokens, reason);
 }

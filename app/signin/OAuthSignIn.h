@@ -41,12 +41,17 @@ private:
     void Accept();
     void Read(QTcpSocket* socket);
     void Exchange(const std::string& code);
+    // Sends the page and lets the socket go: the page still reaches the browser when this object
+    // is deleted by whoever it told it has finished.
+    void Answer(QTcpSocket* socket, bool ok, const std::string& reason);
     void Finish(bool ok, const TOAuthTokens& tokens, const std::string& reason);
 
     TOAuthProvider provider_;
     QTcpServer* server_ = nullptr;
     QTimer timer_;
     std::string verifier_, state_, redirectUri_;
+    // The browser's request that brought the code: answered once the code is exchanged.
+    QPointer<QTcpSocket> redirect_;
 };
 
 }  // namespace tarnwick

@@ -129,18 +129,23 @@ TEST_F(SignIn, TheBrowserRedirectDeliversTheCodeToTheLoopbackListener) {
     EXPECT_EQ(idp_.Requests("authorization_code"), 1);
 }
 
-TEST_F(SignIn, AForeignStateAnUnrelatedRequestOrACancelEndsWithoutAToken) {
-    RunSignIn([&](const QUrl& url) {
-        const QUrlQuery query(url);
-        const QUrl listener(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
-        // A favicon request leaves the listener waiting; a redirect with another state ends it.
-        EXPECT_EQ(Fetch(listener.resolved(QUrl("/favicon.ico"))).status, 404);
-        Fetched page = Fetch(QUrl(listener.toString() + "?code=stolen&state=other"));
-        EXPECT_EQ(page.status, 400);
-    });
-    EXPECT_FALSE(ok_);
-    EXPECT_EQ(reason_, "サインインの応答が一致しません");
-    EXPECT_EQ(idp_.Requests("authorization_code"), 0);
+TEST_F(SignIn, StrangersAreIgnoredAndTheBrowserHearsTheOutcomeOfTheExchange) {
+    // A favicon request or a redirect with another state leaves the listener waiting; the
+    // provider's own redirect then goes through. A refused exchange is told on the page.
+    for (const bool exchangeFails : {false, true}) {
+        idp_.TokenFailure = exchangeFails ? 500 : 0;
+        Fetched page;
+        RunSignIn([&](const QUrl& url) {
+            const QUrl listener(QUrlQuery(url).queryItemValue("redirect_uri", QUrl::FullyDecoded));
+            EXPECT_EQ(Fetch(listener.resolved(QUrl("/favicon.ico"))).status, 404);
+            EXPECT_EQ(Fetch(QUrl(listener.toString() + "?code=stolen&state=other")).status, 400);
+            page = Fetch(Fetch(url).redirect);
+        });
+        EXPECT_EQ(ok_, !exchangeFails) << reason_;
+        EXPECT_EQ(page.status, exchangeFails ? 400 : 200);
+        EXPECT_EQ(QString::fromUtf8(page.body).contains(QStringLiteral(u"トークンを取得できませんでした")), exchangeFails);
+        EXPECT_EQ(idp_.Requests("authorization_code"), exchangeFails ? 2 : 1);
+    }
 
     TOAuthSignIn signIn(provider_);
     std::string reason;

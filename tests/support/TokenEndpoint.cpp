@@ -250,6 +250,8 @@ std::string TokenEndpoint::Answer(const std::string& method, const std::string& 
     const std::string grant = form["grant_type"];
     const std::string kind = grant == "urn:ietf:params:oauth:grant-type:device_code" ? "device_code" : grant;
     ++requests_[kind];
+    if (const int status = TokenFailure.load(); status != 0)
+        return Response(status, "Failed", R"({"error":"server_error"})");
     if (kind == "authorization_code") {
         auto it = codes_.find(form["code"]);
         if (it == codes_.end()) return Error("invalid_grant");

@@ -42,6 +42,8 @@ public:
     bool RotateRefreshTokens = true;
     // Device flow: polls answered authorization_pending before the grant.
     int PendingPolls = 1;
+    // /token answers every request with this status (a provider in trouble); 0: as it should.
+    std::atomic<int> TokenFailure{0};
 
     void Start();
     int Port() const { return port_; }
