@@ -42,6 +42,10 @@ public:
     bool RotateRefreshTokens = true;
     // Device flow: polls answered authorization_pending before the grant.
     int PendingPolls = 1;
+    // How requests are answered: as a provider does, not at all (the connection stays open until
+    // the client ends it), or with a 200 whose body never ends.
+    enum class Replies { Normal, Stall, Endless };
+    std::atomic<Replies> Reply{Replies::Normal};
 
     void Start();
     int Port() const { return port_; }
