@@ -93,7 +93,7 @@ THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs)
     timer.start(timeoutMs);
     if (!reply->isFinished()) loop.exec();
     listener = TMailAbort::TListener();
-    if (!tooLarge) take();
+    if (!tooLarge && reply->isOpen()) take();
     out.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (stopped) out.Failure = "Aborted.";
     else if (tooLarge) out.Failure = "reply larger than 1 MiB";
