@@ -134,18 +134,5 @@ TEST_F(FileReplace, AFailureLeavesTheOldFileAndNoTemporaryAndNamesThePathAndTheR
     }
 }
 
-TEST_F(FileReplace, ReservedRoomIsThereOrTheCreationFails) {
-    test::SmallTmpfs disk;
-    if (!disk.Mounted()) GTEST_SKIP() << "needs root for a small tmpfs";
-    const std::string path = disk.Dir() + "/ledger.txt";
-    EXPECT_THROW(TFileReplacement(path).Reserve(1 << 20), EFCreateError);
-    EXPECT_TRUE(test::FilesIn(disk.Dir()).empty());
-    TFileReplacement file(path);
-    file.Reserve(16 * 1024);
-    file.Write(std::string(16 * 1024, 'x'));
-    file.Commit();
-    EXPECT_EQ(test::FilesIn(disk.Dir()), std::vector<std::string>{"ledger.txt"});
-}
-
 }  // namespace
 }  // namespace tarnwick
