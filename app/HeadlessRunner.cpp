@@ -17,6 +17,7 @@
 #include "app/HeadlessSignIn.h"
 #include "app/signin/SignIn.h"
 #include "app/settings/Settings.h"
+#include "net/MailAbort.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/Locale.h"
@@ -56,10 +57,11 @@ void InstallStopHandlers() {
 }
 
 // Waits for a stop signal while the mode runs; then gives the message in flight kStopGrace to
-// finish and otherwise cuts the connections, as the window's second 終了 does.
+// finish and otherwise sets off the abort, as the window's second 終了 does: the connections are
+// cut and every other outside wait (a token request, a keyring call) ends.
 class TStopGuard {
 public:
-    explicit TStopGuard(TForwardingCycle& cycle) : cycle_(cycle), thread_([this] { Run(); }) {}
+    explicit TStopGuard(TMailAbort& abort) : abort_(abort), thread_([this] { Run(); }) {}
     ~TStopGuard() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -88,10 +90,10 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         if (changed_.wait_for(lock, kStopGrace, [this] { return done_.load(); })) return;
         PrintLogLine("転送を中断して終了します");
-        cycle_.Abort();
+        abort_.Abort();
     }
 
-    TForwardingCycle& cycle_;
+    TMailAbort& abort_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<bool> done_{false};
@@ -162,15 +164,22 @@ int RunOnce(const TSettingsLocation& location) {
     TSettings settings;
     if (!ReadSettings(location, settings)) return kExitFailed;
     TForwardingCycle cycle(PrintUtf8Line);
-    cycle.SignIn = SignInFor(location, settings);
     cycle.StopRequested = [] { return stopRequested.load(); };
     TCycleReport report;
     {
-        TStopGuard guard(cycle);
-        report = RunLoggedCycle(cycle, settings);
+        TStopGuard guard(cycle.AbortGroup());
+        {
+            // The keyring may be asked for passwords: a stop ends that wait too.
+            TAbortScope scope(cycle.AbortGroup());
+            cycle.SignIn = SignInFor(location, settings);
+        }
+        if (!stopRequested) report = RunLoggedCycle(cycle, settings);
     }
     // Cut short on request: what was in flight goes next time; nothing failed.
-    if (stopRequested) report.Stopped = true;
+    if (stopRequested) {
+        report.Stopped = true;
+        report.Aborted = report.Aborted || cycle.Aborted();
+    }
     return ExitCodeOf(report);
 }
 
@@ -181,13 +190,17 @@ int RunWatch(const TSettingsLocation& location) {
     if (!ReadSettings(location, settings)) return kExitFailed;
     PrintLogLine("監視間隔 " + std::to_string(settings.IntervalMinutes) + "分");
     TForwardingCycle cycle(PrintUtf8Line);
-    cycle.SignIn = SignInFor(location, settings);
     cycle.StopRequested = [] { return stopRequested.load(); };
     {
-        TStopGuard guard(cycle);
-        do {
+        TStopGuard guard(cycle.AbortGroup());
+        {
+            TAbortScope scope(cycle.AbortGroup());
+            cycle.SignIn = SignInFor(location, settings);
+        }
+        while (!stopRequested) {
             RunLoggedCycle(cycle, settings);
-        } while (!stopRequested && WaitInterval(std::chrono::minutes(settings.IntervalMinutes)));
+            if (stopRequested || !WaitInterval(std::chrono::minutes(settings.IntervalMinutes))) break;
+        }
     }
     PrintLogLine("終了");
     return 0;
@@ -197,6 +210,10 @@ int RunAuthorize(const TSettingsLocation& location) {
     InstallStopHandlers();
     TSettings settings;
     if (!ReadSettings(location, settings)) return kExitFailed;
+    // A token request or a keyring call that does not answer ends with a stop signal.
+    TMailAbort abort;
+    TStopGuard guard(abort);
+    TAbortScope scope(abort);
     auto state = SignInFor(location, settings);
     const TServerSettings& s = settings.Servers;
     struct TServer {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/FileReplace.h"
 
 namespace tarnwick {
 namespace {
@@ -110,53 +111,22 @@ bool ValidNames(std::string_view section, std::string_view key, std::string_view
     return true;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file at target with data in one step: a temporary file beside it is written,
-// synced and renamed over, so a crash leaves either the old or the new file, never a torn one.
-bool ReplaceFile(const std::string& target, const std::string& data, const struct stat* existing) {
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmpl = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "." + base + ".XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);  // created 0600: the file holds passwords
-    if (fd < 0) return false;
-    bool ok = true;
-    if (existing) {
+// Replaces the file at target with data in one step (see TFileReplacement).
+bool ReplaceProfile(const std::string& target, const std::string& data, const struct stat* existing) {
+    try {
         // Never wider than its owner: the settings file holds passwords.
-        ok = ::fchmod(fd, existing->st_mode & 0700) == 0;
+        TFileReplacement file(target, existing ? existing->st_mode & 0700 : 0600);
         // Keep the owner when an administrator edits someone else's file; harmless if refused.
-        if (ok && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid())) {
-            if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+        if (existing && (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid())) {
+            if (::fchown(file.Descriptor(), existing->st_uid, existing->st_gid) != 0) {
             }
         }
+        file.Write(data);
+        file.Commit();
+        return true;
+    } catch (const EStreamError&) {
+        return false;  // errno holds the reason
     }
-    ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
-    if (!ok) {
-        const int error = errno;
-        ::unlink(name.data());
-        errno = error;
-        return false;
-    }
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
 }
 
 }  // namespace
@@ -247,7 +217,7 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key, s
         out += line;
         out += "\r\n";
     }
-    return ReplaceFile(target, out, exists ? &st : nullptr);
+    return ReplaceProfile(target, out, exists ? &st : nullptr);
 }
 
 }  // namespace tarnwick

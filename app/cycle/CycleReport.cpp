@@ -33,7 +33,10 @@ int ExitCodeOf(const TCycleReport& report) {
             // Ended on request: what was in flight goes next time, nothing failed.
             if (report.Stopped) return kExitSomeSkipped;
             return kExitFailed;
-        default: return kExitFailed;
+        default:
+            // A login (or its token step) cut off by the stop failed for no fault of the settings.
+            if (report.Stopped && report.Aborted) return kExitSomeSkipped;
+            return kExitFailed;
     }
     if (report.Skipped > 0 || report.Stopped) return kExitSomeSkipped;
     return kExitAllForwarded;

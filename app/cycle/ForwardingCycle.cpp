@@ -7,6 +7,7 @@
 
 #include "app/cycle/CycleSteps.h"
 #include "app/cycle/Ledger.h"
+#include "app/cycle/RefusalBackoff.h"
 #include "app/settings/Settings.h"
 #include "app/signin/SignIn.h"
 #include "message/MailMessage.h"
@@ -127,6 +128,11 @@ TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
 
 void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
 bool TForwardingCycle::Aborted() const { return impl_->Abort.Aborted(); }
+TMailAbort& TForwardingCycle::AbortGroup() { return impl_->Abort; }
+
+std::string TForwardingCycle::RefusalKeyFile() const {
+    return SignIn ? TRefusalBackoff::KeyFileFor(SignIn->SettingsPath()) : std::string();
+}
 
 void TForwardingCycle::AddLog(const std::string& cp932) {
     if (addLog_) addLog_(Cp932ToUtf8(cp932));
@@ -140,7 +146,11 @@ void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::s
 void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
     Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
         settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
-    PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
+    {
+        // A token request or a keyring call on the way ends with the connections.
+        TAbortScope scope(impl_->Abort);
+        PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
+    }
     impl_->MailPOP3.Connect(kConnectTimeoutMs);
 }
 
@@ -151,7 +161,10 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
     smtp.EnvelopeFrom = settings.EnvelopeFrom;
     // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
     smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
-    PrepareSignIn(SignIn.get(), settings, smtp);
+    {
+        TAbortScope scope(impl_->Abort);
+        PrepareSignIn(SignIn.get(), settings, smtp);
+    }
     smtp.Connect(kConnectTimeoutMs);
     if (smtp.AuthenticationType() == TAuthenticationType::atNone) return;
     // Before the first MAIL: a refused password is a failed login, and nothing is sent.

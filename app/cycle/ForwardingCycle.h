@@ -11,6 +11,7 @@
 
 namespace tarnwick {
 
+class TMailAbort;
 class TMailPOP3;
 class TMailSMTP;
 
@@ -64,6 +65,10 @@ public:
     // no later login of this object succeeds. A message in flight is not recorded in the ledger.
     void Abort();
     bool Aborted() const;
+    // The abort that Abort sets off: the connections and every other outside wait of the cycle (a
+    // token request, a keyring call) listen to it. A front door opens a scope of it around work
+    // of its own that waits on the outside (reading passwords from the keyring, say).
+    TMailAbort& AbortGroup();
 
     // The two clients, kept for the whole run (tests adjust their time-outs).
     TMailPOP3& MailPOP3();
@@ -83,6 +88,8 @@ private:
     bool LogoffPop3();
     bool LogoffSmtp();
     void AddLog(const std::string& cp932);
+    // Where the key of the refusal waits' fingerprint is kept: beside the settings file.
+    std::string RefusalKeyFile() const;
     // A line with a decoded subject in it: before and after are code page 932, the subject UTF-8.
     void AddLogWithSubject(const std::string& before, const std::string& subjectUtf8, const std::string& after);
 

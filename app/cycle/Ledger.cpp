@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/FileReplace.h"
 #include "platform/Streams.h"
 
 namespace tarnwick {
@@ -116,19 +117,12 @@ TCyclePlan PlanCycle(const std::vector<TListedMessage>& listed, TStringList& led
 namespace {
 
 // The message names the full path, as the user must find the folder that refused it.
-std::string FullPath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char cwd[4096];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
-    return std::string(cwd) + "/" + path;
-}
-
 [[noreturn]] void RaiseCreate(const std::string& path, int error) {
-    throw EFCreateError(Format("ファイル %s を作成できません。%s", FullPath(path).c_str(), std::strerror(error)));
+    throw EFCreateError(Format("ファイル %s を作成できません。%s", FullFilePath(path).c_str(), std::strerror(error)));
 }
 
 [[noreturn]] void RaiseWrite(const std::string& path, int error) {
-    throw EWriteError(Format("ファイル %s に書き込めません。%s", FullPath(path).c_str(), std::strerror(error)));
+    throw EWriteError(Format("ファイル %s に書き込めません。%s", FullFilePath(path).c_str(), std::strerror(error)));
 }
 
 void WriteAll(int fd, const std::string& bytes, const std::string& path) {
@@ -142,20 +136,13 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
     }
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
-// Sets aside disk space for bytes the file will get, without changing its size; where the file
-// system cannot reserve, it proves the room is there now by allocating and giving it back.
-int ReserveRoom(int fd, off_t bytes) {
-    if (bytes <= 0) return 0;
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, bytes) == 0) return 0;
-    if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
-    int error = ::posix_fallocate(fd, 0, bytes);
-    if (error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
-    return error;
+// The mode of the ledger being replaced; a new one gets the usual 0644 less umask.
+mode_t LedgerMode(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 }  // namespace
@@ -163,17 +150,10 @@ int ReserveRoom(int fd, off_t bytes) {
 TLedgerWriter::TLedgerWriter(std::string forwardAddress) : path_(LedgerFileName(forwardAddress)) {}
 
 TLedgerWriter::~TLedgerWriter() {
-    DropReservation();
     if (appendFd_ >= 0) ::close(appendFd_);
 }
 
-void TLedgerWriter::DropReservation() {
-    if (reservedFd_ < 0) return;
-    ::close(reservedFd_);
-    ::unlink(reservedPath_.c_str());
-    reservedFd_ = -1;
-    reservedPath_.clear();
-}
+void TLedgerWriter::DropReservation() { reserved_.reset(); }
 
 void TLedgerWriter::Reserve(const TStringList& ledger, const TStringList& newIds) {
     DropReservation();
@@ -183,18 +163,11 @@ void TLedgerWriter::Reserve(const TStringList& ledger, const TStringList& newIds
     if (fd >= 0) ::close(fd);
     else if (errno != ENOENT) RaiseCreate(path_, errno);
 
-    std::string temp = path_ + ".tmp-XXXXXX";
-    fd = ::mkstemp(temp.data());
-    if (fd < 0) RaiseCreate(path_, errno);
+    auto file = std::make_unique<TFileReplacement>(path_, LedgerMode(path_));
     off_t room = static_cast<off_t>(ledger.Text().size());
     for (const std::string& id : newIds) room += static_cast<off_t>(id.size() + 2);
-    if (int error = ReserveRoom(fd, room); error != 0) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        RaiseCreate(path_, error);
-    }
-    reservedFd_ = fd;
-    reservedPath_ = std::move(temp);
+    file->Reserve(room);
+    reserved_ = std::move(file);
 }
 
 void TLedgerWriter::SaveLedger(const TStringList& ledger) {
@@ -215,50 +188,14 @@ void TLedgerWriter::SaveLedger(const TStringList& ledger) {
 }
 
 void TLedgerWriter::Rewrite(const TStringList& ledger) {
-    std::string temp;
-    int fd;
-    if (reservedFd_ >= 0) {
-        fd = reservedFd_;
-        temp = std::move(reservedPath_);
-        reservedFd_ = -1;
-        reservedPath_.clear();
-    } else {
-        temp = path_ + ".tmp-XXXXXX";
-        fd = ::mkstemp(temp.data());
-        if (fd < 0) RaiseCreate(path_, errno);
-    }
-    try {
-        struct stat st;
-        // Keep the mode of the ledger being replaced; a new one gets the usual 0644 less umask.
-        if (::stat(path_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-        else {
-            mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fd, 0666 & ~mask);
-        }
-        WriteAll(fd, ledger.Text(), temp);
-        if (::fsync(fd) != 0) RaiseWrite(temp, errno);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        RaiseCreate(path_, error);
-    }
+    std::unique_ptr<TFileReplacement> file = std::move(reserved_);
+    if (!file) file = std::make_unique<TFileReplacement>(path_, LedgerMode(path_));
+    file->Write(ledger.Text());
+    file->Commit();
     // The file just written is the ledger now: later saves of this cycle append through it.
     if (appendFd_ >= 0) ::close(appendFd_);
-    appendFd_ = fd;
+    appendFd_ = file->ReleaseDescriptor();
     appendSize_ = static_cast<off_t>(ledger.Text().size());
-    // The rename itself must survive a power loss too.
-    int dir = ::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
 }
 
 void TLedgerWriter::Append(const std::string& id) {

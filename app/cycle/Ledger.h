@@ -8,12 +8,14 @@
 // and only the listing lines beyond that count are new.
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/FileReplace.h"
 #include "platform/StringList.h"
 
 namespace tarnwick {
@@ -66,7 +68,7 @@ void ListedIds(const std::vector<TListedMessage>& listed, TStringList& ids);
 class TLedgerWriter {
 public:
     explicit TLedgerWriter(std::string forwardAddress);
-    ~TLedgerWriter();  // drops a reservation no save used
+    ~TLedgerWriter();  // drops a reservation no save used (its temporary file goes)
     TLedgerWriter(const TLedgerWriter&) = delete;
     TLedgerWriter& operator=(const TLedgerWriter&) = delete;
 
@@ -82,8 +84,7 @@ private:
     void DropReservation();
 
     std::string path_;
-    int reservedFd_ = -1;  // the first save's temporary file, made by Reserve
-    std::string reservedPath_;
+    std::unique_ptr<TFileReplacement> reserved_;  // the first save's temporary file, made by Reserve
     std::string lastSaved_;  // the last entry written, to recognise a one-id extension
     int savedCount_ = -1;    // entries on disk from this writer; -1 before the first save
     int appendFd_ = -1;      // the ledger file, open for the appends of this cycle

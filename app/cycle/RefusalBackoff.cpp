@@ -1,7 +1,8 @@
 #include "app/cycle/RefusalBackoff.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "app/cycle/Ledger.h"
 #include "platform/Exception.h"
+#include "platform/FileReplace.h"
 
 namespace tarnwick {
 
@@ -22,16 +24,21 @@ namespace {
 
 constexpr std::string_view kMagic = "tarnwick-backoff 1 ";
 
+constexpr size_t kKeyBytes = 32;
+
+std::string Hex(const unsigned char* bytes, size_t length) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        out += hex[bytes[i] >> 4];
+        out += hex[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
 bool ReadNumber(std::string_view text, int64_t& value) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() && !text.empty();
-}
-
-[[noreturn]] void Raise(bool create, const std::string& path, int error) {
-    const char* pattern = create ? "ファイル %s を作成できません。%s" : "ファイル %s に書き込めません。%s";
-    const std::string text = Format(pattern, path.c_str(), std::strerror(error));
-    if (create) throw EFCreateError(text);
-    throw EWriteError(text);
 }
 
 }  // namespace
@@ -40,7 +47,8 @@ TRefusalBackoff::TRefusalBackoff(std::string path, std::string fingerprint, int6
     : path_(std::move(path)),
       fingerprint_(std::move(fingerprint)),
       interval_(std::clamp<int64_t>(intervalSeconds, 1, MaxWaitSeconds)),
-      clock_(std::move(clock)) {}
+      clock_(std::move(clock)),
+      cycleStart_(clock_()) {}
 
 int64_t TRefusalBackoff::SystemClock() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -48,27 +56,55 @@ std::string TRefusalBackoff::FileName(const std::string& forwardAddress) {
     return LedgerFileName(forwardAddress) + ".wait";
 }
 
-std::string TRefusalBackoff::FingerprintOf(std::initializer_list<std::string> texts) {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (context == nullptr) throw Exception("SHA-256 digest failed.");
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    bool ok = EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+std::string TRefusalBackoff::FingerprintOf(const std::string& key, std::initializer_list<std::string> texts) {
+    // Keyed, so that the file cannot be used to try passwords against it offline.
+    std::string message;
     for (const std::string& text : texts) {
         // The length in front keeps ("ab", "c") apart from ("a", "bc").
-        const std::string field = std::to_string(text.size()) + ":" + text;
-        ok = ok && EVP_DigestUpdate(context, field.data(), field.size()) == 1;
+        message += std::to_string(text.size()) + ":" + text;
     }
-    ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
-    EVP_MD_CTX_free(context);
-    if (!ok) throw Exception("SHA-256 digest failed.");
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0x0F];
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(message.data()),
+             message.size(), digest, &length) == nullptr)
+        throw Exception("HMAC-SHA256 failed.");
+    return Hex(digest, length);
+}
+
+std::string TRefusalBackoff::KeyFileFor(const std::string& settingsFile) {
+    if (settingsFile.empty()) return {};
+    const size_t slash = settingsFile.rfind('/');
+    const size_t dot = settingsFile.rfind('.');
+    const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                                 ? settingsFile.substr(0, dot)
+                                 : settingsFile;
+    return stem + ".key";
+}
+
+std::string TRefusalBackoff::FingerprintKey(const std::string& keyFile) {
+    if (!keyFile.empty()) {
+        // Only a key nobody else can read is kept; otherwise a new one (the waits start over).
+        struct stat st {};
+        std::ifstream file(keyFile, std::ios::binary);
+        std::string text;
+        if (file && ::stat(keyFile.c_str(), &st) == 0 && (st.st_mode & 077) == 0 && std::getline(file, text) &&
+            text.size() == 2 * kKeyBytes && text.find_first_not_of("0123456789abcdef") == std::string::npos)
+            return text;
     }
-    return out;
+    unsigned char bytes[kKeyBytes];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) throw Exception("No random bytes for a key.");
+    const std::string key = Hex(bytes, sizeof bytes);
+    if (keyFile.empty()) {
+        // Without a settings folder: one key for the process, so its cycles still agree.
+        static const std::string processKey = key;
+        return processKey;
+    }
+    try {
+        ReplaceFile(keyFile, key + "\n", 0600);
+    } catch (const std::exception&) {
+        // Unwritten, the key holds for this run; the next run makes another (an early retry).
+    }
+    return key;
 }
 
 std::string TRefusalBackoff::TimeText(int64_t seconds) {
@@ -107,9 +143,12 @@ void TRefusalBackoff::Load() {
             changed_ = true;
             continue;
         }
+        // A clock that was wrong at the refusal (or set back since) must not hold a message for
+        // longer than the longest wait; the capped time is written back.
+        const TWait read = wait;
         wait.Seconds = std::min(wait.Seconds, MaxWaitSeconds);
-        // A clock set back must not hold a message for longer than the longest wait.
         wait.Due = std::min(wait.Due, clock_() + MaxWaitSeconds);
+        if (wait.Due != read.Due || wait.Seconds != read.Seconds) changed_ = true;
         waits_[line.substr(second + 1)] = wait;
     }
 }
@@ -119,31 +158,8 @@ void TRefusalBackoff::Save() {
     std::string text = std::string(kMagic) + fingerprint_ + "\n";
     for (const auto& [id, wait] : waits_)
         text += std::to_string(wait.Due) + "\t" + std::to_string(wait.Seconds) + "\t" + id + "\n";
-    std::string temp = path_ + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) Raise(true, path_, errno);
-    size_t done = 0;
-    int error = 0;
-    while (done < text.size() && error == 0) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) error = n < 0 ? errno : ENOSPC;
-        else done += static_cast<size_t>(n);
-    }
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        Raise(false, temp, error);
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        error = errno;
-        ::unlink(temp.c_str());
-        Raise(true, path_, error);
-    }
+    // Private: the ids and times of the account's refused mail are nobody else's business.
+    ReplaceFile(path_, text, 0600);
     changed_ = false;
 }
 
@@ -157,7 +173,8 @@ int64_t TRefusalBackoff::NextTry(const std::string& id) const {
 int64_t TRefusalBackoff::Refused(const std::string& id) {
     TWait& wait = waits_[id];
     wait.Seconds = wait.Seconds == 0 ? interval_ : std::min(wait.Seconds * 2, MaxWaitSeconds);
-    wait.Due = clock_() + wait.Seconds;
+    // From the start of the cycle that was refused: a long cycle does not push the next try back.
+    wait.Due = cycleStart_ + wait.Seconds;
     changed_ = true;
     return wait.Due;
 }

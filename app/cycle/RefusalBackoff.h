@@ -19,7 +19,8 @@ public:
     using TClock = std::function<int64_t()>;
     static constexpr int64_t MaxWaitSeconds = 24 * 60 * 60;
 
-    // path: the state file; fingerprint: FingerprintOf the settings a refusal depends on.
+    // path: the state file; fingerprint: FingerprintOf the settings a refusal depends on. Made at
+    // the start of a cycle: a refusal in it counts its wait from then.
     TRefusalBackoff(std::string path, std::string fingerprint, int64_t intervalSeconds, TClock clock = SystemClock);
 
     // Reads the state file. A missing file, or one made under other settings, means no message
@@ -43,9 +44,14 @@ public:
     void Clear();
     size_t Count() const { return waits_.size(); }
 
-    // A digest of the texts (SMTP server, port, user, password, forwarding address ...): the file
-    // holds no password, only this.
-    static std::string FingerprintOf(std::initializer_list<std::string> texts);
+    // A keyed digest (HMAC-SHA256) of the texts (SMTP server, port, user, password, forwarding
+    // address ...): the file holds no password, and without the key nothing can be tried against it.
+    static std::string FingerprintOf(const std::string& key, std::initializer_list<std::string> texts);
+    // The key kept in keyFile (0600), made there on first use; an empty keyFile gives one key for the
+    // process. A key that cannot be read or kept is replaced: the waits then start over.
+    static std::string FingerprintKey(const std::string& keyFile);
+    // The key file of a settings file: the same name with ".key".
+    static std::string KeyFileFor(const std::string& settingsFile);
     // The state file beside the ledger of a forwarding address.
     static std::string FileName(const std::string& forwardAddress);
     // "12/09 15:30" in local time, for the log.
@@ -61,6 +67,7 @@ private:
     std::string fingerprint_;
     int64_t interval_;
     TClock clock_;
+    int64_t cycleStart_;
     std::map<std::string, TWait> waits_;
     bool changed_ = false;
 };

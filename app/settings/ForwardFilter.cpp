@@ -9,17 +9,18 @@ namespace tarnwick {
 
 namespace {
 constexpr const char* kSection = "Filter";
-// A bound for a hand-edited count, so a typo cannot make reading loop for long.
-constexpr int kMaxRules = 1000;
+constexpr int kMaxRules = TForwardFilter::MaxRules;
 
 std::string RuleKey(int index) { return "Rule" + std::to_string(index + 1); }
 }  // namespace
 
-TForwardFilter ReadForwardFilter(const TIniFile& ini, int* skipped) {
+TForwardFilter ReadForwardFilter(const TIniFile& ini, int* skipped, int* beyondLimit) {
     TForwardFilter filter;
     filter.MaxSizeKB = std::clamp(ini.ReadInteger(kSection, "MaxSizeKB", 0), 0, TForwardFilter::MaxSizeKBLimit);
     filter.SizeNotice = ini.ReadInteger(kSection, "SizeNotice", 1) != 0;
-    const int count = std::clamp(ini.ReadInteger(kSection, "RuleCount", 0), 0, kMaxRules);
+    const int asked = ini.ReadInteger(kSection, "RuleCount", 0);
+    const int count = std::clamp(asked, 0, kMaxRules);
+    if (beyondLimit) *beyondLimit = asked - count > 0 ? asked - count : 0;
     int bad = 0;
     for (int i = 0; i < count; ++i) {
         const std::string text = ini.ReadString(kSection, RuleKey(i), "");

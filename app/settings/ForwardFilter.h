@@ -16,6 +16,8 @@ struct TForwardFilter {
     bool SizeNotice = true;
     TForwardRules Rules;
 
+    // A bound for a hand-edited count, so a typo cannot make reading loop for long.
+    static constexpr int MaxRules = 1000;
     static constexpr int MaxSizeKBLimit = 2'000'000;  // under 2 GB, so the bytes fit anywhere
 
     bool operator==(const TForwardFilter& other) const {
@@ -26,8 +28,9 @@ struct TForwardFilter {
 };
 
 // A file without the section gives the defaults, which forward everything as before. Rules that
-// do not read are left out (the count of them is returned through skipped, when given).
-TForwardFilter ReadForwardFilter(const TIniFile& ini, int* skipped = nullptr);
+// do not read are left out (the count of them is returned through skipped, when given), and so
+// are those a count beyond MaxRules asks for (their number through beyondLimit).
+TForwardFilter ReadForwardFilter(const TIniFile& ini, int* skipped = nullptr, int* beyondLimit = nullptr);
 void WriteForwardFilter(TIniFile& ini, const TForwardFilter& filter);
 
 }  // namespace tarnwick

@@ -123,8 +123,11 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
     settings.KeyringSecrets = ini.ReadInteger("Common", "KeyringSecrets", settings.Existed ? 0 : 1) != 0;
     settings.IntervalMinutes =
         std::clamp(ini.ReadInteger("Common", "Interval", kDefaultInterval), kMinInterval, kMaxInterval);
-    int skippedRules = 0;
-    settings.Filter = ReadForwardFilter(ini, &skippedRules);
+    int skippedRules = 0, beyondLimit = 0;
+    settings.Filter = ReadForwardFilter(ini, &skippedRules, &beyondLimit);
+    if (beyondLimit > 0 && refusedLine)
+        refusedLine("設定ファイルの[Filter]の転送しない条件は" + std::to_string(TForwardFilter::MaxRules) + "件までのため、残りの" +
+                    std::to_string(beyondLimit) + "件は使いません");
     if (skippedRules > 0 && refusedLine)
         refusedLine("設定ファイルの[Filter]の転送しない条件 " + std::to_string(skippedRules) + "件は読めないため使いません");
     // A size from another screen is only a wish: the window never opens below its first size.

@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 
+#include "net/MailAbort.h"
 #include "platform/qt/QtText.h"
 
 namespace tarnwick {
@@ -39,11 +41,21 @@ struct THttpAnswer {
     std::string Failure;  // transport failure, empty when an answer came
 };
 
+// The most of a reply that is read: a token answer is a few KB, and a reply that goes on and on
+// must not grow the process.
+constexpr qint64 kMaxReply = 1 << 20;
+
 // One POST of a form; no redirects are followed and certificates are checked as Qt does by default.
+// The abort of this thread's scope (a stop of the run) ends the request at once.
 THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs) {
     THttpAnswer out;
     if (!EndpointAllowed(url)) {
         out.Failure = "このアドレスには接続しません: " + url;
+        return out;
+    }
+    TMailAbort* stop = TAbortScope::Current();
+    if (stop != nullptr && stop->Aborted()) {
+        out.Failure = "Aborted.";
         return out;
     }
     QNetworkAccessManager manager;
@@ -52,17 +64,41 @@ THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs)
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = manager.post(request, QByteArray::fromStdString(form));
+    // Read as it comes, and no further ahead than that, so the bound holds while reading.
+    reply->setReadBufferSize(64 * 1024);
+    QByteArray body;
+    bool tooLarge = false;
+    std::atomic<bool> stopped{false};
+    auto take = [&] {
+        body += reply->read(kMaxReply + 1 - body.size());
+        if (body.size() > kMaxReply && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    };
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
     QObject::connect(&timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, take);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    TMailAbort::TListener listener;
+    if (stop != nullptr) {
+        // Any thread: the abort is carried out on the request's own thread.
+        listener = stop->Listen([&stopped, reply] {
+            stopped = true;
+            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        });
+    }
     timer.start(timeoutMs);
     if (!reply->isFinished()) loop.exec();
+    listener = TMailAbort::TListener();
+    if (!tooLarge && reply->isOpen()) take();
     out.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray body = reply->readAll();
-    if (out.Status == 0) out.Failure = FromQString(reply->errorString());
-    else out.Json = QJsonDocument::fromJson(body.left(1 << 20)).object();
+    if (stopped) out.Failure = "Aborted.";
+    else if (tooLarge) out.Failure = "reply larger than 1 MiB";
+    else if (out.Status == 0) out.Failure = FromQString(reply->errorString());
+    else out.Json = QJsonDocument::fromJson(body).object();
     reply->deleteLater();
     return out;
 }

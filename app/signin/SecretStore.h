@@ -1,7 +1,9 @@
 #pragma once
 // Passwords and refresh tokens in the desktop keyring (Secret Service or KWallet, through
 // QtKeychain). Without a keyring that answers, the caller keeps them in its 0600 settings file
-// instead: QtKeychain's own plain-text fallback is never used.
+// instead: QtKeychain's own plain-text fallback is never used. Without a session bus there is no
+// keyring (none is started for the display). A call ends at once when the abort of the calling
+// thread's scope (TAbortScope) is set off.
 #include <functional>
 #include <optional>
 #include <string>

@@ -127,9 +127,10 @@ void Tdlg_Advanced::btn_ResendNowClick() {
 }
 
 void Tdlg_Advanced::UpdateButtons() {
+    // No more rules than the settings file keeps.
     btn_AddRule->setEnabled(
-        TForwardRule::Make(FromQString(edt_RuleHeader->text()), FromQString(edt_RuleText->text()))
-            .has_value());
+        lsv_Rules->topLevelItemCount() < TForwardFilter::MaxRules &&
+        TForwardRule::Make(FromQString(edt_RuleHeader->text()), FromQString(edt_RuleText->text())).has_value());
     btn_RemoveRule->setEnabled(!lsv_Rules->selectedItems().isEmpty());
 }
 

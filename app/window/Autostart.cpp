@@ -1,12 +1,13 @@
 #include "app/window/Autostart.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/Exception.h"
+#include "platform/FileReplace.h"
 #include "platform/Locale.h"
 
 namespace tarnwick {
@@ -24,8 +25,8 @@ std::string EscapeValue(const std::string& text) {
     return out;
 }
 
-void Fail(const std::string& path, const char* what) {
-    throw Exception(Utf8ToCp932(path) + " " + what);
+[[noreturn]] void Fail(const std::string& path, const char* what, int error) {
+    throw Exception(Utf8ToCp932(path) + " " + what + "。" + std::strerror(error));
 }
 
 }  // namespace
@@ -79,19 +80,17 @@ void EnableAutostart(const std::string& entryFile, const std::string& program, c
     const std::filesystem::path target(entryFile);
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
-    const std::string temp = entryFile + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) Fail(entryFile, "を作成できません");
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), entryFile.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        Fail(entryFile, "に書き込めません");
+    try {
+        ReplaceFile(entryFile, text, 0600);
+    } catch (const EFCreateError&) {
+        Fail(entryFile, "を作成できません", errno);
+    } catch (const EWriteError&) {
+        Fail(entryFile, "に書き込めません", errno);
     }
 }
 
 void DisableAutostart(const std::string& entryFile) {
-    if (::unlink(entryFile.c_str()) != 0 && errno != ENOENT) Fail(entryFile, "を削除できません");
+    if (::unlink(entryFile.c_str()) != 0 && errno != ENOENT) Fail(entryFile, "を削除できません", errno);
 }
 
 }  // namespace tarnwick

@@ -82,6 +82,29 @@ run_copy "$work/readonly"
 run_copy "$work/holding"
 expect_in "$work/out" "設定ファイル: $work/holding/tarnwick.ini" "read-only folder holding the file"
 
+# A token request that gets no answer: SIGTERM ends --once as a stopped run (the request is cut
+# after 2 s, as a connection is), not when the request's own time-out comes.
+if [ -n "$tokenendpoint" ]; then
+  mkdir -p "$work/stalltoken"
+  exec 7> >(TARNWICK_OAUTH_KEY=c3RhbGw= TARNWICK_TOKEN_REPLY=stall exec "$tokenendpoint" >"$work/stalltoken/port" \
+    2>"$work/stalltoken/requests")
+  for _ in $(seq 1 100); do [ -s "$work/stalltoken/port" ] && break; sleep 0.1; done
+  printf '[POP3]\nServer=127.0.0.1:9\nUser=u\nAuth=Other\nClientId=c\nTokenUrl=http://127.0.0.1:%s/token\nScopes=mail\n' \
+    "$(cat "$work/stalltoken/port")" >"$work/stalltoken/box.ini"
+  printf 'OAuthRefreshToken=r1\nOAuthExpires=0\n[SMTP]\nServer=127.0.0.1:9\n[Mail]\nUser=x\nDomain=docomo.ne.jp\n' \
+    >>"$work/stalltoken/box.ini"
+  printf '[Common]\nKeyringSecrets=0\n' >>"$work/stalltoken/box.ini"
+  chmod 0600 "$work/stalltoken/box.ini"
+  (cd "$work/stalltoken" && exec "$prog" --once --config "$work/stalltoken/box.ini" >"$work/stalltoken/out" 2>&1) &
+  stalled_pid=$!
+  for _ in $(seq 1 600); do [ -s "$work/stalltoken/requests" ] && break; sleep 0.05; done
+  kill -TERM "$stalled_pid"
+  code=0; wait "$stalled_pid" || code=$?
+  expect_code 1 "$code" "--once, SIGTERM, stalled token request"
+  expect_in "$work/stalltoken/out" "転送を中断して終了します" "--once, stalled token request"
+  exec 7>&-
+fi
+
 # --- Forwarding against the local servers -------------------------------------------------------
 if ! have_mail_servers; then
   echo "mail servers not configured: forwarding part skipped"

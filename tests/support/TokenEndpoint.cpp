@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -200,6 +201,20 @@ void TokenEndpoint::Serve(int fd) {
     const size_t sp1 = requestLine.find(' '), sp2 = requestLine.rfind(' ');
     const std::string answer = Answer(requestLine.substr(0, sp1), requestLine.substr(sp1 + 1, sp2 - sp1 - 1),
                                       in.substr(headerEnd + 4));
+    if (Reply != Replies::Normal) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n{\"a\":\"";
+        if (Reply == Replies::Endless) ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        const std::string more(16 * 1024, 'a');
+        // Until the client gives up (the connection ends) or the endpoint is destroyed.
+        while (!stop_) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0 && ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) return;
+            if (Reply == Replies::Endless && ::send(fd, more.data(), more.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+                errno != EAGAIN)
+                return;
+        }
+        return;
+    }
     size_t sent = 0;
     while (sent < answer.size()) {
         const ssize_t n = ::send(fd, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);

@@ -44,6 +44,10 @@ public:
     int PendingPolls = 1;
     // /token answers every request with this status (a provider in trouble); 0: as it should.
     std::atomic<int> TokenFailure{0};
+    // How requests are answered: as a provider does, not at all (the connection stays open until
+    // the client ends it), or with a 200 whose body never ends.
+    enum class Replies { Normal, Stall, Endless };
+    std::atomic<Replies> Reply{Replies::Normal};
 
     void Start();
     int Port() const { return port_; }
