@@ -62,7 +62,7 @@ TCycleTransfer::TRetrieved TCycleTransfer::Retrieve(size_t i) {
     if (IsNotice(i)) {
         // Only its header block was read; the notice is made from it, nothing more is fetched.
         const TScreenedMessage& m = cycle_.Screened[i];
-        ComposeSizeNotice(*m.Header, m.Size, cycle_.ForwardAddress, message_);
+        ComposeSizeNotice(*m.Header, m.Size, cycle_.ForwardAddress, message_, cycle_.Settings.Servers.EnvelopeFrom);
         return TRetrieved::Ok;
     }
     const TListedMessage& item = cycle_.New[i];
