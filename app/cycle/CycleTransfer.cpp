@@ -129,8 +129,10 @@ void TCycleTransfer::Send(size_t i) {
     message.Recipients.Clear();
     message.CCList.Clear();
     message.Recipients.ParseAddresses(cycle_.ForwardAddress);
-    TSentOn sent{i, message.Subject, DecodedSubjectUtf8(message)};
-    const std::string sending = Sending(i, message.Subject);
+    // A notice in UTF-8 holds its subject encoded: the error text names the original's.
+    TSentOn sent{i, IsNotice(i) ? SizeNoticeSubjectTag + cycle_.Screened[i].Subject : message.Subject,
+                 DecodedSubjectUtf8(message)};
+    const std::string sending = Sending(i, sent.Subject);
     cycle_.DoingNow = sending;
     // Where the receiver allows it, the message goes without waiting for its replies, which are
     // read once the next one is on its way.
