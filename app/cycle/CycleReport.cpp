@@ -33,12 +33,15 @@ int ExitCodeOf(const TCycleReport& report) {
             // Ended on request: what was in flight goes next time, nothing failed.
             if (report.Stopped) return kExitSomeSkipped;
             return kExitFailed;
-        default:
-            // A login (or its token step) cut off by the stop failed for no fault of the settings.
+        case TCycleReport::TEnd::Pop3LoginFailed:
+        case TCycleReport::TEnd::SmtpLoginFailed:
+            // A login the stop cut off (a connect that hung) is a stopped run, not a failed one.
             if (report.Stopped && report.Aborted) return kExitSomeSkipped;
             return kExitFailed;
+        default: return kExitFailed;
     }
-    if (report.Skipped > 0 || report.Stopped) return kExitSomeSkipped;
+    // A refused message waiting for its next try is offered again later, as a skipped one is.
+    if (report.Skipped > 0 || report.Waiting > 0 || report.Stopped) return kExitSomeSkipped;
     return kExitAllForwarded;
 }
 

@@ -28,7 +28,7 @@ struct TCycleReport {
     int Reconnects = 0;
     // A stop request ended the cycle early (the connections cut if it did not end in time).
     bool Stopped = false;
-    // The connections were cut from outside.
+    // The connections were cut from outside (also when a login failed for it).
     bool Aborted = false;
     std::string Error;  // code page 932
 
@@ -46,7 +46,8 @@ constexpr int kExitAllForwarded = 0;
 constexpr int kExitSomeSkipped = 1;
 constexpr int kExitFailed = 2;
 
-// 0 when everything new went, 1 when some was skipped or a stop cut the cycle short, 2 on failure.
+// 0 when everything new went; 1 when some was skipped or waits for another try after a refusal,
+// or a stop cut the cycle short (its login included); 2 on failure.
 int ExitCodeOf(const TCycleReport& report);
 
 // What the icon shows after a cycle: the second line of its tip, whether it warns, and the

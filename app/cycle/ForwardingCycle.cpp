@@ -246,7 +246,9 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TServerSettings& servers, co
 
 TCycleReport RunCycle(TForwardingCycle& cycle, const TSettings& settings) {
     try {
-        return cycle.ForwardNewMail(settings);
+        TCycleReport report = cycle.ForwardNewMail(settings);
+        report.Aborted = cycle.Aborted();
+        return report;
     } catch (const std::exception& e) {
         TCycleReport report = cycle.Report();
         report.End = TCycleReport::TEnd::Error;

@@ -78,7 +78,6 @@ public:
     const TCycleReport& Report() const { return report_; }
 
 private:
-    friend struct TCycleRun;
     // Aims a client at its server and logs in: TLS, greeting, EHLO and authentication as the
     // settings ask. Raises what the server or the connection said; the caller closes.
     void OpenPop3(const TServerSettings& settings);

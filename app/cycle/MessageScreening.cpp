@@ -3,7 +3,7 @@
 #include "app/cycle/RefusalBackoff.h"
 #include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
-#include "net/MailPOP3.h"
+#include "app/cycle/Mailbox.h"
 #include "platform/Exception.h"
 
 namespace tarnwick {
@@ -14,8 +14,8 @@ std::string KiloBytes(int64_t size) { return IntToStr((size + 1023) / 1024) + "K
 
 }  // namespace
 
-bool ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusalBackoff* backoff,
-                    std::vector<TScreenedMessage>& messages, const std::function<bool()>& reopen) {
+bool ScreenMessages(TMailbox& mailbox, const TForwardFilter& filter, const TRefusalBackoff* backoff,
+                    std::vector<TScreenedMessage>& messages) {
     if (backoff)
         for (TScreenedMessage& m : messages)
             if (!backoff->Due(m.Id)) m.Action = TScreenAction::Waiting;
@@ -29,7 +29,7 @@ bool ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
             asked.push_back(i);
             numbers.push_back(messages[i].Number);
         }
-        const std::vector<int64_t> sizes = pop3.ListSizes(numbers);
+        const std::vector<int64_t> sizes = mailbox.Sizes(numbers);
         for (size_t k = 0; k < asked.size() && k < sizes.size(); ++k) {
             TScreenedMessage& m = messages[asked[k]];
             m.Size = sizes[k];
@@ -75,18 +75,18 @@ bool ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusa
     for (size_t from = 0; from < asked.size();) {
         size_t next = from;
         try {
-            pop3.RetrieveHeaders(std::vector<int>(numbers.begin() + static_cast<std::ptrdiff_t>(from), numbers.end()),
-                                 [&](size_t k, bool found, TMailMessage& header) {
-                                     judge(messages[asked[from + k]], found, header);
-                                     next = from + k + 1;
-                                 });
+            mailbox.ReadHeaders(std::vector<int>(numbers.begin() + static_cast<std::ptrdiff_t>(from), numbers.end()),
+                                [&](size_t k, bool found, TMailMessage& header) {
+                                    judge(messages[asked[from + k]], found, header);
+                                    next = from + k + 1;
+                                });
             return true;
         } catch (const EMailException& e) {
             if (e.Kind() != TMailErrorKind::LocalLimit || next >= asked.size()) throw;
             TScreenedMessage& m = messages[asked[next]];
             m.Action = TScreenAction::Unreadable;
             m.Error = e.Message();
-            if (!reopen()) return false;
+            if (!mailbox.Reopen()) return false;
             from = next + 1;
         }
     }

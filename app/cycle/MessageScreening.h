@@ -1,7 +1,7 @@
 #pragma once
 // What becomes of each new message before any is downloaded whole: it waits after a refusal,
 // it is too big (a notice goes instead, or nothing), a rule holds it back, or it is forwarded.
-// Only LIST sizes and header blocks ("TOP n 0") are asked for, and only when the settings need them.
+// Only sizes and header blocks are asked for, and only when the settings need them.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,8 +12,8 @@
 
 namespace tarnwick {
 
+class TMailbox;
 class TMailMessage;
-class TMailPOP3;
 class TRefusalBackoff;
 
 enum class TScreenAction {
@@ -42,9 +42,9 @@ struct TScreenedMessage {
 // only for messages over it and, when rules exist, for all that would be forwarded; a message
 // whose header block the server refuses is forwarded as before (the rules cannot judge it). A
 // header block past the read limits makes that message Unreadable; the rest of it is still on the
-// way, so reopen logs in again before the next one. False when that login failed.
-bool ScreenMessages(TMailPOP3& pop3, const TForwardFilter& filter, const TRefusalBackoff* backoff,
-                    std::vector<TScreenedMessage>& messages, const std::function<bool()>& reopen);
+// way, so the mailbox is opened again before the next one. False when that login failed.
+bool ScreenMessages(TMailbox& mailbox, const TForwardFilter& filter, const TRefusalBackoff* backoff,
+                    std::vector<TScreenedMessage>& messages);
 
 // The log line for a message that is not forwarded whole, in code page 932 around its subject:
 // Before + subject + After. Both empty for Forward and Waiting.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cycle/MessageScreening.h"
+#include "app/cycle/Pop3Mailbox.h"
 #include "app/cycle/RefusalBackoff.h"
 #include "message/MailMessage.h"
 #include "net/MailPOP3.h"
@@ -52,7 +53,8 @@ protected:
         pop3.SetHost("127.0.0.1");
         pop3.SetPort(server.Port());
         pop3.Connect();
-        ScreenMessages(pop3, filter, backoff, messages, [] { return false; });
+        TPop3Mailbox mailbox(pop3, "127.0.0.1", [] { return false; });
+        ScreenMessages(mailbox, filter, backoff, messages);
         pop3.Disconnect();
         EXPECT_TRUE(server.Finish());
         EXPECT_THAT(server.Mismatches(), IsEmpty());

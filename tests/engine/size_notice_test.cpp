@@ -7,8 +7,13 @@
 #include <string>
 
 #include "app/cycle/SizeNotice.h"
+#include "message/Coders.h"
+#include "message/HeaderCoding.h"
+#include "message/HeaderUnicode.h"
 #include "message/MailMessage.h"
 #include "net/MailMessageClient.h"
+#include "net/MailSMTP.h"
+#include "platform/Locale.h"
 #include "support/ScriptedServer.h"
 #include "support/Transcript.h"
 
@@ -87,6 +92,79 @@ TEST_F(TokyoTime, AnEmptySubjectAndNoDateStillGiveACompleteNotice) {
     EXPECT_EQ(notice.Subject, "[サイズ超過] ");
     EXPECT_THAT(notice.Body.Text(), ::testing::HasSubstr("件名:   (なし)"));
     EXPECT_THAT(notice.Body.Text(), ::testing::HasSubstr("サイズ: 1 KB (1 バイト)"));
+}
+
+// Base64 lines back to their bytes.
+std::string Unbase64(const std::string& lines) {
+    std::string joined;
+    for (char c : lines)
+        if (c != '\r' && c != '\n') joined += c;
+    TMemoryStream out;
+    TMailDecoderMIME().DecodeIntoStream(joined, out);
+    return out.Data();
+}
+
+// A notice goes from whom the message itself would, always names a sender in From, keeps its
+// subject whole (in UTF-8 when ISO-2022-JP lacks a character) and keeps its lines short.
+TEST_F(TokyoTime, EnvelopeFromAndLinesOfNotices) {
+    const std::string longJapanese = [] {
+        std::string s;
+        for (int i = 0; i < 480; ++i) s += "\x1B$B<L\x1B(B";  // 写
+        return s;
+    }();
+    // 髙 é ① and an emoji, with an encoded line break between them.
+    const std::string outside = "=?UTF-8?B?6auZIMOpIOKRoCDwn5iADQrmnKs=?=";
+    struct Row {
+        const char* what;
+        std::vector<std::string> header;  // empty: no header block at all
+        std::string mailFrom, from, charset, body;  // body: in the decoded text (UTF-8)
+    };
+    const Row rows[] = {
+        {"bounce", {"Return-Path: <>", "From: MAILER-DAEMON@mx.example.jp", "Subject: Undelivered"}, "<>",
+         "From: MAILER-DAEMON@mx.example.jp", "ISO-2022-JP", "Undelivered"},
+        {"list post", {"Return-Path: <ml-bounces@lists.example.org>", "From: author@example.com", "Subject: hi"},
+         "<ml-bounces@lists.example.org>", "From: author@example.com", "ISO-2022-JP", "hi"},
+        {"untrusted Return-Path", {"Return-Path: a@b, c@d", "From: author@example.com"}, "<author@example.com>",
+         "From: author@example.com", "ISO-2022-JP", ""},
+        {"no From", {"Subject: hi"}, "<>", "From: taro@docomo.ne.jp", "ISO-2022-JP", "hi"},
+        {"no header block", {}, "<>", "From: taro@docomo.ne.jp", "ISO-2022-JP", ""},
+        {"long subject", {"From: a@example.jp", "Subject: " + longJapanese}, "<a@example.jp>", "From: a@example.jp",
+         "ISO-2022-JP", "\xE5\x86\x99\xE5\x86\x99"},
+        {"outside ISO-2022-JP", {"From: a@example.jp", "Subject: " + outside}, "<a@example.jp>", "From: a@example.jp",
+         "UTF-8", "\xE9\xAB\x99 \xC3\xA9 \xE2\x91\xA0 \xF0\x9F\x98\x80  \xE6\x9C\xAB"},
+    };
+    for (const Row& row : rows) {
+        TMailMessage original;
+        for (const std::string& line : row.header) original.Headers.Add(line);
+        original.LoadHeaderFields();
+        TMailMessage notice;
+        ComposeSizeNotice(original, 5'000'000, "taro@docomo.ne.jp", notice);
+        EXPECT_EQ(TMailSMTP().ReversePathOf(notice).Path, row.mailFrom) << row.what;
+        const std::string written = Written(notice);
+        const size_t blank = written.find("\r\n\r\n");
+        const std::string head = "\r\n" + written.substr(0, blank + 2), body = written.substr(blank + 4);
+        EXPECT_NE(head.find("\r\n" + row.from + "\r\n"), std::string::npos) << row.what << head;
+        EXPECT_NE(head.find("charset=\"" + row.charset + "\""), std::string::npos) << row.what;
+        const std::string text = row.charset == "UTF-8" ? Unbase64(body) : Cp932ToUtf8(JisToShiftJis(body));
+        EXPECT_NE(text.find(row.body), std::string::npos) << row.what << text;
+        TMailMessage back;
+        for (size_t at = 2, end; (end = head.find("\r\n", at)) != std::string::npos; at = end + 2)
+            back.Headers.Add(head.substr(at, end - at));
+        EXPECT_NE(DecodedSubjectUtf8(back).find(row.body), std::string::npos) << row.what << head;
+        for (const std::string& lines : {body, text}) {
+            size_t longest = 0;
+            for (size_t at = 0, end; at < lines.size(); at = end + 2) {
+                end = lines.find("\r\n", at);
+                if (end == std::string::npos) end = lines.size();
+                // Columns of the decoded text: a character beyond ASCII takes two.
+                size_t width = 0;
+                for (size_t i = at; i < end; ++i)
+                    if ((static_cast<unsigned char>(lines[i]) & 0xC0) != 0x80) width += lines[i] & 0x80 ? 2 : 1;
+                longest = std::max(longest, &lines == &body ? end - at : width);
+            }
+            EXPECT_LE(longest, SizeNoticeLineLimit) << row.what;
+        }
+    }
 }
 
 }  // namespace
