@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <type_traits>
 #include <vector>
 
@@ -39,29 +40,33 @@ TMailSecurity ClientSecurity(TSecurity security) {
     return TMailSecurity::msNone;
 }
 
-// Host and port of the server as typed (the standard port of its encryption when none is typed),
-// encryption, extra authority and credentials.
-void Aim(TMailTCPClient& client, const std::string& server, int defaultPort, TSecurity security,
-         const std::string& caFile, const std::string& user, const std::string& password) {
-    const TServerEndpoint endpoint = ParseServerText(server, defaultPort);
+// The one login body of both servers: the client aimed at the server as typed (the standard port
+// of its encryption when none is typed), with its extra authority, and the credentials of its
+// sign-in; then connect (for SMTP, with authentication). A token the server refuses is renewed
+// once and the login tried again: it may have been revoked or cut short before its time.
+template <class Client>
+void SignInAndLogin(Client& client, TSignInState* signIn, const TServerSettings& settings, TServerKind kind,
+                    const std::function<void()>& connect) {
+    const TServerAccount server = settings.Account(kind);
+    client.Security = ClientSecurity(server.Access.Security);
+    client.CAFile = server.Access.CAFile;
+    const TServerEndpoint endpoint = server.Endpoint();
     client.SetHost(endpoint.Host);
     client.SetPort(endpoint.Port);
-    client.Security = ClientSecurity(security);
-    client.CAFile = caFile;
-    client.Username = user;
-    client.Password = password;
-}
-
-// The token step of a server that signs in with OAuth; a password login is left as it is.
-template <class Client>
-void PrepareSignIn(TSignInState* signIn, const TServerSettings& settings, Client& client) {
-    if (signIn != nullptr) {
-        signIn->PrepareLogin(settings, client);
-        return;
+    client.Username = server.User;
+    client.Password = server.Pass;
+    if (signIn == nullptr && server.Access.Auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
+    client.OAuth = signIn != nullptr ? signIn->LoginFor(settings, kind) : TOAuthLogin();
+    if (!client.OAuth.Active()) return connect();
+    client.Username = settings.SignInUser(kind);
+    try {
+        connect();
+    } catch (const std::exception& e) {
+        if (!TokenRefused(e)) throw;
+        detail::ForceClose(client);
+        client.OAuth = signIn->LoginFor(settings, kind, true);
+        connect();
     }
-    client.OAuth = TOAuthLogin();
-    const TOAuthSettings& auth = std::is_same_v<Client, TMailPOP3> ? settings.Pop3Auth : settings.SmtpAuth;
-    if (auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
 }
 
 }  // namespace
@@ -138,28 +143,26 @@ void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::s
 }
 
 void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
-    Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
-        settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
-    PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
-    impl_->MailPOP3.Connect(kConnectTimeoutMs);
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    SignInAndLogin(pop3, SignIn.get(), settings, TServerKind::Pop3, [&] { pop3.Connect(kConnectTimeoutMs); });
 }
 
 void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
-    Aim(smtp, settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity), settings.SmtpSecurity,
-        settings.SmtpCAFile, settings.SmtpUser, settings.SmtpPass);
     smtp.EnvelopeFrom = settings.EnvelopeFrom;
-    // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
-    smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
-    PrepareSignIn(SignIn.get(), settings, smtp);
-    smtp.Connect(kConnectTimeoutMs);
-    if (smtp.AuthenticationType() == TAuthenticationType::atNone) return;
-    // Before the first MAIL: a refused password is a failed login, and nothing is sent.
-    if (smtp.AuthSchemeOffered(smtp.AuthenticationType())) {
-        smtp.Authenticate();
+    bool authenticated = false;
+    SignInAndLogin(smtp, SignIn.get(), settings, TServerKind::Smtp, [&] {
+        // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
+        if (smtp.OAuth.Active()) smtp.SetAuthenticationType(TAuthenticationType::atOAuth2);
+        else smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
+        smtp.Connect(kConnectTimeoutMs);
+        // Before the first MAIL: a refused password is a failed login, and nothing is sent.
+        authenticated = smtp.AuthenticationType() != TAuthenticationType::atNone &&
+                        smtp.AuthSchemeOffered(smtp.AuthenticationType());
+        if (authenticated) smtp.Authenticate();
+    });
+    if (smtp.AuthenticationType() == TAuthenticationType::atNone || authenticated || smtp.AuthSchemes.Count() == 0)
         return;
-    }
-    if (smtp.AuthSchemes.Count() == 0) return;
     // Credentials that cannot be used are said aloud: a server that later refuses every message
     // would otherwise leave no hint why.
     std::string offered;
