@@ -26,7 +26,7 @@ bool TokenRefused(const std::exception& e) {
 }
 
 TSignInState::TSignInState(std::string settingsPath) : path_(std::move(settingsPath)) {
-    keyring_.OnLog = [this](const std::string& line) {
+    keyring_.OnLog = tokensRun_.OnLog = [this](const std::string& line) {
         if (OnLog) OnLog(line);
     };
 }
@@ -42,16 +42,8 @@ bool TSignInState::SmtpSharesPop3(const TServerSettings& s) {
 
 TTokenStore TSignInState::Tokens(const TServerSettings& s, TServerKind kind) {
     if (kind == TServerKind::Smtp && SmtpSharesPop3(s)) kind = TServerKind::Pop3;
-    const std::string section = ServerName(kind), account = Account(s, kind);
-    return TTokenStore(path_, section, account, UseKeyring() ? &keyring_ : nullptr, &unsaved_[section + "/" + account]);
-}
-
-void TSignInState::Told(std::optional<TTokenStore::TSaved> saved, bool refreshed) {
-    if (saved == TTokenStore::TSaved::FileForKeyring && !fileForKeyringTold_ && OnLog)
-        OnLog("キーリングに保存できないため、トークンは設定ファイルに保存します");
-    if (saved == TTokenStore::TSaved::FileForKeyring) fileForKeyringTold_ = true;
-    // The run goes on with the new token, held here; the next start may need a new sign-in.
-    if (saved == TTokenStore::TSaved::Nowhere && refreshed && OnLog) OnLog("更新したトークンを保存できませんでした");
+    const std::string account = Account(s, kind);
+    return TTokenStore(path_, ServerName(kind), account, UseKeyring() ? &keyring_ : nullptr, &tokensRun_);
 }
 
 TOAuthLogin TSignInState::LoginFor(const TServerSettings& s, TServerKind kind, bool renew) {
@@ -62,7 +54,6 @@ TOAuthLogin TSignInState::LoginFor(const TServerSettings& s, TServerKind kind, b
     TTokenStore store = Tokens(s, kind);
     const TOAuthProvider provider = ProviderFor(auth);
     const TOAuthTokens tokens = store.ForLogin(provider, UnixNow(), renew);
-    Told(store.LastSave(), true);
     if (tokens.NeedsSignIn) {
         if (!signInTold_ && OnSignInNeeded) OnSignInNeeded();
         signInTold_ = true;
@@ -80,9 +71,7 @@ TOAuthLogin TSignInState::LoginFor(const TServerSettings& s, TServerKind kind, b
 
 bool TSignInState::SaveSignIn(const TServerSettings& s, TServerKind kind, const TOAuthTokens& tokens) {
     std::lock_guard lock(mutex_);
-    const TTokenStore::TSaved saved = Tokens(s, kind).Save(tokens);
-    Told(saved, false);
-    return saved != TTokenStore::TSaved::Nowhere;
+    return Tokens(s, kind).Save(tokens) != TTokenStore::TSaved::Nowhere;
 }
 
 void TSignInState::LoadPasswords(TSettings& settings) {

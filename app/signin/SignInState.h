@@ -3,7 +3,6 @@
 // test): where passwords and tokens are kept, and the sign-in step before each login.
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,15 +63,12 @@ public:
 private:
     // Where a server's tokens are kept (SMTP's in POP3's place when it shares its sign-in).
     TTokenStore Tokens(const TServerSettings& s, TServerKind kind);
-    void Told(std::optional<TTokenStore::TSaved> saved, bool refreshed);
 
     std::string path_;
     TSecretStore keyring_;
     std::mutex mutex_;  // one refresh at a time: the cycle's thread and the connection test
     bool signInTold_ = false;
-    bool fileForKeyringTold_ = false;
-    // Tokens no store would take, by place: the run goes on with them.
-    std::map<std::string, TOAuthTokens> unsaved_;
+    TTokenStore::TRun tokensRun_;
 };
 
 }  // namespace tarnwick

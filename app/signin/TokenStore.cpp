@@ -24,12 +24,12 @@ int64_t ToInt(const std::string& text) {
 }  // namespace
 
 TTokenStore::TTokenStore(std::string settingsPath, std::string section, std::string account, TSecretStore* keyring,
-                         TOAuthTokens* unsaved)
+                         TRun* run)
     : path_(std::move(settingsPath)),
       section_(std::move(section)),
       account_(std::move(account)),
       keyring_(keyring),
-      unsaved_(unsaved) {}
+      run_(run) {}
 
 std::string TTokenStore::KeyringKey(const char* what) const { return section_ + "/" + account_ + "/" + what; }
 
@@ -54,7 +54,10 @@ void TTokenStore::ClearFile() {
 
 TOAuthTokens TTokenStore::Load() {
     // Tokens a save could not keep are newer than anything stored.
-    if (unsaved_ != nullptr && !unsaved_->RefreshToken.empty()) return *unsaved_;
+    if (run_ != nullptr) {
+        const auto held = run_->Unsaved.find(section_ + "/" + account_);
+        if (held != run_->Unsaved.end()) return held->second;
+    }
     // With the keyring in use, a refresh token in the file is the live one: from before the
     // keyring was chosen, or kept there when the keyring would not take it.
     TOAuthTokens tokens = LoadFile();
@@ -92,7 +95,13 @@ TTokenStore::TSaved TTokenStore::Save(const TOAuthTokens& tokens) {
     if (GetPrivateProfileString(section_, kSignIn, "0", path_) != flag &&
         !WritePrivateProfileString(section_, kSignIn, flag, path_))
         saved = TSaved::Nowhere;
-    if (unsaved_ != nullptr) *unsaved_ = saved == TSaved::Nowhere ? tokens : TOAuthTokens();
+    if (run_ == nullptr) return saved;
+    if (saved == TSaved::Nowhere) run_->Unsaved[section_ + "/" + account_] = tokens;
+    else run_->Unsaved.erase(section_ + "/" + account_);
+    if (saved == TSaved::FileForKeyring && !run_->FileForKeyringTold && run_->OnLog) {
+        run_->FileForKeyringTold = true;
+        run_->OnLog("キーリングに保存できないため、トークンは設定ファイルに保存します");
+    }
     return saved;
 }
 
@@ -102,17 +111,19 @@ void TTokenStore::Clear() {
         keyring_->Remove(KeyringKey("access"));
     }
     ClearFile();
-    if (unsaved_ != nullptr) *unsaved_ = TOAuthTokens();
+    if (run_ != nullptr) run_->Unsaved.erase(section_ + "/" + account_);
 }
 
 TOAuthTokens TTokenStore::ForLogin(const TOAuthProvider& provider, int64_t now, bool renew) {
-    lastSave_.reset();
     TOAuthTokens tokens = Load();
     if (renew) tokens.ExpiresAt = 0;
     TOAuthTokenClient client(provider);
-    const TRefreshResult result =
-        RefreshIfExpiring(tokens, client, now, [this](const TOAuthTokens& t) { lastSave_ = Save(t); });
-    if (result == TRefreshResult::rrNeedsSignIn) tokens.AccessToken.clear();
+    const auto save = [this](const TOAuthTokens& renewed) {
+        // The run goes on with the new token, held; the next start may need a new sign-in.
+        if (Save(renewed) == TSaved::Nowhere && run_ != nullptr && run_->OnLog)
+            run_->OnLog("更新したトークンを保存できませんでした");
+    };
+    if (RefreshIfExpiring(tokens, client, now, save) == TRefreshResult::rrNeedsSignIn) tokens.AccessToken.clear();
     return tokens;
 }
 
