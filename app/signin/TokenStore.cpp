@@ -52,12 +52,11 @@ void TTokenStore::ClearFile() {
         if (!GetPrivateProfileString(section_, key, "", path_).empty()) WritePrivateProfileString(section_, key, "", path_);
 }
 
+bool TTokenStore::Held() const { return run_ != nullptr && run_->Unsaved.count(section_ + "/" + account_) > 0; }
+
 TOAuthTokens TTokenStore::Load() {
     // Tokens a save could not keep are newer than anything stored.
-    if (run_ != nullptr) {
-        const auto held = run_->Unsaved.find(section_ + "/" + account_);
-        if (held != run_->Unsaved.end()) return held->second;
-    }
+    if (Held()) return run_->Unsaved[section_ + "/" + account_];
     // With the keyring in use, a refresh token in the file is the live one: from before the
     // keyring was chosen, or kept there when the keyring would not take it.
     TOAuthTokens tokens = LoadFile();
@@ -116,14 +115,18 @@ void TTokenStore::Clear() {
 
 TOAuthTokens TTokenStore::ForLogin(const TOAuthProvider& provider, int64_t now, bool renew) {
     TOAuthTokens tokens = Load();
+    bool saved = !Held();
     if (renew) tokens.ExpiresAt = 0;
     TOAuthTokenClient client(provider);
-    const auto save = [this](const TOAuthTokens& renewed) {
+    const auto save = [&](const TOAuthTokens& renewed) {
+        saved = true;
         // The run goes on with the new token, held; the next start may need a new sign-in.
         if (Save(renewed) == TSaved::Nowhere && run_ != nullptr && run_->OnLog)
             run_->OnLog("更新したトークンを保存できませんでした");
     };
     if (RefreshIfExpiring(tokens, client, now, save) == TRefreshResult::rrNeedsSignIn) tokens.AccessToken.clear();
+    // A held token is written as soon as a store takes it.
+    if (!saved) Save(tokens);
     return tokens;
 }
 

@@ -49,6 +49,8 @@ public:
 
 private:
     std::string KeyringKey(const char* what) const;
+    // Whether tokens no store took are held for this place.
+    bool Held() const;
     TOAuthTokens LoadFile() const;
     bool SaveFile(const TOAuthTokens& tokens);
     void ClearFile();
