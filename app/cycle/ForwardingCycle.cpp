@@ -97,8 +97,8 @@ struct TForwardingCycle::Impl {
     TMailIOHandlerAbortable SmtpTransport{Abort};
     TMailPOP3 MailPOP3;
     TMailSMTP MailSMTP;
-    // The server fields as typed at the last login, for the log-off lines.
-    std::string Pop3Shown, SmtpShown;
+    // The server fields as typed at the last login, for the log-off lines (by TServerKind).
+    std::string Shown[2];
     // The AUTH offer last said to be of no use, so it is said once, not every interval.
     std::string AuthOfferShown;
 
@@ -116,6 +116,11 @@ struct TForwardingCycle::Impl {
         MailSMTP.SetIOHandler(&SmtpTransport);
         MailPOP3.SetPort(110);
         MailSMTP.SetPort(25);
+    }
+
+    TMailTCPClient& Client(TServerKind kind) {
+        if (kind == TServerKind::Pop3) return MailPOP3;
+        return MailSMTP;
     }
 };
 
@@ -173,54 +178,42 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
            settings.SmtpServer + ")");
 }
 
-bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
-    impl_->Pop3Shown = settings.Pop3Server;
-    try {
-        OpenPop3(settings);
-        AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
-        return true;
-    } catch (const std::exception& e) {
-        ForceClose(impl_->MailPOP3);
-        const std::string reason = OneLine(LoginFailure(e));
-        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + (reason.empty() ? "" : " " + reason));
-        return false;
-    }
-}
+bool TForwardingCycle::LoginPop3(const TServerSettings& settings) { return Login(TServerKind::Pop3, settings, nullptr); }
 
 bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* line) {
-    impl_->SmtpShown = settings.SmtpServer;
+    return Login(TServerKind::Smtp, settings, line);
+}
+
+bool TForwardingCycle::LogoffPop3() { return Logoff(TServerKind::Pop3); }
+bool TForwardingCycle::LogoffSmtp() { return Logoff(TServerKind::Smtp); }
+
+// POP3 says its login once it stands; SMTP says first what it is about to do (connect again, say).
+bool TForwardingCycle::Login(TServerKind kind, const TServerSettings& settings, const char* announce) {
+    const std::string name = ServerName(kind), server = settings.Account(kind).Server;
+    impl_->Shown[static_cast<int>(kind)] = server;
     try {
-        AddLog(line + settings.SmtpServer + ")");
-        OpenSmtp(settings);
+        if (announce != nullptr) AddLog(announce + server + ")");
+        if (kind == TServerKind::Pop3) OpenPop3(settings);
+        else OpenSmtp(settings);
+        if (announce == nullptr) AddLog(name + "サーバにログイン(" + server + ")");
         return true;
     } catch (const std::exception& e) {
-        ForceClose(impl_->MailSMTP);
+        ForceClose(impl_->Client(kind));
         const std::string reason = OneLine(LoginFailure(e));
-        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + (reason.empty() ? "" : " " + reason));
+        AddLog(name + "サーバにログイン失敗(" + server + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }
 }
 
-bool TForwardingCycle::LogoffPop3() {
+bool TForwardingCycle::Logoff(TServerKind kind) {
+    const std::string name = ServerName(kind), &server = impl_->Shown[static_cast<int>(kind)];
     try {
-        impl_->MailPOP3.Disconnect();
-        AddLog("POP3サーバからログオフ(" + impl_->Pop3Shown + ")");
+        impl_->Client(kind).Disconnect();
+        AddLog(name + "サーバからログオフ(" + server + ")");
         return true;
     } catch (const std::exception&) {
-        ForceClose(impl_->MailPOP3);
-        AddLog("POP3サーバからログオフ失敗(" + impl_->Pop3Shown + ")");
-        return false;
-    }
-}
-
-bool TForwardingCycle::LogoffSmtp() {
-    try {
-        impl_->MailSMTP.Disconnect();
-        AddLog("SMTPサーバからログオフ(" + impl_->SmtpShown + ")");
-        return true;
-    } catch (const std::exception&) {
-        ForceClose(impl_->MailSMTP);
-        AddLog("SMTPサーバからログオフ失敗(" + impl_->SmtpShown + ")");
+        ForceClose(impl_->Client(kind));
+        AddLog(name + "サーバからログオフ失敗(" + server + ")");
         return false;
     }
 }

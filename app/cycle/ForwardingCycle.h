@@ -82,6 +82,10 @@ private:
     bool LoginSmtp(const TServerSettings& settings, const char* line = "SMTPサーバにログイン(");
     bool LogoffPop3();
     bool LogoffSmtp();
+    // The bodies of both: announce, when given, is logged before the login (SMTP), else the login
+    // once it stands (POP3).
+    bool Login(TServerKind kind, const TServerSettings& settings, const char* announce);
+    bool Logoff(TServerKind kind);
     void AddLog(const std::string& cp932);
     // A line with a decoded subject in it: before and after are code page 932, the subject UTF-8.
     void AddLogWithSubject(const std::string& before, const std::string& subjectUtf8, const std::string& after);
