@@ -153,8 +153,8 @@ struct TCycleRun {
         // of them lets every waiting message go at once.
         Backoff = std::make_unique<TRefusalBackoff>(
             TRefusalBackoff::FileName(ForwardAddress),
-            TRefusalBackoff::FingerprintOf({s.SmtpServer, SecurityName(s.SmtpAccess.Security), s.SmtpAccess.CAFile, s.SmtpUser,
-                                            s.SmtpPass, s.EnvelopeFrom, ForwardAddress}),
+            TRefusalBackoff::FingerprintOf({s.SmtpServer, SecurityName(s.SmtpAccess.Security), s.SmtpAccess.CAFile,
+                                            s.SmtpUser, s.SmtpPass, s.EnvelopeFrom, ForwardAddress}),
             int64_t{Settings.IntervalMinutes} * 60,
             Cycle.Clock ? Cycle.Clock : TRefusalBackoff::TClock(TRefusalBackoff::SystemClock));
         Backoff->Load();

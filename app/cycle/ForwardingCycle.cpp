@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
-#include <type_traits>
 #include <vector>
 
 #include "app/cycle/CycleSteps.h"
@@ -158,8 +157,8 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
     bool authenticated = false;
     SignInAndLogin(smtp, SignIn.get(), settings, TServerKind::Smtp, [&] {
         // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
-        if (smtp.OAuth.Active()) smtp.SetAuthenticationType(TAuthenticationType::atOAuth2);
-        else smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
+        using enum TAuthenticationType;
+        smtp.SetAuthenticationType(smtp.OAuth.Active() ? atOAuth2 : settings.SmtpUser.empty() ? atNone : atAuto);
         smtp.Connect(kConnectTimeoutMs);
         // Before the first MAIL: a refused password is a failed login, and nothing is sent.
         authenticated = smtp.AuthenticationType() != TAuthenticationType::atNone &&
@@ -178,7 +177,9 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
            settings.SmtpServer + ")");
 }
 
-bool TForwardingCycle::LoginPop3(const TServerSettings& settings) { return Login(TServerKind::Pop3, settings, nullptr); }
+bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
+    return Login(TServerKind::Pop3, settings, nullptr);
+}
 
 bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* line) {
     return Login(TServerKind::Smtp, settings, line);

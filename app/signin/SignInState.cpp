@@ -11,6 +11,10 @@ std::string Account(const TServerSettings& s, TServerKind kind) {
     return s.SignInUser(kind) + "@" + Trim(s.Account(kind).Server);
 }
 
+std::string PasswordKey(const TServerSettings& s, TServerKind kind) {
+    return std::string(ServerName(kind)) + "/" + Account(s, kind) + "/password";
+}
+
 }  // namespace
 
 std::string LoginFailure(const std::exception& e) {
@@ -79,7 +83,7 @@ void TSignInState::LoadPasswords(TSettings& settings) {
     TServerSettings& s = settings.Servers;
     for (TServerKind kind : kServerKinds)
         if (s.Pass(kind).empty())
-            s.Pass(kind) = keyring_.Read(std::string(ServerName(kind)) + "/" + Account(s, kind) + "/password").value_or("");
+            s.Pass(kind) = keyring_.Read(PasswordKey(s, kind)).value_or("");
 }
 
 TSettings TSignInState::MovePasswordsToKeyring(const TSettings& settings) {
@@ -88,9 +92,7 @@ TSettings TSignInState::MovePasswordsToKeyring(const TSettings& settings) {
     TServerSettings& s = out.Servers;
     // A password only leaves the file once the keyring holds it.
     for (TServerKind kind : kServerKinds)
-        if (!s.Pass(kind).empty() &&
-            keyring_.Write(std::string(ServerName(kind)) + "/" + Account(s, kind) + "/password", s.Pass(kind)))
-            s.Pass(kind).clear();
+        if (!s.Pass(kind).empty() && keyring_.Write(PasswordKey(s, kind), s.Pass(kind))) s.Pass(kind).clear();
     return out;
 }
 

@@ -41,7 +41,8 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
     SignInState().KeyringSecrets = settings.KeyringSecrets;
     signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(auth));
     signingSmtp_ = smtp;
-    signing_->OnFinished = [this, smtp, kind, settings](bool ok, const TOAuthTokens& tokens, const std::string& reason) {
+    signing_->OnFinished = [this, smtp, kind, settings](bool ok, const TOAuthTokens& tokens,
+                                                        const std::string& reason) {
         if (ok && !SignInState().SaveSignIn(settings.Servers, kind, tokens)) {
             SignInFinished(smtp, false, tokens, "トークンを保存できませんでした");
             return;
