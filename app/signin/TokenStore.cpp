@@ -83,12 +83,9 @@ TTokenStore::TSaved TTokenStore::Save(const TOAuthTokens& tokens) {
         ClearFile();
         saved = TSaved::Keyring;
     } else if (SaveFile(tokens)) {
+        // A keyring copy is older from now on; Load takes the file's first. It is not removed here:
+        // a keyring that would not store would only ask the user to unlock it again.
         saved = keyring_ != nullptr ? TSaved::FileForKeyring : TSaved::File;
-        // A keyring copy would be older than the file's from now on.
-        if (keyring_ != nullptr) {
-            keyring_->Remove(KeyringKey("refresh"));
-            keyring_->Remove(KeyringKey("access"));
-        }
     }
     const std::string flag = tokens.NeedsSignIn ? "1" : "0";
     if (GetPrivateProfileString(section_, kSignIn, "0", path_) != flag &&
