@@ -216,26 +216,23 @@ int RunAuthorize(const TSettingsLocation& location) {
     TAbortScope scope(abort);
     auto state = SignInFor(location, settings);
     const TServerSettings& s = settings.Servers;
-    struct TServer {
-        const char* name;
-        const TOAuthSettings& auth;
-        bool smtp;
-    };
-    std::vector<TServer> servers;
-    if (s.Pop3Auth.Method != TAuthMethod::amPassword) servers.push_back({"POP3", s.Pop3Auth, false});
-    if (s.SmtpAuth.Method != TAuthMethod::amPassword && !TSignInState::SmtpSharesPop3(s))
-        servers.push_back({"SMTP", s.SmtpAuth, true});
+    std::vector<TServerKind> servers;
+    for (TServerKind kind : kServerKinds)
+        if (s.Access(kind).Auth.Method != TAuthMethod::amPassword &&
+            !(kind == TServerKind::Smtp && TSignInState::SmtpSharesPop3(s)))
+            servers.push_back(kind);
     if (servers.empty()) {
         PrintLogLine("OAuth2 でサインインするサーバがありません(認証方式がパスワード)");
         return kExitFailed;
     }
-    for (const TServer& server : servers) {
-        PrintLogLine(std::string(server.name) + "サーバのサインイン(" + (server.smtp ? s.SmtpServer : s.Pop3Server) + ")");
+    for (TServerKind kind : servers) {
+        const TServerAccount server = s.Account(kind);
+        PrintLogLine(std::string(server.Name()) + "サーバのサインイン(" + server.Server + ")");
         TOAuthTokens tokens;
-        const bool ok = SignInWithoutDisplay(ProviderFor(server.auth), PrintLogLine,
+        const bool ok = SignInWithoutDisplay(ProviderFor(server.Access.Auth), PrintLogLine,
                                              [] { return stopRequested.load(); }, tokens);
         if (!ok) return kExitFailed;
-        if (!state->Tokens(s, server.smtp).Save(tokens)) {
+        if (!state->SaveSignIn(s, kind, tokens)) {
             PrintLogLine("トークンを保存できませんでした");
             return kExitFailed;
         }

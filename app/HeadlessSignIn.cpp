@@ -15,18 +15,18 @@ bool SignInWithoutDisplay(const TOAuthProvider& provider, const std::function<vo
     }
     if (!provider.DeviceUrl.empty()) {
         TOAuthTokenClient client(provider);
-        const TTokenAnswer answer = RunDeviceFlow(
+        const TOAuthTokens answer = RunDeviceFlow(
             client,
             [&](const std::string& uri, const std::string& code) {
                 print("ブラウザで次のページを開き、コードを入力してください: " + uri);
                 print("コード: " + code);
             },
             cancelled);
-        if (!answer.Ok) {
+        if (!answer.Ok()) {
             print("サインインできませんでした(" + answer.Error + ")");
             return false;
         }
-        TakeTokens(tokens, answer, UnixNow());
+        tokens = answer;
         print("サインインしました");
         return true;
     }

@@ -67,12 +67,12 @@ void BM_ForwardThroughLocalServers(benchmark::State& state) {
     settings.SmtpServer = Env("TARNWICK_SMTP_HOST") + ":" + Env("TARNWICK_SMTP_PORT");
     if (tls) {
         settings.Pop3Server = Env("TARNWICK_POP3_HOST") + ":" + Env("TARNWICK_POP3S_PORT");
-        settings.Pop3Security = TSecurity::TLS;
+        settings.Pop3Access.Security = TSecurity::TLS;
         settings.SmtpServer = Env("TARNWICK_SMTP_HOST") + ":" + Env("TARNWICK_SMTPS_PORT");
-        settings.SmtpSecurity = TSecurity::TLS;
+        settings.SmtpAccess.Security = TSecurity::TLS;
         settings.SmtpUser = settings.Pop3User;
         settings.SmtpPass = settings.Pop3Pass;
-        settings.Pop3CAFile = settings.SmtpCAFile = Env("TARNWICK_CA_FILE");
+        settings.Pop3Access.CAFile = settings.SmtpAccess.CAFile = Env("TARNWICK_CA_FILE");
     }
     char folder[] = "/tmp/tarnwick-bench-XXXXXX";
     char old[4096];

@@ -84,7 +84,7 @@ void TCyclePlanner::LoadBackoff(const TStringList& allIds) {
     c.Backoff = std::make_unique<TRefusalBackoff>(
         TRefusalBackoff::FileName(c.ForwardAddress),
         TRefusalBackoff::FingerprintOf(TRefusalBackoff::FingerprintKey(c.RefusalKeyFile),
-                                       {s.SmtpServer, SecurityName(s.SmtpSecurity), s.SmtpCAFile, s.SmtpUser,
+                                       {s.SmtpServer, SecurityName(s.SmtpAccess.Security), s.SmtpAccess.CAFile, s.SmtpUser,
                                         s.SmtpPass, s.EnvelopeFrom, c.ForwardAddress}),
         int64_t{c.Settings.IntervalMinutes} * 60, c.Clock ? c.Clock : TRefusalBackoff::TClock(TRefusalBackoff::SystemClock));
     c.Backoff->Load();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <deque>
-#include <type_traits>
+#include <functional>
 #include <vector>
 
 #include "app/cycle/CycleSteps.h"
@@ -40,29 +40,40 @@ TMailSecurity ClientSecurity(TSecurity security) {
     return TMailSecurity::msNone;
 }
 
-// Host and port of the server as typed (the standard port of its encryption when none is typed),
-// encryption, extra authority and credentials.
-void Aim(TMailTCPClient& client, const std::string& server, int defaultPort, TSecurity security,
-         const std::string& caFile, const std::string& user, const std::string& password) {
-    const TServerEndpoint endpoint = ParseServerText(server, defaultPort);
+// The one login body of both servers: the client aimed at the server as typed (the standard port
+// of its encryption when none is typed), with its extra authority, and the credentials of its
+// sign-in; then connect (for SMTP, with authentication). A token the server refuses is renewed
+// once and the login tried again: it may have been revoked or cut short before its time.
+template <class Client>
+void SignInAndLogin(Client& client, TSignInState* signIn, TMailAbort& abort, const TServerSettings& settings,
+                    TServerKind kind, const std::function<void()>& connect) {
+    const TServerAccount server = settings.Account(kind);
+    client.Security = ClientSecurity(server.Access.Security);
+    client.CAFile = server.Access.CAFile;
+    const TServerEndpoint endpoint = server.Endpoint();
     client.SetHost(endpoint.Host);
     client.SetPort(endpoint.Port);
-    client.Security = ClientSecurity(security);
-    client.CAFile = caFile;
-    client.Username = user;
-    client.Password = password;
-}
-
-// The token step of a server that signs in with OAuth; a password login is left as it is.
-template <class Client>
-void PrepareSignIn(TSignInState* signIn, const TServerSettings& settings, Client& client) {
-    if (signIn != nullptr) {
-        signIn->PrepareLogin(settings, client);
-        return;
+    client.Username = server.User;
+    client.Password = server.Pass;
+    if (signIn == nullptr && server.Access.Auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
+    {
+        // A token request or a keyring call on the way ends with the connections.
+        TAbortScope scope(abort);
+        client.OAuth = signIn != nullptr ? signIn->LoginFor(settings, kind) : TOAuthLogin();
     }
-    client.OAuth = TOAuthLogin();
-    const TOAuthSettings& auth = std::is_same_v<Client, TMailPOP3> ? settings.Pop3Auth : settings.SmtpAuth;
-    if (auth.Method != TAuthMethod::amPassword) throw ESignInNeeded();
+    if (!client.OAuth.Active()) return connect();
+    client.Username = settings.SignInUser(kind);
+    try {
+        connect();
+    } catch (const std::exception& e) {
+        if (!TokenRefused(e)) throw;
+        detail::ForceClose(client);
+        {
+            TAbortScope scope(abort);
+            client.OAuth = signIn->LoginFor(settings, kind, true);
+        }
+        connect();
+    }
 }
 
 }  // namespace
@@ -93,8 +104,8 @@ struct TForwardingCycle::Impl {
     TMailIOHandlerAbortable SmtpTransport{Abort};
     TMailPOP3 MailPOP3;
     TMailSMTP MailSMTP;
-    // The server fields as typed at the last login, for the log-off lines.
-    std::string Pop3Shown, SmtpShown;
+    // The server fields as typed at the last login, for the log-off lines (by TServerKind).
+    std::string Shown[2];
     // The AUTH offer last said to be of no use, so it is said once, not every interval.
     std::string AuthOfferShown;
 
@@ -112,6 +123,11 @@ struct TForwardingCycle::Impl {
         MailSMTP.SetIOHandler(&SmtpTransport);
         MailPOP3.SetPort(110);
         MailSMTP.SetPort(25);
+    }
+
+    TMailTCPClient& Client(TServerKind kind) {
+        if (kind == TServerKind::Pop3) return MailPOP3;
+        return MailSMTP;
     }
 };
 
@@ -144,35 +160,26 @@ void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::s
 }
 
 void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
-    Aim(impl_->MailPOP3, settings.Pop3Server, DefaultPop3Port(settings.Pop3Security), settings.Pop3Security,
-        settings.Pop3CAFile, settings.Pop3User, settings.Pop3Pass);
-    {
-        // A token request or a keyring call on the way ends with the connections.
-        TAbortScope scope(impl_->Abort);
-        PrepareSignIn(SignIn.get(), settings, impl_->MailPOP3);
-    }
-    impl_->MailPOP3.Connect(kConnectTimeoutMs);
+    TMailPOP3& pop3 = impl_->MailPOP3;
+    SignInAndLogin(pop3, SignIn.get(), impl_->Abort, settings, TServerKind::Pop3, [&] { pop3.Connect(kConnectTimeoutMs); });
 }
 
 void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
     TMailSMTP& smtp = impl_->MailSMTP;
-    Aim(smtp, settings.SmtpServer, DefaultSmtpPort(settings.SmtpSecurity), settings.SmtpSecurity,
-        settings.SmtpCAFile, settings.SmtpUser, settings.SmtpPass);
     smtp.EnvelopeFrom = settings.EnvelopeFrom;
-    // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
-    smtp.SetAuthenticationType(settings.SmtpUser.empty() ? TAuthenticationType::atNone : TAuthenticationType::atAuto);
-    {
-        TAbortScope scope(impl_->Abort);
-        PrepareSignIn(SignIn.get(), settings, smtp);
-    }
-    smtp.Connect(kConnectTimeoutMs);
-    if (smtp.AuthenticationType() == TAuthenticationType::atNone) return;
-    // Before the first MAIL: a refused password is a failed login, and nothing is sent.
-    if (smtp.AuthSchemeOffered(smtp.AuthenticationType())) {
-        smtp.Authenticate();
+    bool authenticated = false;
+    SignInAndLogin(smtp, SignIn.get(), impl_->Abort, settings, TServerKind::Smtp, [&] {
+        // With a user name the client logs in whenever the server offers AUTH: PLAIN, else LOGIN.
+        using enum TAuthenticationType;
+        smtp.SetAuthenticationType(smtp.OAuth.Active() ? atOAuth2 : settings.SmtpUser.empty() ? atNone : atAuto);
+        smtp.Connect(kConnectTimeoutMs);
+        // Before the first MAIL: a refused password is a failed login, and nothing is sent.
+        authenticated = smtp.AuthenticationType() != TAuthenticationType::atNone &&
+                        smtp.AuthSchemeOffered(smtp.AuthenticationType());
+        if (authenticated) smtp.Authenticate();
+    });
+    if (smtp.AuthenticationType() == TAuthenticationType::atNone || authenticated || smtp.AuthSchemes.Count() == 0)
         return;
-    }
-    if (smtp.AuthSchemes.Count() == 0) return;
     // Credentials that cannot be used are said aloud: a server that later refuses every message
     // would otherwise leave no hint why.
     std::string offered;
@@ -184,53 +191,43 @@ void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
 }
 
 bool TForwardingCycle::LoginPop3(const TServerSettings& settings) {
-    impl_->Pop3Shown = settings.Pop3Server;
-    try {
-        OpenPop3(settings);
-        AddLog("POP3サーバにログイン(" + settings.Pop3Server + ")");
-        return true;
-    } catch (const std::exception& e) {
-        ForceClose(impl_->MailPOP3);
-        const std::string reason = OneLine(LoginFailure(e));
-        AddLog("POP3サーバにログイン失敗(" + settings.Pop3Server + ")" + (reason.empty() ? "" : " " + reason));
-        return false;
-    }
+    return Login(TServerKind::Pop3, settings, nullptr);
 }
 
 bool TForwardingCycle::LoginSmtp(const TServerSettings& settings, const char* line) {
-    impl_->SmtpShown = settings.SmtpServer;
+    return Login(TServerKind::Smtp, settings, line);
+}
+
+bool TForwardingCycle::LogoffPop3() { return Logoff(TServerKind::Pop3); }
+bool TForwardingCycle::LogoffSmtp() { return Logoff(TServerKind::Smtp); }
+
+// POP3 says its login once it stands; SMTP says first what it is about to do (connect again, say).
+bool TForwardingCycle::Login(TServerKind kind, const TServerSettings& settings, const char* announce) {
+    const std::string name = ServerName(kind), server = settings.Account(kind).Server;
+    impl_->Shown[static_cast<int>(kind)] = server;
     try {
-        AddLog(line + settings.SmtpServer + ")");
-        OpenSmtp(settings);
+        if (announce != nullptr) AddLog(announce + server + ")");
+        if (kind == TServerKind::Pop3) OpenPop3(settings);
+        else OpenSmtp(settings);
+        if (announce == nullptr) AddLog(name + "サーバにログイン(" + server + ")");
         return true;
     } catch (const std::exception& e) {
-        ForceClose(impl_->MailSMTP);
+        ForceClose(impl_->Client(kind));
         const std::string reason = OneLine(LoginFailure(e));
-        AddLog("SMTPサーバにログイン失敗(" + settings.SmtpServer + ")" + (reason.empty() ? "" : " " + reason));
+        AddLog(name + "サーバにログイン失敗(" + server + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }
 }
 
-bool TForwardingCycle::LogoffPop3() {
+bool TForwardingCycle::Logoff(TServerKind kind) {
+    const std::string name = ServerName(kind), &server = impl_->Shown[static_cast<int>(kind)];
     try {
-        impl_->MailPOP3.Disconnect();
-        AddLog("POP3サーバからログオフ(" + impl_->Pop3Shown + ")");
+        impl_->Client(kind).Disconnect();
+        AddLog(name + "サーバからログオフ(" + server + ")");
         return true;
     } catch (const std::exception&) {
-        ForceClose(impl_->MailPOP3);
-        AddLog("POP3サーバからログオフ失敗(" + impl_->Pop3Shown + ")");
-        return false;
-    }
-}
-
-bool TForwardingCycle::LogoffSmtp() {
-    try {
-        impl_->MailSMTP.Disconnect();
-        AddLog("SMTPサーバからログオフ(" + impl_->SmtpShown + ")");
-        return true;
-    } catch (const std::exception&) {
-        ForceClose(impl_->MailSMTP);
-        AddLog("SMTPサーバからログオフ失敗(" + impl_->SmtpShown + ")");
+        ForceClose(impl_->Client(kind));
+        AddLog(name + "サーバからログオフ失敗(" + server + ")");
         return false;
     }
 }

@@ -86,6 +86,10 @@ private:
     bool LoginSmtp(const TServerSettings& settings, const char* line = "SMTPサーバにログイン(");
     bool LogoffPop3();
     bool LogoffSmtp();
+    // The bodies of both: announce, when given, is logged before the login (SMTP), else the login
+    // once it stands (POP3).
+    bool Login(TServerKind kind, const TServerSettings& settings, const char* announce);
+    bool Logoff(TServerKind kind);
     void AddLog(const std::string& cp932);
     // Where the key of the refusal waits' fingerprint is kept: beside the settings file.
     std::string RefusalKeyFile() const;

@@ -19,15 +19,23 @@ TSecurity SecurityFromName(const std::string& name) {
     return TSecurity::TLS;
 }
 
-int DefaultPop3Port(TSecurity security) { return security == TSecurity::TLS ? 995 : 110; }
+const char* ServerName(TServerKind kind) { return kind == TServerKind::Pop3 ? "POP3" : "SMTP"; }
 
-int DefaultSmtpPort(TSecurity security) {
+int DefaultPort(TServerKind kind, TSecurity security) {
+    if (kind == TServerKind::Pop3) return security == TSecurity::TLS ? 995 : 110;
     switch (security) {
         case TSecurity::StartTLS: return 587;
         case TSecurity::TLS: return 465;
         case TSecurity::None: break;
     }
     return 25;
+}
+
+TServerEndpoint TServerAccount::Endpoint() const { return ParseServerText(Server, DefaultPort(Kind, Access.Security)); }
+
+TServerAccount TServerSettings::Account(TServerKind kind) const {
+    if (kind == TServerKind::Pop3) return {kind, Pop3Server, Pop3User, Pop3Pass, Pop3Access};
+    return {kind, SmtpServer, SmtpUser, SmtpPass, SmtpAccess};
 }
 
 }  // namespace tarnwick

@@ -57,8 +57,13 @@ TAuthMethod AuthFromName(const std::string& name) {
     return TAuthMethod::amPassword;
 }
 
-// The sign-in keys of a server's section; a file without them logs in with the password.
-void ReadAuth(const TIniFile& ini, const char* section, TOAuthSettings& auth) {
+// The keys of a server's section beyond its server, user and password. A file without Security
+// connects in plain text as it did, one without Auth logs in with the password; a first start
+// offers SSL/TLS. CAFile is a path, not a text of the window: taken as it stands.
+void ReadAccess(const TIniFile& ini, const char* section, bool existed, TServerAccess& access) {
+    access.Security = existed ? SecurityFromName(ini.ReadString(section, "Security", "")) : TSecurity::TLS;
+    access.CAFile = ini.ReadString(section, "CAFile", "");
+    TOAuthSettings& auth = access.Auth;
     auth.Method = AuthFromName(ini.ReadString(section, "Auth", ""));
     auth.ClientId = ini.ReadString(section, "ClientId", "");
     auth.Tenant = ini.ReadString(section, "Tenant", "common");
@@ -68,7 +73,10 @@ void ReadAuth(const TIniFile& ini, const char* section, TOAuthSettings& auth) {
     auth.Scopes = ini.ReadString(section, "Scopes", "");
 }
 
-void WriteAuth(TIniFile& ini, const char* section, const TOAuthSettings& auth) {
+// CAFile is never written: only a hand edit sets it.
+void WriteAccess(TIniFile& ini, const char* section, const TServerAccess& access) {
+    ini.WriteString(section, "Security", SecurityName(access.Security));
+    const TOAuthSettings& auth = access.Auth;
     // A password login adds nothing a file from before did not have.
     if (auth.Method == TAuthMethod::amPassword && ini.ReadString(section, "Auth", "").empty()) return;
     ini.WriteString(section, "Auth", kAuthNames[static_cast<int>(auth.Method)]);
@@ -107,19 +115,9 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
     };
     ForEachText(settings, text);
     TServerSettings& s = settings.Servers;
-    // A path, not a text of the window: taken as it stands.
-    s.Pop3CAFile = ini.ReadString("POP3", "CAFile", "");
-    s.SmtpCAFile = ini.ReadString("SMTP", "CAFile", "");
-    // A first start offers SSL/TLS and keeps old mail off the phone; a file from before these keys
-    // existed connects and forwards as it always did.
-    auto security = [&](const char* section) {
-        return settings.Existed ? SecurityFromName(ini.ReadString(section, "Security", "")) : TSecurity::TLS;
-    };
-    s.Pop3Security = security("POP3");
-    s.SmtpSecurity = security("SMTP");
+    for (TServerKind kind : kServerKinds) ReadAccess(ini, ServerName(kind), settings.Existed, s.Access(kind));
+    // A first start keeps old mail off the phone; a file from before the key forwards as it did.
     s.SkipExisting = ini.ReadInteger("Common", "SkipExisting", settings.Existed ? 0 : 1) != 0;
-    ReadAuth(ini, "POP3", s.Pop3Auth);
-    ReadAuth(ini, "SMTP", s.SmtpAuth);
     settings.KeyringSecrets = ini.ReadInteger("Common", "KeyringSecrets", settings.Existed ? 0 : 1) != 0;
     settings.IntervalMinutes =
         std::clamp(ini.ReadInteger("Common", "Interval", kDefaultInterval), kMinInterval, kMaxInterval);
@@ -145,8 +143,7 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
     };
     ForEachText(settings, text);
     const TServerSettings& s = settings.Servers;
-    ini.WriteString("POP3", "Security", SecurityName(s.Pop3Security));
-    ini.WriteString("SMTP", "Security", SecurityName(s.SmtpSecurity));
+    for (TServerKind kind : kServerKinds) WriteAccess(ini, ServerName(kind), s.Access(kind));
     ini.WriteInteger("Common", "Interval", settings.IntervalMinutes);
     ini.WriteInteger("Common", "SkipExisting", s.SkipExisting ? 1 : 0);
     WriteForwardFilter(ini, settings.Filter);
@@ -154,8 +151,6 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
         ini.WriteInteger("Window", "LogWidth", settings.LogWindowWidth);
         ini.WriteInteger("Window", "LogHeight", settings.LogWindowHeight);
     }
-    WriteAuth(ini, "POP3", s.Pop3Auth);
-    WriteAuth(ini, "SMTP", s.SmtpAuth);
     ini.WriteInteger("Common", "KeyringSecrets", settings.KeyringSecrets ? 1 : 0);
 }
 

@@ -151,13 +151,11 @@ void TOAuthSignIn::Read(QTcpSocket* socket) {
 void TOAuthSignIn::Exchange(const std::string& code) {
     if (!Running()) return;
     TOAuthTokenClient client(provider_);
-    const TTokenAnswer answer = client.ExchangeCode(code, verifier_, redirectUri_);
-    if (!answer.Ok) {
-        Finish(false, {}, "トークンを取得できませんでした(" + answer.Error + ")");
+    const TOAuthTokens tokens = client.ExchangeCode(code, verifier_, redirectUri_);
+    if (!tokens.Ok()) {
+        Finish(false, {}, "トークンを取得できませんでした(" + tokens.Error + ")");
         return;
     }
-    TOAuthTokens tokens;
-    TakeTokens(tokens, answer, UnixNow());
     Finish(true, tokens, {});
 }
 

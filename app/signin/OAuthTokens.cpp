@@ -111,8 +111,8 @@ int64_t Seconds(const QJsonValue& value, int64_t fallback) {
     return static_cast<int64_t>(std::min(seconds, 86400.0));
 }
 
-TTokenAnswer ToTokens(const THttpAnswer& http) {
-    TTokenAnswer answer;
+TOAuthTokens ToTokens(const THttpAnswer& http) {
+    TOAuthTokens answer;
     if (!http.Failure.empty()) {
         answer.Error = http.Failure;
         return answer;
@@ -120,9 +120,8 @@ TTokenAnswer ToTokens(const THttpAnswer& http) {
     if (http.Status == 200) {
         answer.AccessToken = http.Json.value("access_token").toString().toStdString();
         answer.RefreshToken = http.Json.value("refresh_token").toString().toStdString();
-        answer.ExpiresIn = Seconds(http.Json.value("expires_in"), 3600);
-        answer.Ok = !answer.AccessToken.empty();
-        if (!answer.Ok) answer.Error = "no access_token";
+        answer.ExpiresAt = UnixNow() + Seconds(http.Json.value("expires_in"), 3600);
+        if (answer.AccessToken.empty()) answer.Error = "no access_token";
         return answer;
     }
     answer.Error = http.Json.value("error").toString().toStdString();
@@ -145,17 +144,17 @@ int64_t UnixNow() {
 
 TOAuthTokenClient::TOAuthTokenClient(TOAuthProvider provider) : provider_(std::move(provider)) {}
 
-TTokenAnswer TOAuthTokenClient::PostToken(const std::string& form) {
+TOAuthTokens TOAuthTokenClient::PostToken(const std::string& form) {
     return ToTokens(Post(provider_.TokenUrl, form, TimeoutMs));
 }
 
-TTokenAnswer TOAuthTokenClient::ExchangeCode(const std::string& code, const std::string& verifier,
+TOAuthTokens TOAuthTokenClient::ExchangeCode(const std::string& code, const std::string& verifier,
                                              const std::string& redirectUri) {
     return PostToken(Form({{"grant_type", "authorization_code"}, {"code", code}, {"redirect_uri", redirectUri},
                            {"client_id", provider_.ClientId}, {"code_verifier", verifier}}));
 }
 
-TTokenAnswer TOAuthTokenClient::Refresh(const std::string& refreshToken) {
+TOAuthTokens TOAuthTokenClient::Refresh(const std::string& refreshToken) {
     return PostToken(Form({{"grant_type", "refresh_token"}, {"refresh_token", refreshToken},
                            {"client_id", provider_.ClientId},
                            {"scope", provider_.ScopeOnRefresh ? provider_.Scopes : std::string()}}));
@@ -185,46 +184,48 @@ TDeviceAuthorization TOAuthTokenClient::StartDevice() {
     return out;
 }
 
-TTokenAnswer TOAuthTokenClient::PollDevice(const std::string& deviceCode) {
+TOAuthTokens TOAuthTokenClient::PollDevice(const std::string& deviceCode) {
     return PostToken(Form({{"grant_type", "urn:ietf:params:oauth:grant-type:device_code"},
                            {"device_code", deviceCode}, {"client_id", provider_.ClientId}}));
 }
 
-void TakeTokens(TOAuthTokens& tokens, const TTokenAnswer& answer, int64_t now) {
-    tokens.AccessToken = answer.AccessToken;
-    if (!answer.RefreshToken.empty()) tokens.RefreshToken = answer.RefreshToken;
-    tokens.ExpiresAt = now + std::max<int64_t>(answer.ExpiresIn, 0);
-    tokens.NeedsSignIn = false;
+void TOAuthTokens::Renew(const TOAuthTokens& answer) {
+    AccessToken = answer.AccessToken;
+    if (!answer.RefreshToken.empty()) RefreshToken = answer.RefreshToken;
+    ExpiresAt = answer.ExpiresAt;
+    NeedsSignIn = false;
+    Error.clear();
 }
 
 TRefreshResult RefreshIfExpiring(TOAuthTokens& tokens, TOAuthTokenClient& client, int64_t now,
-                                 const std::function<void(const TOAuthTokens&)>& save, std::string* failure) {
+                                 const std::function<void(const TOAuthTokens&)>& save) {
+    tokens.Error.clear();
     if (tokens.NeedsSignIn || tokens.RefreshToken.empty()) {
         if (tokens.RefreshToken.empty()) tokens.NeedsSignIn = true;
         return TRefreshResult::rrNeedsSignIn;
     }
     if (!tokens.AccessToken.empty() && tokens.ExpiresAt - now > kRefreshMargin) return TRefreshResult::rrFresh;
-    const TTokenAnswer answer = client.Refresh(tokens.RefreshToken);
-    if (!answer.Ok) {
+    const TOAuthTokens answer = client.Refresh(tokens.RefreshToken);
+    if (!answer.Ok()) {
         if (answer.Error == "invalid_grant") {
             tokens.AccessToken.clear();
             tokens.NeedsSignIn = true;
             if (save) save(tokens);
             return TRefreshResult::rrNeedsSignIn;
         }
-        if (failure) *failure = answer.Error;
         if (!tokens.AccessToken.empty() && tokens.ExpiresAt - now >= 60) return TRefreshResult::rrKept;
+        tokens.Error = answer.Error;
         return TRefreshResult::rrFailed;
     }
-    TakeTokens(tokens, answer, now);
+    tokens.Renew(answer);
     if (save) save(tokens);
     return TRefreshResult::rrRefreshed;
 }
 
-TTokenAnswer RunDeviceFlow(TOAuthTokenClient& client,
+TOAuthTokens RunDeviceFlow(TOAuthTokenClient& client,
                            const std::function<void(const std::string& uri, const std::string& userCode)>& show,
                            const std::function<bool()>& cancelled) {
-    TTokenAnswer answer;
+    TOAuthTokens answer;
     const TDeviceAuthorization device = client.StartDevice();
     if (!device.Ok) {
         answer.Error = device.Error;
@@ -242,11 +243,11 @@ TTokenAnswer RunDeviceFlow(TOAuthTokenClient& client,
             Sleep(100);
         }
         answer = client.PollDevice(device.DeviceCode);
-        if (answer.Ok) return answer;
+        if (answer.Ok()) return answer;
         if (answer.Error == "slow_down") interval += 5;
         else if (answer.Error != "authorization_pending") return answer;
     }
-    answer.Ok = false;
+    answer = TOAuthTokens();
     answer.Error = "expired_token";
     return answer;
 }

@@ -10,22 +10,21 @@
 
 namespace tarnwick {
 
-// What a sign-in leaves. ExpiresAt is seconds since the epoch.
+// One sign-in's tokens: what the token endpoint answers, what is stored, what a login uses.
+// ExpiresAt is seconds since the epoch.
 struct TOAuthTokens {
     std::string AccessToken, RefreshToken;
     int64_t ExpiresAt = 0;
     // The provider refused the refresh token (invalid_grant): nothing is asked again until the
     // user signs in anew.
     bool NeedsSignIn = false;
-};
-
-// One answer of the token endpoint. Error is the provider's error code ("invalid_grant",
-// "authorization_pending", ...) or, without one, a description of the failure.
-struct TTokenAnswer {
-    bool Ok = false;
+    // Why there is no usable token: the provider's error code ("invalid_grant",
+    // "authorization_pending", ...) or a description of the failure (never a token). Not stored.
     std::string Error;
-    std::string AccessToken, RefreshToken;
-    int64_t ExpiresIn = 0;
+
+    bool Ok() const { return Error.empty() && !AccessToken.empty(); }
+    // Takes a newer answer in; one without a refresh token keeps the one held.
+    void Renew(const TOAuthTokens& answer);
 };
 
 struct TDeviceAuthorization {
@@ -42,21 +41,18 @@ public:
 
     int TimeoutMs = 30000;
 
-    TTokenAnswer ExchangeCode(const std::string& code, const std::string& verifier, const std::string& redirectUri);
-    TTokenAnswer Refresh(const std::string& refreshToken);
+    TOAuthTokens ExchangeCode(const std::string& code, const std::string& verifier, const std::string& redirectUri);
+    TOAuthTokens Refresh(const std::string& refreshToken);
     TDeviceAuthorization StartDevice();
-    TTokenAnswer PollDevice(const std::string& deviceCode);
+    TOAuthTokens PollDevice(const std::string& deviceCode);
 
     const TOAuthProvider& Provider() const { return provider_; }
 
 private:
-    TTokenAnswer PostToken(const std::string& form);
+    TOAuthTokens PostToken(const std::string& form);
 
     TOAuthProvider provider_;
 };
-
-// New tokens from an answer; a refresh answer without a refresh token keeps the old one.
-void TakeTokens(TOAuthTokens& tokens, const TTokenAnswer& answer, int64_t now);
 
 // rrKept: the refresh failed (the provider could not be reached, say) but the token held still
 // works for a minute or more, so the login goes ahead with it.
@@ -64,15 +60,15 @@ enum class TRefreshResult { rrFresh, rrRefreshed, rrKept, rrNeedsSignIn, rrFaile
 
 // Before a login: a new access token when the one held expires within 5 minutes. A new refresh
 // token goes to save before anything else happens (the old one may be dead already). After
-// invalid_grant, and while NeedsSignIn stays set, nothing is asked. failure gets the reason of
+// invalid_grant, and while NeedsSignIn stays set, nothing is asked. tokens.Error gets the reason of
 // rrFailed, never a token.
 TRefreshResult RefreshIfExpiring(TOAuthTokens& tokens, TOAuthTokenClient& client, int64_t now,
-                                 const std::function<void(const TOAuthTokens&)>& save, std::string* failure = nullptr);
+                                 const std::function<void(const TOAuthTokens&)>& save);
 
 // The device flow to its end: show gets the page and the code to enter, then the token endpoint
 // is polled at the interval the provider asks for until it grants, refuses, the code expires or
 // cancelled() says so.
-TTokenAnswer RunDeviceFlow(TOAuthTokenClient& client,
+TOAuthTokens RunDeviceFlow(TOAuthTokenClient& client,
                            const std::function<void(const std::string& uri, const std::string& userCode)>& show,
                            const std::function<bool()>& cancelled);
 

@@ -1,14 +1,19 @@
 #include "app/signin/SignInState.h"
 
-#include "net/MailPOP3.h"
-#include "net/MailSMTP.h"
+#include "app/signin/OAuthProvider.h"
 #include "platform/StringList.h"
 
 namespace tarnwick {
 
 namespace {
 
-std::string Account(const std::string& user, const std::string& server) { return user + "@" + Trim(server); }
+std::string Account(const TServerSettings& s, TServerKind kind) {
+    return s.SignInUser(kind) + "@" + Trim(s.Account(kind).Server);
+}
+
+std::string PasswordKey(const TServerSettings& s, TServerKind kind) {
+    return std::string(ServerName(kind)) + "/" + Account(s, kind) + "/password";
+}
 
 }  // namespace
 
@@ -19,62 +24,66 @@ std::string LoginFailure(const std::exception& e) {
     return text;
 }
 
+bool TokenRefused(const std::exception& e) {
+    const auto* refused = dynamic_cast<const EMailOAuthRefused*>(&e);
+    return refused != nullptr && refused->Status == "401";
+}
+
 TSignInState::TSignInState(std::string settingsPath) : path_(std::move(settingsPath)) {
-    keyring_.OnLog = [this](const std::string& line) {
+    keyring_.OnLog = tokensRun_.OnLog = [this](const std::string& line) {
         if (OnLog) OnLog(line);
     };
 }
 
 bool TSignInState::UseKeyring() { return KeyringSecrets && keyring_.Available(); }
 
-std::string TSignInState::SmtpUser(const TServerSettings& s) { return s.SmtpUser.empty() ? s.Pop3User : s.SmtpUser; }
-
 bool TSignInState::SmtpSharesPop3(const TServerSettings& s) {
-    const TOAuthSettings &p = s.Pop3Auth, &m = s.SmtpAuth;
+    const TOAuthSettings &p = s.Pop3Access.Auth, &m = s.SmtpAccess.Auth;
     return m.Method != TAuthMethod::amPassword && m.Method == p.Method && m.ClientId == p.ClientId &&
-           m.Tenant == p.Tenant && m.TokenUrl == p.TokenUrl && SmtpUser(s) == s.Pop3User;
+           m.Tenant == p.Tenant && m.TokenUrl == p.TokenUrl &&
+           s.SignInUser(TServerKind::Smtp) == s.SignInUser(TServerKind::Pop3);
 }
 
-TAccountTokens TSignInState::Tokens(const TServerSettings& s, bool smtp) {
-    TSecretStore* keyring = UseKeyring() ? &keyring_ : nullptr;
-    if (!smtp || SmtpSharesPop3(s)) return TAccountTokens(path_, "POP3", Account(s.Pop3User, s.Pop3Server), keyring);
-    return TAccountTokens(path_, "SMTP", Account(SmtpUser(s), s.SmtpServer), keyring);
+TTokenStore TSignInState::Tokens(const TServerSettings& s, TServerKind kind) {
+    if (kind == TServerKind::Smtp && SmtpSharesPop3(s)) kind = TServerKind::Pop3;
+    const std::string account = Account(s, kind);
+    return TTokenStore(path_, ServerName(kind), account, UseKeyring() ? &keyring_ : nullptr, &tokensRun_);
 }
 
-TLoginToken TSignInState::Token(const TServerSettings& s, bool smtp) {
+TOAuthLogin TSignInState::LoginFor(const TServerSettings& s, TServerKind kind, bool renew) {
+    TOAuthLogin login;
+    const TOAuthSettings& auth = s.Access(kind).Auth;
+    if (auth.Method == TAuthMethod::amPassword) return login;
     std::lock_guard lock(mutex_);
-    TAccountTokens storage = Tokens(s, smtp);
-    TLoginToken token = TokenForLogin(smtp ? s.SmtpAuth : s.Pop3Auth, storage, UnixNow());
-    if (token.NeedsSignIn) {
+    TTokenStore store = Tokens(s, kind);
+    const TOAuthProvider provider = ProviderFor(auth);
+    const TOAuthTokens tokens = store.ForLogin(provider, UnixNow(), renew);
+    if (tokens.NeedsSignIn) {
         if (!signInTold_ && OnSignInNeeded) OnSignInNeeded();
         signInTold_ = true;
         throw ESignInNeeded();
     }
     signInTold_ = false;
-    if (!token.Ok) throw std::runtime_error("トークンを更新できません(" + token.Failure + ")");
-    return token;
+    if (!tokens.Ok()) throw std::runtime_error("トークンを更新できません(" + tokens.Error + ")");
+    // The token login as the provider wants it (Microsoft: XOAUTH2, two steps on POP3).
+    login.Mechanism = TOAuthMechanism::omAuto;
+    login.AccessToken = tokens.AccessToken;
+    login.PreferXOAuth2 = provider.PreferXOAuth2;
+    login.TwoStep = kind == TServerKind::Pop3 && provider.TwoStepPop3;
+    return login;
 }
 
-void TSignInState::PrepareLogin(const TServerSettings& s, TMailPOP3& pop3) {
-    pop3.OAuth = TOAuthLogin();
-    if (s.Pop3Auth.Method == TAuthMethod::amPassword) return;
-    UseToken(pop3, ProviderFor(s.Pop3Auth), Token(s, false).AccessToken);
-}
-
-void TSignInState::PrepareLogin(const TServerSettings& s, TMailSMTP& smtp) {
-    smtp.OAuth = TOAuthLogin();
-    if (s.SmtpAuth.Method == TAuthMethod::amPassword) return;
-    smtp.Username = SmtpUser(s);
-    UseToken(smtp, ProviderFor(s.SmtpAuth), Token(s, true).AccessToken);
+bool TSignInState::SaveSignIn(const TServerSettings& s, TServerKind kind, const TOAuthTokens& tokens) {
+    std::lock_guard lock(mutex_);
+    return Tokens(s, kind).Save(tokens) != TTokenStore::TSaved::Nowhere;
 }
 
 void TSignInState::LoadPasswords(TSettings& settings) {
     if (!UseKeyring()) return;
     TServerSettings& s = settings.Servers;
-    if (s.Pop3Pass.empty())
-        s.Pop3Pass = keyring_.Read("POP3/" + Account(s.Pop3User, s.Pop3Server) + "/password").value_or("");
-    if (s.SmtpPass.empty())
-        s.SmtpPass = keyring_.Read("SMTP/" + Account(SmtpUser(s), s.SmtpServer) + "/password").value_or("");
+    for (TServerKind kind : kServerKinds)
+        if (s.Pass(kind).empty())
+            s.Pass(kind) = keyring_.Read(PasswordKey(s, kind)).value_or("");
 }
 
 TSettings TSignInState::MovePasswordsToKeyring(const TSettings& settings) {
@@ -82,11 +91,8 @@ TSettings TSignInState::MovePasswordsToKeyring(const TSettings& settings) {
     if (!UseKeyring()) return out;
     TServerSettings& s = out.Servers;
     // A password only leaves the file once the keyring holds it.
-    if (!s.Pop3Pass.empty() && keyring_.Write("POP3/" + Account(s.Pop3User, s.Pop3Server) + "/password", s.Pop3Pass))
-        s.Pop3Pass.clear();
-    if (!s.SmtpPass.empty() &&
-        keyring_.Write("SMTP/" + Account(SmtpUser(s), s.SmtpServer) + "/password", s.SmtpPass))
-        s.SmtpPass.clear();
+    for (TServerKind kind : kServerKinds)
+        if (!s.Pass(kind).empty() && keyring_.Write(PasswordKey(s, kind), s.Pass(kind))) s.Pass(kind).clear();
     return out;
 }
 

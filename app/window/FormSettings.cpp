@@ -22,6 +22,11 @@ std::string Tfrm_Main::SettingsPath() const {
     return ExePath + ChangeFileExt(ExeName, ".ini");
 }
 
+Tfrm_Main::TAccessBoxes Tfrm_Main::AccessBoxes(TServerKind kind) const {
+    if (kind == TServerKind::Pop3) return {cmb_POP3Security, cmb_POP3Auth};
+    return {cmb_SMTPSecurity, cmb_SMTPAuth};
+}
+
 bool Tfrm_Main::LoadSettings() {
     loaded_ = ReadSettingsFile(SettingsPath(), [this](const std::string& line) { AddLog(line); });
     TSignInState& signIn = SignInState();
@@ -40,14 +45,15 @@ bool Tfrm_Main::LoadSettings() {
     text(s.EnvelopeFrom, edt_EnvelopeFrom);
     text(loaded_.MailUser, edt_Adress);
     text(loaded_.MailDomain, cmb_Adress->lineEdit());
-    cmb_POP3Security->setCurrentIndex(static_cast<int>(s.Pop3Security));
-    cmb_SMTPSecurity->setCurrentIndex(static_cast<int>(s.SmtpSecurity));
+    for (TServerKind kind : kServerKinds) {
+        const TAccessBoxes boxes = AccessBoxes(kind);
+        boxes.Security->setCurrentIndex(static_cast<int>(s.Access(kind).Security));
+        boxes.Auth->setCurrentIndex(static_cast<int>(s.Access(kind).Auth.Method));
+    }
     edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
     chk_SkipExisting->setChecked(s.SkipExisting);
     if (loaded_.LogWindowWidth > 0 && loaded_.LogWindowHeight > 0)
         SetLogWindowSize(QSize(loaded_.LogWindowWidth, loaded_.LogWindowHeight));
-    cmb_POP3Auth->setCurrentIndex(static_cast<int>(s.Pop3Auth.Method));
-    cmb_SMTPAuth->setCurrentIndex(static_cast<int>(s.SmtpAuth.Method));
     chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);
     UpdateSignInButtons();
     saved_ = SettingsFromFields();

@@ -66,11 +66,9 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     s.Pop3User = FromQString(edt_POP3User->text());
     s.Pop3Pass = FromQString(edt_POP3Pass->text());
     s.Pop3Server = FromQString(edt_POP3Server->text());
-    s.Pop3Security = static_cast<TSecurity>(cmb_POP3Security->currentIndex());
     s.SmtpUser = FromQString(edt_SMTPUser->text());
     s.SmtpPass = FromQString(edt_SMTPPass->text());
     s.SmtpServer = FromQString(edt_SMTPServer->text());
-    s.SmtpSecurity = static_cast<TSecurity>(cmb_SMTPSecurity->currentIndex());
     s.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
     s.SkipExisting = chk_SkipExisting->isChecked();
     settings.MailUser = FromQString(edt_Adress->text());
@@ -80,8 +78,11 @@ TSettings Tfrm_Main::SettingsFromFields() const {
         settings.LogWindowWidth = logWindowSize_.width();
         settings.LogWindowHeight = logWindowSize_.height();
     }
-    s.Pop3Auth.Method = static_cast<TAuthMethod>(std::max(0, cmb_POP3Auth->currentIndex()));
-    s.SmtpAuth.Method = static_cast<TAuthMethod>(std::max(0, cmb_SMTPAuth->currentIndex()));
+    for (TServerKind kind : kServerKinds) {
+        const TAccessBoxes boxes = AccessBoxes(kind);
+        s.Access(kind).Security = static_cast<TSecurity>(boxes.Security->currentIndex());
+        s.Access(kind).Auth.Method = static_cast<TAuthMethod>(std::max(0, boxes.Auth->currentIndex()));
+    }
     settings.KeyringSecrets = chk_KeyringSecrets->isChecked();
     return settings;
 }

@@ -135,6 +135,12 @@ public:
 
     // The settings as they stand in the fields.
     TSettings SettingsFromFields() const;
+    // The boxes of a server's 暗号化 and 認証方式.
+    struct TAccessBoxes {
+        QComboBox* Security;
+        QComboBox* Auth;
+    };
+    TAccessBoxes AccessBoxes(TServerKind kind) const;
     void GoToTray();
     void StartWatching();
     void ShowSettingsWindow();

@@ -35,13 +35,15 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
         return;
     }
     const TSettings settings = SettingsFromFields();
-    const TOAuthSettings& auth = smtp ? settings.Servers.SmtpAuth : settings.Servers.Pop3Auth;
+    const TServerKind kind = smtp ? TServerKind::Smtp : TServerKind::Pop3;
+    const TOAuthSettings& auth = settings.Servers.Access(kind).Auth;
     if (auth.Method == TAuthMethod::amPassword) return;
     SignInState().KeyringSecrets = settings.KeyringSecrets;
     signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(auth));
     signingSmtp_ = smtp;
-    signing_->OnFinished = [this, smtp, settings](bool ok, const TOAuthTokens& tokens, const std::string& reason) {
-        if (ok && !SignInState().Tokens(settings.Servers, smtp).Save(tokens)) {
+    signing_->OnFinished = [this, smtp, kind, settings](bool ok, const TOAuthTokens& tokens,
+                                                        const std::string& reason) {
+        if (ok && !SignInState().SaveSignIn(settings.Servers, kind, tokens)) {
             SignInFinished(smtp, false, tokens, "トークンを保存できませんでした");
             return;
         }

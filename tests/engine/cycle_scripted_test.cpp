@@ -209,7 +209,7 @@ TEST_F(ScriptedCycle, ARefusedPasswordOrAMissingStartTlsIsAFailedSmtpLoginWithNo
     smtp_.SendLine("220 mx").Expect("EHLO tester").SendLine("250-mx").SendLine("250 AUTH PLAIN").Expect("QUIT");
     Start();
     Run();
-    settings_.SmtpSecurity = TSecurity::StartTLS;
+    settings_.SmtpAccess.Security = TSecurity::StartTLS;
     Run();
     ExpectScriptsDone();
     const std::vector<std::string> log = TakeLog();

@@ -48,18 +48,18 @@ TEST_F(SettingsFileTest, EachKeyItsDefaultAndABadValue) {
         {"POP3", "Server", text(&TServerSettings::Pop3Server), "", "[::1]:1110", "[::1]:1110"},
         {"POP3", "User", text(&TServerSettings::Pop3User), "", "taro", "taro"},
         {"POP3", "Pass", text(&TServerSettings::Pop3Pass), "", " a = b ", "a = b"},
-        {"POP3", "CAFile", text(&TServerSettings::Pop3CAFile), "", "/ca.pem", "/ca.pem"},
+        {"POP3", "CAFile", [](const TSettings& s) { return s.Servers.Pop3Access.CAFile; }, "", "/ca.pem", "/ca.pem"},
         {"SMTP", "Server", text(&TServerSettings::SmtpServer), "", "smtp:587", "smtp:587"},
         {"SMTP", "User", text(&TServerSettings::SmtpUser), "", "u", "u"},
         {"SMTP", "Pass", text(&TServerSettings::SmtpPass), "", "p", "p"},
         {"SMTP", "EnvelopeFrom", text(&TServerSettings::EnvelopeFrom), "", "me@example.jp", "me@example.jp"},
-        {"SMTP", "CAFile", text(&TServerSettings::SmtpCAFile), "", "/s.pem", "/s.pem"},
+        {"SMTP", "CAFile", [](const TSettings& s) { return s.Servers.SmtpAccess.CAFile; }, "", "/s.pem", "/s.pem"},
         {"Mail", "User", [](const TSettings& s) { return s.MailUser; }, "", "keitai", "keitai"},
         {"Mail", "Domain", [](const TSettings& s) { return s.MailDomain; }, "", "au.com", "au.com"},
         // A file from before encryption existed stays plain; a typo never sends a password in clear.
-        {"POP3", "Security", [](const TSettings& s) { return std::string(SecurityName(s.Servers.Pop3Security)); },
+        {"POP3", "Security", [](const TSettings& s) { return std::string(SecurityName(s.Servers.Pop3Access.Security)); },
          "None", "starttls", "STARTTLS"},
-        {"SMTP", "Security", [](const TSettings& s) { return std::string(SecurityName(s.Servers.SmtpSecurity)); },
+        {"SMTP", "Security", [](const TSettings& s) { return std::string(SecurityName(s.Servers.SmtpAccess.Security)); },
          "None", "SSL", "TLS"},
         // Old files keep forwarding everything; the interval is brought into 1 to 120.
         {"Common", "SkipExisting", [](const TSettings& s) { return std::to_string(s.Servers.SkipExisting); }, "0",
@@ -80,8 +80,8 @@ TEST_F(SettingsFileTest, EachKeyItsDefaultAndABadValue) {
 TEST_F(SettingsFileTest, AFirstStartOffersTlsAndSkipsWhatIsAlreadyThere) {
     const TSettings first = ReadSettingsFile(dir_ + "/none.ini");
     EXPECT_FALSE(first.Existed);
-    EXPECT_EQ(first.Servers.Pop3Security, TSecurity::TLS);
-    EXPECT_EQ(first.Servers.SmtpSecurity, TSecurity::TLS);
+    EXPECT_EQ(first.Servers.Pop3Access.Security, TSecurity::TLS);
+    EXPECT_EQ(first.Servers.SmtpAccess.Security, TSecurity::TLS);
     EXPECT_TRUE(first.Servers.SkipExisting);
     EXPECT_EQ(MissingSettings(first), "POP3サーバアドレス、SMTPサーバアドレス、転送先メールアドレス");
 }

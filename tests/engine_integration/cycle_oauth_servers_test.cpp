@@ -47,12 +47,12 @@ protected:
         auth.Scopes = "mail";
         settings_.Pop3User = servers_->pop3User;
         settings_.Pop3Server = servers_->pop3Host + ":" + std::to_string(servers_->pop3Port);
-        settings_.Pop3Security = TSecurity::StartTLS;
-        settings_.Pop3Auth = auth;
+        settings_.Pop3Access.Security = TSecurity::StartTLS;
+        settings_.Pop3Access.Auth = auth;
         settings_.SmtpUser = servers_->pop3User;
         settings_.SmtpServer = servers_->smtpHost + ":" + std::to_string(servers_->submissionPort);
-        settings_.SmtpSecurity = TSecurity::StartTLS;
-        settings_.SmtpAuth = auth;
+        settings_.SmtpAccess.Security = TSecurity::StartTLS;
+        settings_.SmtpAccess.Auth = auth;
 
         path_ = dir_ + "/tarnwick.ini";
         state_ = std::make_shared<TSignInState>(path_);
@@ -60,10 +60,9 @@ protected:
         cycle_.SignIn = state_;
         // Signed in a while ago: the access token is about to expire.
         TOAuthTokenClient client(ProviderFor(auth));
-        TOAuthTokens tokens;
-        TakeTokens(tokens, RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr), UnixNow());
+        TOAuthTokens tokens = RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr);
         tokens.ExpiresAt = UnixNow() + 60;
-        ASSERT_TRUE(state_->Tokens(settings_, false).Save(tokens));
+        ASSERT_TRUE(state_->SaveSignIn(settings_, TServerKind::Pop3, tokens));
     }
 
     std::unique_ptr<MailServers> servers_;
@@ -104,20 +103,19 @@ TEST_F(CycleWithOAuth, ARevokedSignInStopsTheLoginsAndTheRequestsUntilANewOne) {
     EXPECT_EQ(idp_->Requests("refresh_token"), 1);
 
     // Signing in again (as --authorize does) lets the next cycle in.
-    TOAuthTokenClient client(ProviderFor(settings_.Pop3Auth));
-    TOAuthTokens tokens;
-    TakeTokens(tokens, RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr), UnixNow());
-    ASSERT_TRUE(state_->Tokens(settings_, false).Save(tokens));
+    TOAuthTokenClient client(ProviderFor(settings_.Pop3Access.Auth));
+    TOAuthTokens tokens = RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr);
+    ASSERT_TRUE(state_->SaveSignIn(settings_, TServerKind::Pop3, tokens));
     cycle_.ForwardNewMail(settings_, forwardAddress_);
     EXPECT_THAT(TakeLog(), Contains("POP3サーバにログイン(" + settings_.Pop3Server + ")"));
 }
 
 TEST_F(CycleWithOAuth, ATokenTheServerRefusesIsLoggedWithItsStatus) {
     // The provider said it is good for an hour; the server knows better.
-    TOAuthTokens tokens = state_->Tokens(settings_, false).Load();
+    TOAuthTokens tokens = TTokenStore(path_, "POP3", settings_.Pop3User + "@" + settings_.Pop3Server, nullptr).Load();
     tokens.AccessToken = TokenSigner::FromEnvironment()->Issue(servers_->pop3User, -120);
     tokens.ExpiresAt = UnixNow() + 3600;
-    ASSERT_TRUE(state_->Tokens(settings_, false).Save(tokens));
+    ASSERT_TRUE(state_->SaveSignIn(settings_, TServerKind::Pop3, tokens));
     cycle_.ForwardNewMail(settings_, forwardAddress_);
     EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server +
                                        ") [AUTH] Authentication failed. (status invalid_token)"));

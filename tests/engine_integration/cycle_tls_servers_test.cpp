@@ -72,9 +72,9 @@ protected:
         settings.Pop3User = servers_->pop3User;
         settings.Pop3Pass = servers_->pop3Pass;
         settings.Pop3Server = Pop3Text(pop3);
-        settings.Pop3Security = pop3;
+        settings.Pop3Access.Security = pop3;
         settings.SmtpServer = SmtpText(smtp);
-        settings.SmtpSecurity = smtp;
+        settings.SmtpAccess.Security = smtp;
         if (smtp != TSecurity::None) {
             settings.SmtpUser = servers_->pop3User2;
             settings.SmtpPass = servers_->pop3Pass2;
@@ -179,7 +179,7 @@ TEST_F(CycleOverTls, AnAuthorityTheSystemDoesNotTrustIsRefusedUnlessItIsTheCAFil
 
         // The CA file of the settings trusts it.
         settings = Settings(TSecurity::StartTLS, TSecurity::TLS);
-        settings.Pop3CAFile = settings.SmtpCAFile = servers_->caFile;
+        settings.Pop3Access.CAFile = settings.SmtpAccess.CAFile = servers_->caFile;
         Run(settings);
         EXPECT_THAT(TakeLog(), Contains("メール転送(for trusted eyes)"));
     }
@@ -230,8 +230,8 @@ TEST_F(CycleTest, ATlsServerThatStopsAnsweringEndsTheLoginInAReadTimeout) {
     settings.Pop3User = "u";
     settings.Pop3Pass = "p";
     settings.Pop3Server = "127.0.0.1:" + std::to_string(pop3.Port());
-    settings.Pop3Security = TSecurity::TLS;
-    settings.Pop3CAFile = certs.caCert;
+    settings.Pop3Access.Security = TSecurity::TLS;
+    settings.Pop3Access.CAFile = certs.caCert;
     settings.SmtpServer = "127.0.0.1:1";
     cycle_.MailPOP3().ReadTimeout = 300;
     cycle_.ForwardNewMail(settings, forwardAddress_);

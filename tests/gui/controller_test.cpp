@@ -58,8 +58,8 @@ TEST_F(ControllerTest, FirstStartKeepsTheWindowThenClosingGoesToTheTrayAndRunsAC
     EXPECT_EQ(cycles[0].settings.SmtpUser, "su");
     EXPECT_EQ(cycles[0].settings.SmtpPass, "sp");
     // A first start offers encrypted connections.
-    EXPECT_EQ(cycles[0].settings.Pop3Security, TSecurity::TLS);
-    EXPECT_EQ(cycles[0].settings.SmtpSecurity, TSecurity::TLS);
+    EXPECT_EQ(cycles[0].settings.Pop3Access.Security, TSecurity::TLS);
+    EXPECT_EQ(cycles[0].settings.SmtpAccess.Security, TSecurity::TLS);
     EXPECT_EQ(cycles[0].address, "keitai@docomo.ne.jp");
     EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 13), "メール監視中\n");
     // Closed with new values: they are saved, lest a logout lose them.

@@ -223,11 +223,11 @@ TEST_F(FormTest, SecurityEnvelopeSenderAndCAFileRoundTripAndTheHeadlessReaderAgr
     const TServerSettings fields = form->SettingsFromFields().Servers;
     const TServerSettings stored = ReadSettingsFile(IniPath()).Servers;
     for (const TServerSettings& s : {fields, stored}) {
-        EXPECT_EQ(s.Pop3Security, TSecurity::StartTLS);
-        EXPECT_EQ(s.SmtpSecurity, TSecurity::TLS);
+        EXPECT_EQ(s.Pop3Access.Security, TSecurity::StartTLS);
+        EXPECT_EQ(s.SmtpAccess.Security, TSecurity::TLS);
         EXPECT_EQ(s.SmtpServer, "smtp.example.jp:2525");
-        EXPECT_EQ(s.Pop3CAFile, "/etc/own-ca.pem");
-        EXPECT_EQ(s.SmtpCAFile, "/srv/ca \x83\x70.pem");
+        EXPECT_EQ(s.Pop3Access.CAFile, "/etc/own-ca.pem");
+        EXPECT_EQ(s.SmtpAccess.CAFile, "/srv/ca \x83\x70.pem");
         EXPECT_EQ(s.EnvelopeFrom, "taro@example.jp");
     }
 
@@ -240,10 +240,10 @@ TEST_F(FormTest, SecurityEnvelopeSenderAndCAFileRoundTripAndTheHeadlessReaderAgr
               std::string::npos) << saved;
     EXPECT_NE(saved.find("Security=None\r\nCAFile=/srv/ca \x83\x70.pem\r\nEnvelopeFrom=\r\n"), std::string::npos) << saved;
     const TServerSettings resaved = ReadSettingsFile(IniPath()).Servers;
-    EXPECT_EQ(resaved.Pop3Security, TSecurity::TLS);
-    EXPECT_EQ(resaved.SmtpSecurity, TSecurity::None);
+    EXPECT_EQ(resaved.Pop3Access.Security, TSecurity::TLS);
+    EXPECT_EQ(resaved.SmtpAccess.Security, TSecurity::None);
     EXPECT_EQ(resaved.EnvelopeFrom, "");
-    EXPECT_EQ(resaved.SmtpCAFile, "/srv/ca \x83\x70.pem");
+    EXPECT_EQ(resaved.SmtpAccess.CAFile, "/srv/ca \x83\x70.pem");
 }
 
 // An upgrade changes nothing: a file from before the choice connects in plain text on the
@@ -253,15 +253,15 @@ TEST_F(FormTest, AFileWithoutSecurityLoadsAsNoneAndSavesNone) {
     EXPECT_TRUE(form->LoadSettings());
     EXPECT_EQ(FromQString(form->cmb_POP3Security->currentText()), "なし");
     EXPECT_EQ(FromQString(form->cmb_SMTPSecurity->currentText()), "なし");
-    EXPECT_EQ(ReadSettingsFile(IniPath()).Servers.Pop3Security, TSecurity::None);
+    EXPECT_EQ(ReadSettingsFile(IniPath()).Servers.Pop3Access.Security, TSecurity::None);
     form->SaveSettings();
     const std::string saved = ReadIni();
     EXPECT_NE(saved.find("[POP3]\r\nServer=pop.example.jp\r\n"), std::string::npos) << saved;
     const TServerSettings stored = ReadSettingsFile(IniPath()).Servers;
-    EXPECT_EQ(stored.Pop3Security, TSecurity::None);
-    EXPECT_EQ(stored.SmtpSecurity, TSecurity::None);
-    EXPECT_EQ(ParseServerText(stored.Pop3Server, DefaultPop3Port(stored.Pop3Security)).Port, 110);
-    EXPECT_EQ(ParseServerText(stored.SmtpServer, DefaultSmtpPort(stored.SmtpSecurity)).Port, 25);
+    EXPECT_EQ(stored.Pop3Access.Security, TSecurity::None);
+    EXPECT_EQ(stored.SmtpAccess.Security, TSecurity::None);
+    EXPECT_EQ(ParseServerText(stored.Pop3Server, DefaultPort(TServerKind::Pop3, stored.Pop3Access.Security)).Port, 110);
+    EXPECT_EQ(ParseServerText(stored.SmtpServer, DefaultPort(TServerKind::Smtp, stored.SmtpAccess.Security)).Port, 25);
     EXPECT_EQ(saved.find("CAFile"), std::string::npos);
 }
 

@@ -31,12 +31,12 @@ TEST(ServerEndpointTest, SecurityNamesAndStandardPorts) {
     EXPECT_EQ(SecurityFromName("SSL"), TSecurity::TLS);  // never plain by mistake
     for (TSecurity s : {TSecurity::None, TSecurity::StartTLS, TSecurity::TLS})
         EXPECT_EQ(SecurityFromName(SecurityName(s)), s);
-    EXPECT_EQ(DefaultPop3Port(TSecurity::None), 110);
-    EXPECT_EQ(DefaultPop3Port(TSecurity::StartTLS), 110);
-    EXPECT_EQ(DefaultPop3Port(TSecurity::TLS), 995);
-    EXPECT_EQ(DefaultSmtpPort(TSecurity::None), 25);
-    EXPECT_EQ(DefaultSmtpPort(TSecurity::StartTLS), 587);
-    EXPECT_EQ(DefaultSmtpPort(TSecurity::TLS), 465);
+    EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::None), 110);
+    EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::StartTLS), 110);
+    EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::TLS), 995);
+    EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::None), 25);
+    EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::StartTLS), 587);
+    EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::TLS), 465);
 }
 
 }  // namespace

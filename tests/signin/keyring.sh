@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the keyring tests of TESTS (the signin test program) three times: under a private session
-# bus with an unlocked gnome-keyring, under one where a stand-in takes keyring calls and never
-# answers, and with no bus at all (but a display, where Xvfb is there: no bus may be started for
-# it). Exit 77 (skipped) without the tools.
+# bus with an unlocked gnome-keyring, with one that answers but cannot store (no login keyring, no
+# prompter), under one where a stand-in takes keyring calls and never answers, and with no bus at
+# all (but a display, where Xvfb is there: no bus may be started for it). Exit 77 (skipped) without
+# the tools.
 set -euo pipefail
 tests=$1
 for tool in dbus-run-session gnome-keyring-daemon; do
@@ -34,6 +35,13 @@ for test in OnTheApplicationsThread FromACyclesThread; do
     exit 1
   }
 done
+dbus-run-session -- sh -c '
+  gnome-keyring-daemon --start --components=secrets >/dev/null
+  TARNWICK_KEYRING=locked exec "$0" --gtest_filter="Keyring*"' "$tests" >"$home/out" 2>&1
+rc=$?
+# The keyring asks a prompter that cannot show itself: expected noise here.
+grep -v -e "fd limit" -e "control socket" -e "discover_other_daemon" -e "SystemPrompter" -e "cannot open display" "$home/out"
+[ $rc -eq 0 ] || exit $rc
 dbus-run-session -- sh -c '
   printf "%s" test-keyring-pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null
   TARNWICK_KEYRING=session exec "$0" --gtest_filter="Keyring*"' "$tests" >"$home/out" 2>&1

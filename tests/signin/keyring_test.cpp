@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/signin/AccountTokens.h"
+#include "app/signin/TokenStore.h"
 #include "app/signin/SecretStore.h"
 #include "app/settings/SettingsFile.h"
 #include "app/signin/SignInState.h"
@@ -65,9 +65,9 @@ TEST_F(Keyring, StoreReadBackReplaceAndRemove) {
 TEST_F(Keyring, TokensGoToTheKeyringAndNotIntoTheFile) {
     if (Mode() != "session") GTEST_SKIP();
     const std::string path = ProcessTempDir() + "/keyring-tokens.ini";
-    TAccountTokens storage(path, "SMTP", "taro@smtp.example.jp", &store_);
-    ASSERT_TRUE(storage.Save(TOAuthTokens{"access-1", "refresh-1", 42, false}));
-    const TOAuthTokens loaded = TAccountTokens(path, "SMTP", "taro@smtp.example.jp", &store_).Load();
+    TTokenStore storage(path, "SMTP", "taro@smtp.example.jp", &store_);
+    ASSERT_TRUE(storage.Save(TOAuthTokens{"access-1", "refresh-1", 42, false, ""}) == TTokenStore::TSaved::Keyring);
+    const TOAuthTokens loaded = TTokenStore(path, "SMTP", "taro@smtp.example.jp", &store_).Load();
     EXPECT_EQ(loaded.RefreshToken, "refresh-1");
     EXPECT_EQ(loaded.AccessToken, "access-1");
     EXPECT_EQ(loaded.ExpiresAt, 42);

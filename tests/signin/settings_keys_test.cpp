@@ -29,8 +29,8 @@ protected:
 TEST_F(SettingsKeys, AFileFromBeforeLogsInWithPasswordsAndKeepsThemInTheFile) {
     Write("[POP3]\r\nServer=pop.example.jp\r\nUser=taro\r\nPass=pw\r\n[Common]\r\nInterval=5\r\n");
     TSettings settings = ReadSettingsFile(path_);
-    EXPECT_EQ(settings.Servers.Pop3Auth.Method, TAuthMethod::amPassword);
-    EXPECT_EQ(settings.Servers.SmtpAuth.Method, TAuthMethod::amPassword);
+    EXPECT_EQ(settings.Servers.Pop3Access.Auth.Method, TAuthMethod::amPassword);
+    EXPECT_EQ(settings.Servers.SmtpAccess.Auth.Method, TAuthMethod::amPassword);
     EXPECT_FALSE(settings.KeyringSecrets);
     WriteSettingsFile(path_, settings);
     // Written back, a password login adds no sign-in keys.
@@ -56,11 +56,11 @@ TEST_F(SettingsKeys, EveryMethodAndItsKeysRoundTrip) {
     for (const Case& c : cases) {
         Write("[POP3]\r\nServer=pop.example.jp\r\n" + c.pop3Text + "\r\n[Common]\r\nKeyringSecrets=1\r\n");
         TSettings settings = ReadSettingsFile(path_);
-        EXPECT_EQ(settings.Servers.Pop3Auth.Method, c.method) << c.pop3Text;
+        EXPECT_EQ(settings.Servers.Pop3Access.Auth.Method, c.method) << c.pop3Text;
         EXPECT_TRUE(settings.KeyringSecrets);
         WriteSettingsFile(path_, settings);
         const TSettings again = ReadSettingsFile(path_);
-        const TOAuthSettings &a = settings.Servers.Pop3Auth, &b = again.Servers.Pop3Auth;
+        const TOAuthSettings &a = settings.Servers.Pop3Access.Auth, &b = again.Servers.Pop3Access.Auth;
         EXPECT_EQ(b.Method, a.Method) << c.pop3Text;
         EXPECT_EQ(b.ClientId, a.ClientId);
         EXPECT_EQ(b.Tenant, a.Tenant);
@@ -68,21 +68,21 @@ TEST_F(SettingsKeys, EveryMethodAndItsKeysRoundTrip) {
         EXPECT_EQ(b.Scopes, a.Scopes);
     }
     Write("[POP3]\r\nAuth=Microsoft\r\n");
-    EXPECT_EQ(ReadSettingsFile(path_).Servers.Pop3Auth.Tenant, "common");
+    EXPECT_EQ(ReadSettingsFile(path_).Servers.Pop3Access.Auth.Tenant, "common");
 }
 
 TEST_F(SettingsKeys, SmtpSharesThePop3SignInOnlyWhenItSignsInTheSameWay) {
     TServerSettings s;
     s.Pop3User = "taro@outlook.com";
-    s.Pop3Auth.Method = s.SmtpAuth.Method = TAuthMethod::amMicrosoft;
+    s.Pop3Access.Auth.Method = s.SmtpAccess.Auth.Method = TAuthMethod::amMicrosoft;
     EXPECT_TRUE(TSignInState::SmtpSharesPop3(s));  // an empty SMTP user is the POP3 one
     s.SmtpUser = "hanako@outlook.com";
     EXPECT_FALSE(TSignInState::SmtpSharesPop3(s));
     s.SmtpUser.clear();
-    s.SmtpAuth.Tenant = "consumers";
+    s.SmtpAccess.Auth.Tenant = "consumers";
     EXPECT_FALSE(TSignInState::SmtpSharesPop3(s));
-    s.SmtpAuth = TOAuthSettings();
-    s.Pop3Auth = TOAuthSettings();
+    s.SmtpAccess.Auth = TOAuthSettings();
+    s.Pop3Access.Auth = TOAuthSettings();
     EXPECT_FALSE(TSignInState::SmtpSharesPop3(s));  // passwords share nothing
 }
 

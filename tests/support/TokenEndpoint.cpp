@@ -229,7 +229,8 @@ std::string TokenEndpoint::Tokens() {
     liveRefresh_.push_back(refresh);
     lastRefresh_ = refresh;
     return Response(200, "OK",
-                    "{\"token_type\":\"Bearer\",\"access_token\":\"" + signer_.Issue(User, AccessLifetime) +
+                    "{\"token_type\":\"Bearer\",\"access_token\":\"" +
+                        (AccessTokenIssued.empty() ? signer_.Issue(User, AccessLifetime) : AccessTokenIssued) +
                         "\",\"expires_in\":" + std::to_string(AccessLifetime) + ",\"refresh_token\":\"" + refresh +
                         "\",\"scope\":\"mail\"}");
 }
@@ -285,7 +286,8 @@ std::string TokenEndpoint::Answer(const std::string& method, const std::string& 
         if (RotateRefreshTokens) liveRefresh_.erase(it);
         else {
             return Response(200, "OK",
-                            "{\"token_type\":\"Bearer\",\"access_token\":\"" + signer_.Issue(User, AccessLifetime) +
+                            "{\"token_type\":\"Bearer\",\"access_token\":\"" +
+                        (AccessTokenIssued.empty() ? signer_.Issue(User, AccessLifetime) : AccessTokenIssued) +
                                 "\",\"expires_in\":" + std::to_string(AccessLifetime) + "}");
         }
         return Tokens();

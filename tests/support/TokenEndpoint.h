@@ -40,6 +40,8 @@ public:
     std::string User = "tarnwick";       // sub of the tokens issued
     long AccessLifetime = 3600;          // expires_in of the tokens issued
     bool RotateRefreshTokens = true;
+    // The access token issued, when a test must know it beforehand (empty: a signed one).
+    std::string AccessTokenIssued;
     // Device flow: polls answered authorization_pending before the grant.
     int PendingPolls = 1;
     // /token answers every request with this status (a provider in trouble); 0: as it should.

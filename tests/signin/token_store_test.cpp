@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/signin/AccountTokens.h"
-#include "app/signin/LoginToken.h"
+#include "app/signin/SignInState.h"
+#include "app/signin/TokenStore.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/PrivateProfile.h"
@@ -28,9 +28,9 @@ std::string FileText(const std::string& path) {
     return s.str();
 }
 
-class AccountTokensInFile : public ::testing::Test {
+class TokenStoreInFile : public ::testing::Test {
 protected:
-    AccountTokensInFile()
+    TokenStoreInFile()
         : idp_(TokenSigner{"k", "https://idp.test", "tarnwick-test", "k1"}),
           path_(ProcessTempDir() + "/tokens-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini") {
         static int argc = 1;
@@ -52,8 +52,7 @@ protected:
     // A sign-in as --authorize leaves it.
     TOAuthTokens SignedIn(long lifetime) {
         TOAuthTokenClient client(ProviderFor(settings_));
-        TOAuthTokens tokens;
-        TakeTokens(tokens, RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr), UnixNow());
+        TOAuthTokens tokens = RunDeviceFlow(client, [](const std::string&, const std::string&) {}, nullptr);
         tokens.ExpiresAt = UnixNow() + lifetime;
         return tokens;
     }
@@ -63,11 +62,11 @@ protected:
     TOAuthSettings settings_;
 };
 
-TEST_F(AccountTokensInFile, SavedLoadedAndClearedBesideTheOtherKeys) {
-    TAccountTokens storage(path_, "POP3", "taro@pop.example.jp", nullptr);
-    TOAuthTokens tokens{"access+/=", "refresh-x", 1234567890, false};
-    ASSERT_TRUE(storage.Save(tokens));
-    TAccountTokens again(path_, "POP3", "taro@pop.example.jp", nullptr);
+TEST_F(TokenStoreInFile, SavedLoadedAndClearedBesideTheOtherKeys) {
+    TTokenStore storage(path_, "POP3", "taro@pop.example.jp", nullptr);
+    TOAuthTokens tokens{"access+/=", "refresh-x", 1234567890, false, ""};
+    ASSERT_EQ(storage.Save(tokens), TTokenStore::TSaved::File);
+    TTokenStore again(path_, "POP3", "taro@pop.example.jp", nullptr);
     const TOAuthTokens loaded = again.Load();
     EXPECT_EQ(loaded.AccessToken, tokens.AccessToken);
     EXPECT_EQ(loaded.RefreshToken, tokens.RefreshToken);
@@ -82,17 +81,17 @@ TEST_F(AccountTokensInFile, SavedLoadedAndClearedBesideTheOtherKeys) {
     EXPECT_EQ(again.Load().RefreshToken, "");
 }
 
-TEST_F(AccountTokensInFile, RefreshNearExpiryRotatesOnDiskAndInvalidGrantIsRemembered) {
-    TAccountTokens storage(path_, "POP3", "taro@pop.example.jp", nullptr);
+TEST_F(TokenStoreInFile, RefreshNearExpiryRotatesOnDiskAndInvalidGrantIsRemembered) {
+    TTokenStore storage(path_, "POP3", "taro@pop.example.jp", nullptr);
     storage.Save(SignedIn(3600));
-    TLoginToken token = TokenForLogin(settings_, storage, UnixNow());
-    ASSERT_TRUE(token.Ok);
+    TOAuthTokens token = storage.ForLogin(ProviderFor(settings_), UnixNow());
+    ASSERT_TRUE(token.Ok());
     EXPECT_EQ(idp_.Requests("refresh_token"), 0);
 
     storage.Save(SignedIn(60));
     const std::string before = storage.Load().RefreshToken;
-    token = TokenForLogin(settings_, storage, UnixNow());
-    ASSERT_TRUE(token.Ok);
+    token = storage.ForLogin(ProviderFor(settings_), UnixNow());
+    ASSERT_TRUE(token.Ok());
     EXPECT_EQ(idp_.Requests("refresh_token"), 1);
     EXPECT_EQ(GetPrivateProfileString("POP3", "OAuthRefreshToken", "", path_), idp_.LastRefreshTokenIssued());
     EXPECT_NE(idp_.LastRefreshTokenIssued(), before);
@@ -100,39 +99,40 @@ TEST_F(AccountTokensInFile, RefreshNearExpiryRotatesOnDiskAndInvalidGrantIsRemem
 
     idp_.Revoke();
     WritePrivateProfileString("POP3", "OAuthExpires", "0", path_);
-    token = TokenForLogin(settings_, storage, UnixNow());
-    EXPECT_FALSE(token.Ok);
+    token = storage.ForLogin(ProviderFor(settings_), UnixNow());
+    EXPECT_FALSE(token.Ok());
     EXPECT_TRUE(token.NeedsSignIn);
     // The next start asks nothing until the user signs in again.
-    TAccountTokens nextStart(path_, "POP3", "taro@pop.example.jp", nullptr);
-    EXPECT_TRUE(TokenForLogin(settings_, nextStart, UnixNow()).NeedsSignIn);
+    TTokenStore nextStart(path_, "POP3", "taro@pop.example.jp", nullptr);
+    EXPECT_TRUE(nextStart.ForLogin(ProviderFor(settings_), UnixNow()).NeedsSignIn);
     EXPECT_EQ(idp_.Requests("refresh_token"), 2);
     // Signing in again clears the state.
     nextStart.Save(SignedIn(3600));
-    EXPECT_TRUE(TokenForLogin(settings_, nextStart, UnixNow()).Ok);
+    EXPECT_TRUE(nextStart.ForLogin(ProviderFor(settings_), UnixNow()).Ok());
 }
 
-TEST_F(AccountTokensInFile, AProviderThatCannotBeReachedIsAFailureNotASignInState) {
-    TAccountTokens storage(path_, "SMTP", "taro@smtp.example.jp", nullptr);
+TEST_F(TokenStoreInFile, AProviderThatCannotBeReachedIsAFailureNotASignInState) {
+    TTokenStore storage(path_, "SMTP", "taro@smtp.example.jp", nullptr);
     const TOAuthTokens nearEnd = SignedIn(30);
     storage.Save(SignedIn(200));
     settings_.TokenUrl = "http://idp.example/token";  // never asked: not https
     // Within 5 minutes of its end the token would be renewed; it still works, so it is used.
-    EXPECT_TRUE(TokenForLogin(settings_, storage, UnixNow()).Ok);
+    EXPECT_TRUE(storage.ForLogin(ProviderFor(settings_), UnixNow()).Ok());
     storage.Save(nearEnd);
-    const TLoginToken token = TokenForLogin(settings_, storage, UnixNow());
-    EXPECT_FALSE(token.Ok);
+    const TOAuthTokens token = storage.ForLogin(ProviderFor(settings_), UnixNow());
+    EXPECT_FALSE(token.Ok());
     EXPECT_FALSE(token.NeedsSignIn);
-    EXPECT_FALSE(token.Failure.empty());
+    EXPECT_FALSE(token.Error.empty());
 
-    TMailPOP3 pop3;
-    TMailSMTP smtp;
-    TOAuthSettings ms;
-    ms.Method = TAuthMethod::amMicrosoft;
-    UseToken(pop3, ProviderFor(ms), "t");
-    UseToken(smtp, ProviderFor(ms), "t");
-    EXPECT_TRUE(pop3.OAuth.TwoStep && pop3.OAuth.PreferXOAuth2 && smtp.OAuth.PreferXOAuth2);
-    EXPECT_EQ(smtp.AuthenticationType(), TAuthenticationType::atOAuth2);
+    // Microsoft's token login: XOAUTH2 on both, two steps on POP3 only; SMTP shares the sign-in.
+    TServerSettings servers;
+    servers.Pop3User = "taro";
+    servers.Pop3Access.Auth.Method = servers.SmtpAccess.Auth.Method = TAuthMethod::amMicrosoft;
+    TSignInState state(path_);
+    ASSERT_TRUE(state.SaveSignIn(servers, TServerKind::Pop3, TOAuthTokens{"t", "r", UnixNow() + 3600, false, ""}));
+    const TOAuthLogin pop3 = state.LoginFor(servers, TServerKind::Pop3), smtp = state.LoginFor(servers, TServerKind::Smtp);
+    EXPECT_TRUE(pop3.TwoStep && pop3.PreferXOAuth2 && smtp.PreferXOAuth2 && !smtp.TwoStep);
+    EXPECT_EQ(smtp.AccessToken, "t");
 }
 
 }  // namespace
