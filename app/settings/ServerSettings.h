@@ -45,6 +45,8 @@ struct TServerAccess {
     std::string CAFile;  // a PEM file trusted besides the system's store
     // 認証方式: the password (as always) or an OAuth 2.0 sign-in.
     TOAuthSettings Auth;
+
+    bool operator==(const TServerAccess&) const = default;
 };
 
 // One server of the record, as the steps that serve either see it.

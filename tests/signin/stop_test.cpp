@@ -45,14 +45,14 @@ TEST(StopReachesTokenRequests, AStalledRequestEndsOnTheAbortAndAnEndlessReplyAtI
             while (c.stop && !done && idp.Requests("refresh_token") == 0) std::this_thread::yield();
             if (c.stop) abort.Abort();
         });
-        TTokenAnswer answer;
+        TOAuthTokens answer;
         {
             TAbortScope scope(abort);
             answer = client.Refresh("refresh-1");
         }
         done = true;
         stopper.join();
-        EXPECT_FALSE(answer.Ok);
+        EXPECT_FALSE(answer.Ok());
         EXPECT_EQ(answer.Error, c.error);
     }
     // Once stopped, no request is made at all.
