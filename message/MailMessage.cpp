@@ -91,6 +91,7 @@ void TMailMessage::Clear() {
     Sender.SetText("");
     Headers.Clear();
     ExtraHeaders.Clear();
+    EnvelopeSender.reset();
     MIMEBoundary.Clear();
     SetUseNowForDate(true);
     Flags.reset();

@@ -4,6 +4,7 @@
 #include <bitset>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,9 @@ public:
     TMailAddressItem Sender;
     // Written only by BuildHeaderLines, after all generated lines.
     TMailHeaderList ExtraHeaders;
+    // For the envelope only, never written into the message: the address a message made here goes
+    // out from ("" for the null sender), in place of its Return-Path and From.
+    std::optional<std::string> EnvelopeSender;
     TMailAddressItem ReceiptRecipient;
     TMailMIMEBoundary MIMEBoundary;
 

@@ -222,6 +222,7 @@ bool TMailSMTP::Authenticate() {
 
 std::string TMailSMTP::SenderOf(const TMailMessage& message) const {
     if (!EnvelopeFrom.empty()) return EnvelopeFrom;
+    if (message.EnvelopeSender) return *message.EnvelopeSender;
     // The first Return-Path is the one final delivery added: "<>" for a bounce or an auto-reply,
     // which must never cause another notification (RFC 5321 4.5.5); a list's bounce address for
     // list mail, so that failures reach the list and not the author.

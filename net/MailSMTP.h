@@ -108,7 +108,8 @@ public:
     // The reply's first text line.
     virtual std::string VerifyAddress(const std::string& name);
 
-    // The address the reverse-path is made of: EnvelopeFrom, else the message's Return-Path
+    // The address the reverse-path is made of: EnvelopeFrom, else the message's EnvelopeSender,
+    // else its Return-Path
     // address (empty for "<>"), else its From address.
     std::string SenderOf(const TMailMessage& message) const;
 

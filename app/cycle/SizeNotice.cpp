@@ -130,9 +130,10 @@ void AddBase64(const std::string& bytes, TStringList& body) {
 // The envelope sender follows the original's: its Return-Path when the SMTP client would take it,
 // else its From; the null sender when it has no From, as an unknown sender is no one to bounce to.
 void KeepEnvelope(const TMailMessage& original, TMailMessage& notice) {
-    const std::string returnPath = original.Headers.GetHeaderValue("Return-Path");
-    if (ReturnPathAddress(returnPath)) notice.Headers.Add("Return-Path: " + returnPath);
-    else if (original.From.Address.empty()) notice.Headers.Add("Return-Path: <>");
+    if (std::optional<std::string> path = ReturnPathAddress(original.Headers.GetHeaderValue("Return-Path")))
+        notice.EnvelopeSender = *path;
+    else
+        notice.EnvelopeSender = original.From.Address;
 }
 
 }  // namespace

@@ -144,6 +144,8 @@ TEST_F(TokyoTime, EnvelopeFromAndLinesOfNotices) {
         const size_t blank = written.find("\r\n\r\n");
         const std::string head = "\r\n" + written.substr(0, blank + 2), body = written.substr(blank + 4);
         EXPECT_NE(head.find("\r\n" + row.from + "\r\n"), std::string::npos) << row.what << head;
+        // The envelope is steered without a Return-Path line, which only final delivery writes.
+        EXPECT_EQ(head.find("\r\nReturn-Path:"), std::string::npos) << row.what;
         EXPECT_NE(head.find("charset=\"" + row.charset + "\""), std::string::npos) << row.what;
         const std::string text = row.charset == "UTF-8" ? Unbase64(body) : Cp932ToUtf8(JisToShiftJis(body));
         EXPECT_NE(text.find(row.body), std::string::npos) << row.what << text;
