@@ -30,19 +30,23 @@ target_link_libraries(tarnwick PRIVATE tarnwick_app)
 target_compile_definitions(tarnwick PRIVATE TARNWICK_VERSION="${PROJECT_VERSION}")
 set_target_properties(tarnwick PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
 
-if(TARNWICK_TESTS)
+# The window on the offscreen platform, the real program and the package's files (not in a tree
+# built for the unit tests only).
+if(TARNWICK_TESTS AND NOT TARNWICK_UNIT_TESTS_ONLY)
   enable_testing()
   find_package(GTest REQUIRED)
   include(GoogleTest)
 
-  file(GLOB gui_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.h)
-  add_executable(gui_tests ${gui_test_srcs})
-  target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_link_libraries(gui_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
-  set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
-  gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60
+  # The window's room: its tests run with a QApplication on the offscreen platform.
+  file(GLOB window_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/*.h)
+  add_executable(window_tests ${window_test_srcs})
+  target_include_directories(window_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  target_link_libraries(window_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
+  set_target_properties(window_tests PROPERTIES AUTOMOC ON)
+  gtest_discover_tests(window_tests DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES LABELS window ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
   # The real program and a single-instance lock that is not its own (needs no display).
   add_test(NAME instance_lock COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/instance_lock.sh $<TARGET_FILE:tarnwick>)
@@ -56,7 +60,7 @@ if(TARNWICK_TESTS)
   target_link_libraries(tarnwick_tokenendpoint PRIVATE tarnwick_testsupport)
   add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>
                                  $<TARGET_FILE:tarnwick_stallserver> $<TARGET_FILE:tarnwick_tokenendpoint>)
-  set_tests_properties(headless PROPERTIES LABELS engine_integration TIMEOUT 300)
+  set_tests_properties(headless PROPERTIES LABELS headless TIMEOUT 300)
 
   # What `cmake --install` puts in place, checked by the desktop's own validators.
   add_test(NAME install_tree COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/install/install_tree.sh ${CMAKE_BINARY_DIR})

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 
 namespace tarnwick::test {
 namespace {
