@@ -8,20 +8,27 @@ find_package(Qt6Keychain REQUIRED)
 set(TARNWICK_MICROSOFT_CLIENT_ID "" CACHE STRING "OAuth client ID registered at Microsoft for this build (empty: none)")
 set(TARNWICK_GOOGLE_CLIENT_ID "" CACHE STRING "OAuth client ID registered at Google for this build (empty: none)")
 
+# Every .cpp and .h under dir, except main.cpp and the one folder given after EXCLUDE.
 function(tarnwick_qt_library name dir)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "EXCLUDE" "")
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  if(arg_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "/${dir}/${arg_EXCLUDE}/")
+  endif()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARGN})
+  target_link_libraries(${name} PUBLIC ${arg_UNPARSED_ARGUMENTS})
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
 endfunction()
 
 tarnwick_qt_library(tarnwick_platform_qt platform/qt tarnwick_platform Qt6::Widgets)
 tarnwick_qt_library(tarnwick_tray tray tarnwick_platform_qt)
-# The application's rooms (app/ and its folders) make one library.
-tarnwick_qt_library(tarnwick_app app tarnwick_net tarnwick_tray tarnwick_platform_qt Qt6::Widgets Qt6::Network
+# The application's rooms: the window's on top of one library of the others (the front doors'
+# parts, cycle, sign-in, settings), which need no window, so that their tests build without it.
+tarnwick_qt_library(tarnwick_app_core app EXCLUDE window tarnwick_net tarnwick_platform_qt Qt6::Network
                     Qt6Keychain::Qt6Keychain)
+tarnwick_qt_library(tarnwick_app app/window tarnwick_app_core tarnwick_tray tarnwick_platform_qt Qt6::Widgets)
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/app/signin/OAuthProvider.cpp PROPERTIES COMPILE_DEFINITIONS
   "TARNWICK_MICROSOFT_CLIENT_ID=\"${TARNWICK_MICROSOFT_CLIENT_ID}\";TARNWICK_GOOGLE_CLIENT_ID=\"${TARNWICK_GOOGLE_CLIENT_ID}\"")
 
@@ -29,20 +36,28 @@ add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_app)
 target_compile_definitions(tarnwick PRIVATE TARNWICK_VERSION="${PROJECT_VERSION}")
 set_target_properties(tarnwick PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
+if(TARNWICK_UNIT_TESTS_ONLY)
+  # Nothing there runs the window or the program.
+  set_target_properties(tarnwick tarnwick_app tarnwick_tray PROPERTIES EXCLUDE_FROM_ALL ON)
+endif()
 
-if(TARNWICK_TESTS)
+# The window on the offscreen platform, the real program and the package's files (not in a tree
+# built for the unit tests only).
+if(TARNWICK_TESTS AND NOT TARNWICK_UNIT_TESTS_ONLY)
   enable_testing()
   find_package(GTest REQUIRED)
   include(GoogleTest)
 
-  file(GLOB gui_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tests/gui/*.h)
-  add_executable(gui_tests ${gui_test_srcs})
-  target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_link_libraries(gui_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
-  set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
-  gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60
+  # The window's room: its tests run with a QApplication on the offscreen platform.
+  file(GLOB window_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/*.h)
+  add_executable(window_tests ${window_test_srcs})
+  target_include_directories(window_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  target_link_libraries(window_tests PRIVATE tarnwick_app tarnwick_testsupport Qt6::Test GTest::gtest GTest::gmock)
+  set_target_properties(window_tests PROPERTIES AUTOMOC ON)
+  gtest_discover_tests(window_tests DISCOVERY_TIMEOUT 60
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES LABELS window ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
   # The real program and a single-instance lock that is not its own (needs no display).
   add_test(NAME instance_lock COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/instance_lock.sh $<TARGET_FILE:tarnwick>)
@@ -56,7 +71,7 @@ if(TARNWICK_TESTS)
   target_link_libraries(tarnwick_tokenendpoint PRIVATE tarnwick_testsupport)
   add_test(NAME headless COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/headless/headless.sh $<TARGET_FILE:tarnwick>
                                  $<TARGET_FILE:tarnwick_stallserver> $<TARGET_FILE:tarnwick_tokenendpoint>)
-  set_tests_properties(headless PROPERTIES LABELS engine_integration TIMEOUT 300)
+  set_tests_properties(headless PROPERTIES LABELS headless TIMEOUT 300)
 
   # What `cmake --install` puts in place, checked by the desktop's own validators.
   add_test(NAME install_tree COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/install/install_tree.sh ${CMAKE_BINARY_DIR})

@@ -6,6 +6,7 @@
 
 #include "message/MailGlobal.h"
 #include "platform/DateTime.h"
+#include "support/ScopedTimeZone.h"
 
 namespace tarnwick {
 namespace {
@@ -13,24 +14,10 @@ namespace {
 // Pins the process time zone for one test and puts the old one back afterwards.
 class ZoneTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* old = std::getenv("TZ");
-        hadZone_ = old != nullptr;
-        if (hadZone_) oldZone_ = old;
-    }
-    void TearDown() override {
-        if (hadZone_) setenv("TZ", oldZone_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-    static void UseZone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    void UseZone(const char* zone) { zone_.Use(zone); }
 
 private:
-    bool hadZone_ = false;
-    std::string oldZone_;
+    test::ScopedTimeZone zone_;
 };
 
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {

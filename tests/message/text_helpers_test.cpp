@@ -10,6 +10,7 @@
 #include "message/MailGlobal.h"
 #include "platform/Streams.h"
 #include "platform/StringList.h"
+#include "support/TempDir.h"
 
 namespace tarnwick {
 namespace {
@@ -82,8 +83,8 @@ TEST(SplitCommaList, QuotedCommasDoNotSplit) {
 }
 
 TEST(TempFiles, NewNamesAreUniqueAndReserved) {
-    char dir[] = "/tmp/tarnwick-test-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
+    test::ScratchFolder folder;
+    const char* dir = folder.Path().c_str();
     std::set<std::string> names;
     for (int i = 0; i < 20; ++i) {
         const std::string name = NewTempFileName(i % 2 ? std::string(dir) : std::string(dir) + "/");
@@ -93,7 +94,6 @@ TEST(TempFiles, NewNamesAreUniqueAndReserved) {
     }
     EXPECT_EQ(20u, names.size());
     for (const auto& name : names) DeleteFile(name);
-    rmdir(dir);
     const std::string name = NewTempFileName("");
     EXPECT_EQ(TempFolderPath(), name.substr(0, TempFolderPath().size()));
     EXPECT_TRUE(DeleteFile(name));

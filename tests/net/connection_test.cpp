@@ -8,10 +8,11 @@
 #include "net/MailExceptions.h"
 #include "net/MailTCPClient.h"
 #include "net/MailTCPStream.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
-#include "support/ScriptedServer.h"
 
 using namespace tarnwick;
+using tarnwick::test::ConnectTo;
 using tarnwick::test::Raised;
 using tarnwick::test::ScriptedServer;
 using ::testing::ElementsAre;
@@ -24,12 +25,7 @@ protected:
     void SetUp() override { server.ByteAtATime(GetParam()); }
 
     // Starts the script and connects the client to it.
-    void Connect() {
-        server.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.Connect(2000);
-    }
+    void Connect() { ConnectTo(server, client, 2000); }
     void Done() {
         client.Disconnect();
         EXPECT_TRUE(server.Finish());

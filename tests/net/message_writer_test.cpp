@@ -11,11 +11,12 @@
 #include "message/MessageParts.h"
 #include "net/MailMessageClient.h"
 #include "platform/Streams.h"
-#include "support/ScriptedServer.h"
+#include "support/LoopbackClient.h"
 #include "support/TempDir.h"
 #include "support/Transcript.h"
 
 using namespace tarnwick;
+using tarnwick::test::ConnectTo;
 using tarnwick::test::CrLf;
 using tarnwick::test::ProcessTempDir;
 using tarnwick::test::ScriptedServer;
@@ -27,11 +28,8 @@ namespace {
 // What the client wrote, as the server saw it.
 std::string Written(const std::function<void(TMailMessageClient&)>& write) {
     ScriptedServer server;
-    server.Start();
     TMailMessageClient client;
-    client.SetHost("127.0.0.1");
-    client.SetPort(server.Port());
-    client.Connect();
+    ConnectTo(server, client);
     write(client);
     EXPECT_TRUE(client.DataAtLineStart());
     client.Disconnect();

@@ -10,6 +10,7 @@
 #include "net/MailPOP3.h"
 #include "net/MailSASL.h"
 #include "net/MailSMTP.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
 #include "support/Transcript.h"
 
@@ -34,11 +35,8 @@ protected:
     void SetUp() override { server.ByteAtATime(GetParam()); }
     template <class Client>
     void Connect(Client& client) {
-        server.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
         client.Username = "bob";
-        client.Connect();
+        ConnectTo(server, client);
     }
     void Finished() {
         EXPECT_TRUE(server.Finish());

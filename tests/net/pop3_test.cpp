@@ -8,6 +8,7 @@
 #include "message/MailMessage.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
 #include "support/TempDir.h"
 #include "support/Transcript.h"
@@ -31,12 +32,7 @@ protected:
     ScriptedServer& Login() {
         return Converse(server, {{"", "+OK ready"}, {"USER bob", "+OK"}, {"PASS secret", "+OK logged in"}});
     }
-    void Connect() {
-        server.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.Connect();
-    }
+    void Connect() { ConnectTo(server, client); }
     // Disconnects; the server must have seen exactly the expected client lines.
     void Done(const std::string& expected) {
         client.Disconnect();

@@ -10,6 +10,7 @@
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
 #include "support/Transcript.h"
 
@@ -37,12 +38,7 @@ protected:
     ScriptedServer& Pop3Login() {
         return Converse(pop3_, {{"", "+OK ready"}, {"USER u", "+OK"}, {"PASS p", "+OK"}});
     }
-    void Connect(TMailTCPClient& client, ScriptedServer& server) {
-        server.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.Connect();
-    }
+    void Connect(TMailTCPClient& client, ScriptedServer& server) { ConnectTo(server, client); }
     // The client gave up in the middle of an answer: it closed without a word more.
     void GaveUp(TMailTCPClient& client, ScriptedServer& server, const std::string& expected) {
         EXPECT_FALSE(client.IsConnected());

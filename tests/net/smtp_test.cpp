@@ -8,6 +8,7 @@
 #include "message/MailMessage.h"
 #include "net/MailExceptions.h"
 #include "net/MailSMTP.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
 #include "support/Transcript.h"
 
@@ -38,12 +39,7 @@ protected:
         return Converse(s, {{"RSET", "250 ok"}, {"MAIL FROM:<ann@example.com>", "250 ok"},
                             {"RCPT TO:<fwd@example.com>", "250 ok"}, {"DATA", "354 go"}, {".", "250 queued"}});
     }
-    void Connect(ScriptedServer& s) {
-        s.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(s.Port());
-        client.Connect();
-    }
+    void Connect(ScriptedServer& s) { ConnectTo(s, client); }
     void Done(const std::string& expected) {
         client.Disconnect();
         EXPECT_TRUE(server.Finish());

@@ -11,8 +11,8 @@
 #include "net/MailAbort.h"
 #include "net/MailExceptions.h"
 #include "net/MailTCPClient.h"
+#include "support/LoopbackClient.h"
 #include "support/Raised.h"
-#include "support/ScriptedServer.h"
 #include "support/TestCertificates.h"
 
 using namespace tarnwick;
@@ -35,12 +35,7 @@ protected:
             client.CAFile = Certificates().caCert;
         }
     }
-    void Connect() {
-        server.Start();
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.Connect(2000);
-    }
+    void Connect() { ConnectTo(server, client, 2000); }
     // The server reads again only once the client gave up, so that it can see the end.
     void Done() {
         server.Release();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/NamedMutex.h"
+#include "support/TempDir.h"
 
 namespace tarnwick {
 namespace {
@@ -78,9 +79,6 @@ class NamedMutexTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(kChildMode);
-        char tmpl[] = "/tmp/tarnwick-mutex-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         if (old) oldRuntime_ = old;
         hadRuntime_ = old != nullptr;
@@ -94,11 +92,11 @@ protected:
         else ::unsetenv("XDG_RUNTIME_DIR");
         if (hadTmp_) ::setenv("TMPDIR", oldTmp_.c_str(), 1);
         else ::unsetenv("TMPDIR");
-        std::system(("rm -rf '" + dir_ + "'").c_str());
     }
 
     const std::string name_ = "ForwardMail";
-    std::string dir_;
+    test::ScratchFolder folder_{"mutex"};
+    std::string dir_ = folder_.Path();
     std::string oldRuntime_;
     bool hadRuntime_ = false;
     std::string oldTmp_;

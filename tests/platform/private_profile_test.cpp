@@ -12,20 +12,13 @@
 #include "platform/IniFile.h"
 #include "platform/PrivateProfile.h"
 #include "tests/support/Raised.h"
+#include "tests/support/TempDir.h"
 
 namespace tarnwick {
 namespace {
 
 class ProfileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarnwick-ini-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ + "/Tarnwick.ini";
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
     void Put(const std::string& content, const std::string& path = "") {
         std::ofstream(path.empty() ? path_ : path, std::ios::binary) << content;
     }
@@ -38,23 +31,16 @@ protected:
     std::string Read(std::string_view section, std::string_view key, std::string_view def = "<none>") const {
         return GetPrivateProfileString(section, key, def, path_);
     }
-    int Entries() const {
-        int n = 0;
-        if (DIR* d = ::opendir(dir_.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ++n;
-            ::closedir(d);
-        }
-        return n;
-    }
+    int Entries() const { return static_cast<int>(test::FilesIn(dir_).size()); }
     mode_t Mode(const std::string& path) const {
         struct stat st {};
         ::stat(path.c_str(), &st);
         return st.st_mode & 07777;
     }
 
-    std::string dir_;
-    std::string path_;
+    test::ScratchFolder folder_{"ini"};
+    std::string dir_ = folder_.Path();
+    std::string path_ = dir_ + "/Tarnwick.ini";
 };
 
 TEST_F(ProfileTest, ReadsIgnoringCaseAndSurroundingBlanksWithEitherLineEnd) {

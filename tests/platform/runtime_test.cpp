@@ -10,6 +10,7 @@
 #include "platform/StringList.h"
 #include "platform/Streams.h"
 #include "platform/TempFiles.h"
+#include "support/TempDir.h"
 
 namespace tarnwick {
 namespace {
@@ -93,12 +94,9 @@ TEST(Streams, MemoryAndViewReadWhatWasWritten) {
 
 // A disk error says which file, by its full path, and why: a relative name means nothing in a log.
 TEST(Streams, DiskErrorsNameTheFileByItsFullPathAndTheReason) {
-    char tmpl[] = "/tmp/tarnwick-disk-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    char old[4096];
-    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    test::ScratchFolder folder("disk");
+    folder.Enter();
+    const std::string dir = folder.Path();
     auto message = [](auto&& action) {
         try {
             action();
@@ -122,8 +120,6 @@ TEST(Streams, DiskErrorsNameTheFileByItsFullPathAndTheReason) {
               "ファイル " + dir + "/no/TXXXXXX.tmp を作成できません。No such file or directory");
     EXPECT_EQ(message([] { TIniFile("no/a.ini").WriteString("A", "k", "v"); }),
               dir + "/no/a.ini に書き込めません。No such file or directory");
-    ASSERT_EQ(::chdir(old), 0);
-    ::rmdir(dir.c_str());
 }
 
 }  // namespace

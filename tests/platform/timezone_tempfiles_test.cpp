@@ -10,27 +10,14 @@
 #include "platform/Exception.h"
 #include "platform/TempFiles.h"
 #include "platform/TimeZone.h"
+#include "support/ScopedTimeZone.h"
 
 namespace tarnwick {
 namespace {
 
 // Sets TZ for one test and puts the old value back afterwards.
 class TimeZoneInfo : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-    }
-    void TearDown() override {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
+    test::ScopedTimeZone zone_;
 };
 
 TEST_F(TimeZoneInfo, ZoneWithoutDaylightTime) {

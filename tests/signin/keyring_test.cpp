@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <cstdlib>
 #include <atomic>
 #include <thread>
@@ -17,6 +15,7 @@
 #include "app/settings/SettingsFile.h"
 #include "app/signin/SignInState.h"
 #include "platform/PrivateProfile.h"
+#include "support/CoreApplication.h"
 #include "support/TempDir.h"
 
 namespace tarnwick::test {
@@ -30,10 +29,7 @@ std::string Mode() {
 class Keyring : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "signin_tests";
-        static char* argv[] = {name, nullptr};
-        if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+        EnsureCoreApplication();
         if (Mode().empty()) GTEST_SKIP() << "run through keyring.sh";
         store_.OnLog = [this](const std::string& line) { log_.push_back(line); };
     }

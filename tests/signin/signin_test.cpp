@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <thread>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -19,6 +18,7 @@
 #include "app/signin/OAuthSignIn.h"
 #include "app/signin/OAuthTokens.h"
 #include "net/MailPOP3.h"
+#include "support/CoreApplication.h"
 #include "support/MailServers.h"
 #include "support/TempDir.h"
 #include "support/TokenEndpoint.h"
@@ -27,13 +27,6 @@ namespace tarnwick::test {
 namespace {
 
 const bool tempDirReady = !ProcessTempDir().empty();
-
-void NeedApp() {
-    static int argc = 1;
-    static char name[] = "signin_tests";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-}
 
 // The servers' key when they run (so Dovecot takes the tokens), else one of our own.
 TokenSigner Signer() {
@@ -65,7 +58,7 @@ Fetched Fetch(const QUrl& url) {
 
 class SignIn : public ::testing::Test {
 protected:
-    SignIn() : idp_(Signer()) { NeedApp(); }
+    SignIn() : idp_(Signer()) { EnsureCoreApplication(); }
     void SetUp() override {
         idp_.Start();
         provider_.AuthorizationUrl = idp_.Url("/authorize");
@@ -291,7 +284,7 @@ TEST(OAuthProviders, PresetsAndReachableEndpoints) {
                             "https://user:pw@idp.example/", "not a url", "", "http://10.0.0.1/t"})
         EXPECT_FALSE(EndpointAllowed(url)) << url;
     // Nothing is sent where it may not go.
-    NeedApp();
+    EnsureCoreApplication();
     TOAuthProvider plain;
     plain.TokenUrl = "http://idp.example/token";
     TOAuthTokenClient client(plain);
@@ -306,7 +299,7 @@ namespace {
 
 class WithoutDisplay : public ::testing::Test {
 protected:
-    WithoutDisplay() : idp_(Signer()) { NeedApp(); }
+    WithoutDisplay() : idp_(Signer()) { EnsureCoreApplication(); }
     void SetUp() override {
         idp_.Start();
         provider_.AuthorizationUrl = idp_.Url("/authorize");

@@ -5,8 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <QCoreApplication>
-
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +13,7 @@
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/PrivateProfile.h"
+#include "support/CoreApplication.h"
 #include "support/TempDir.h"
 #include "support/TokenEndpoint.h"
 
@@ -33,10 +32,7 @@ protected:
     TokenStoreInFile()
         : idp_(TokenSigner{"k", "https://idp.test", "tarnwick-test", "k1"}),
           path_(ProcessTempDir() + "/tokens-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini") {
-        static int argc = 1;
-        static char name[] = "signin_tests";
-        static char* argv[] = {name, nullptr};
-        if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+        EnsureCoreApplication();
     }
     void SetUp() override {
         idp_.Start();

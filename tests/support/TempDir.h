@@ -1,6 +1,15 @@
 #pragma once
-// A temporary folder of this test process's own, made the system's temporary folder (TMPDIR)
-// before anything asks for it, so a test can see which temporary files are left behind.
+// Temporary folders for tests.
+//
+// ScratchFolder: a fresh folder for one test (or one program), removed with everything in it,
+// read-only parts too, when it goes; Enter() makes it the working folder until then.
+//
+//     ScratchFolder folder_{"ledger"};       // /tmp/tarnwick-ledger-XXXXXX
+//     folder_.Enter();                       // files named without a folder land in it
+//
+// ProcessTempDir: a temporary folder of this test process's own, made the system's temporary
+// folder (TMPDIR) before anything asks for it, so a test can see which temporary files are left
+// behind.
 //
 //     const std::string& dir = tarnwick::test::ProcessTempDir();   // call before any temp file use
 //     EXPECT_THAT(tarnwick::test::FilesIn(dir), IsEmpty());
@@ -8,10 +17,41 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tarnwick::test {
+
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& what = "test") {
+        std::string pattern = "/tmp/tarnwick-" + what + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make " + pattern);
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        int ignored = 0;
+        if (!oldDir_.empty()) ignored = ::chdir(oldDir_.c_str());
+        // A test may have taken the write permission away from a file or folder in it.
+        ignored = std::system(("chmod -R u+rwx '" + path_ + "' && rm -rf '" + path_ + "'").c_str());
+        (void)ignored;
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    void Enter() {
+        char old[4096];
+        if (::getcwd(old, sizeof old) == nullptr || ::chdir(path_.c_str()) != 0)
+            throw std::runtime_error("cannot change to " + path_);
+        oldDir_ = old;
+    }
+
+private:
+    std::string path_;
+    std::string oldDir_;
+};
 
 inline std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;

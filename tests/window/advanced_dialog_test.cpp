@@ -8,7 +8,7 @@
 
 #include "app/window/AdvancedDialog.h"
 #include "app/window/Translations.h"
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 #include "platform/IniFile.h"
 
 namespace tarnwick::test {

@@ -6,7 +6,7 @@
 
 #include "app/window/EndSignals.h"
 
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 
 namespace tarnwick::test {
 namespace {

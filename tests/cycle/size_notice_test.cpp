@@ -14,7 +14,8 @@
 #include "net/MailMessageClient.h"
 #include "net/MailSMTP.h"
 #include "platform/Locale.h"
-#include "support/ScriptedServer.h"
+#include "support/LoopbackClient.h"
+#include "support/ScopedTimeZone.h"
 #include "support/Transcript.h"
 
 namespace tarnwick {
@@ -24,28 +25,14 @@ using test::CrLf;
 
 // The date lines depend on the local zone.
 class TokyoTime : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* zone = std::getenv("TZ")) saved_ = zone;
-        ::setenv("TZ", "Asia/Tokyo", 1);
-        ::tzset();
-    }
-    void TearDown() override {
-        if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-        else ::unsetenv("TZ");
-        ::tzset();
-    }
-    std::optional<std::string> saved_;
+    test::ScopedTimeZone zone_{"Asia/Tokyo"};
 };
 
 // What the generating send path writes for the message.
 std::string Written(TMailMessage& message) {
     test::ScriptedServer server;
-    server.Start();
     TMailMessageClient client;
-    client.SetHost("127.0.0.1");
-    client.SetPort(server.Port());
-    client.Connect();
+    test::ConnectTo(server, client);
     client.WriteMessage(message);
     client.Disconnect();
     EXPECT_TRUE(server.Finish());

@@ -19,6 +19,7 @@
 #include "platform/StringList.h"
 #include "net/MailSMTP.h"
 #include "support/ScriptedServer.h"
+#include "support/TempDir.h"
 
 namespace tarnwick::test {
 
@@ -70,17 +71,7 @@ inline FileStamp StampOf(const std::string& path) {
 // Each test runs in a fresh folder of its own and leaves it afterwards.
 class CycleTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarnwick-cycle-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(::getcwd(oldDir_, sizeof oldDir_), oldDir_);
-        ASSERT_EQ(::chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(::chdir(oldDir_), 0);
-        std::system(("chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'").c_str());
-    }
+    void SetUp() override { folder_.Enter(); }
 
     // The cycle's log lines since the last call.
     std::vector<std::string> TakeLog() {
@@ -91,8 +82,8 @@ protected:
     std::string Ledger() const { return ReadWholeFile(ledgerFile_); }
     bool LedgerExists() const { return ::access(ledgerFile_.c_str(), F_OK) == 0; }
 
-    std::string dir_;
-    char oldDir_[4096];
+    ScratchFolder folder_{"cycle"};
+    std::string dir_ = folder_.Path();
     std::vector<std::string> log_;
     // The cycle logs in UTF-8; the expectations are written in the program's code page.
     TForwardingCycle cycle_{[this](const std::string& utf8) { log_.push_back(Utf8ToCp932(utf8)); }};

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "app/cycle/RefusalBackoff.h"
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"

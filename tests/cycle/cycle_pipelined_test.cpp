@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
 #include "support/Raised.h"

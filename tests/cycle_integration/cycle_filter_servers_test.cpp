@@ -7,7 +7,7 @@
 
 #include "app/cycle/Ledger.h"
 #include "app/cycle/SizeNotice.h"
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "message/HeaderCoding.h"
 #include "support/MailServers.h"
 #include "support/VariedMailbox.h"

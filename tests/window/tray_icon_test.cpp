@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "gui/FakeShell.h"
+#include "window/FakeShell.h"
 #include "tray/TrayIcon.h"
 
 namespace tarnwick::test {

@@ -3,16 +3,14 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <string>
+
+#include "support/TempDir.h"
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    std::string runtime = "/tmp/tarnwick-gui-tests-XXXXXX";
-    if (mkdtemp(runtime.data())) setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const tarnwick::test::ScratchFolder runtime("window-tests");
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();
-    if (std::system(("rm -rf '" + runtime + "'").c_str()) != 0) {
-    }
-    return status;
+    return RUN_ALL_TESTS();
 }

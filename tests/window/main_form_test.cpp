@@ -9,7 +9,7 @@
 
 #include "app/settings/ServerEndpoint.h"
 #include "app/settings/SettingsFile.h"
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 
 namespace tarnwick::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
 #include "support/ScriptedServer.h"

@@ -12,6 +12,7 @@
 #include "platform/Exception.h"
 #include "platform/Streams.h"
 #include "support/DiskLimits.h"
+#include "support/TempDir.h"
 
 namespace tarnwick {
 namespace {
@@ -44,18 +45,9 @@ std::string ReadFile(const std::string& path) {
 // Runs each test in a fresh working folder: the ledger lives in the current directory.
 class LedgerFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tarn-ledger-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        ASSERT_EQ(getcwd(old_, sizeof old_), old_);
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-    }
-    void TearDown() override {
-        ASSERT_EQ(chdir(old_), 0);
-        std::system(("chmod -R u+w " + dir_ + " && rm -rf " + dir_).c_str());
-    }
-    std::string dir_;
-    char old_[4096];
+    void SetUp() override { folder_.Enter(); }
+    test::ScratchFolder folder_{"ledger"};
+    std::string dir_ = folder_.Path();
 };
 
 // The listing is read once into number and id; the plan prunes the ledger and picks the new lines.

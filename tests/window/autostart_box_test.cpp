@@ -2,7 +2,7 @@
 #include <QCheckBox>
 #include <unistd.h>
 
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 
 namespace tarnwick::test {
 namespace {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "net/MailPOP3.h"
 #include "support/MailServers.h"
 #include "support/ScriptedServer.h"

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "gui/FormFixture.h"
+#include "window/FormFixture.h"
 #include "support/TokenEndpoint.h"
 
 namespace tarnwick::test {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/cycle/RefusalBackoff.h"
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "platform/Locale.h"
 
 namespace tarnwick::test {

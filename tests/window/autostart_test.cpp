@@ -9,6 +9,7 @@
 
 #include "app/window/Autostart.h"
 #include "platform/Exception.h"
+#include "support/TempDir.h"
 
 namespace tarnwick::test {
 namespace {
@@ -22,13 +23,8 @@ std::string ReadAll(const std::string& path) {
 
 class AutostartTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarnwick-autostart-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(home_); }
-    std::string home_;
+    ScratchFolder folder_{"autostart"};
+    std::string home_ = folder_.Path();
 };
 
 TEST_F(AutostartTest, FollowsXdgConfigHomeOrTheHomeFolder) {

@@ -4,14 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <cstdlib>
 #include <optional>
 
 #include "app/signin/SignInState.h"
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "platform/PrivateProfile.h"
+#include "support/CoreApplication.h"
 #include "support/MailServers.h"
 #include "support/TokenEndpoint.h"
 
@@ -25,10 +24,7 @@ using ::testing::HasSubstr;
 class CycleWithOAuth : public CycleTest {
 protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "engine_integration_tests";
-        static char* argv[] = {name, nullptr};
-        if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+        EnsureCoreApplication();
         CycleTest::SetUp();
         servers_ = MailServers::Acquire();
         const auto signer = TokenSigner::FromEnvironment();

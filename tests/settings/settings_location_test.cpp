@@ -7,19 +7,13 @@
 #include <fstream>
 
 #include "app/settings/SettingsLocation.h"
+#include "support/TempDir.h"
 
 namespace tarnwick::test {
 namespace {
 
 class SettingsLocationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarnwick-location-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        config_ = dir_ + "/config";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
     TSettingsLocation Resolve(const std::string& exeFolder, const std::string& configFile = "") {
         return ResolveSettingsLocation(exeFolder, "tarnwick", configFile, [this](const char* name) -> const char* {
             if (std::string(name) == "XDG_CONFIG_HOME") return config_.c_str();
@@ -27,7 +21,8 @@ protected:
             return nullptr;
         });
     }
-    std::string dir_, config_;
+    ScratchFolder folder_{"location"};
+    std::string dir_ = folder_.Path(), config_ = dir_ + "/config";
 };
 
 TEST_F(SettingsLocationTest, SystemFoldersNeverHoldTheSettingsEvenWhenWritable) {

@@ -10,25 +10,20 @@
 #include <vector>
 
 #include "app/settings/SettingsFile.h"
+#include "support/TempDir.h"
 
 namespace tarnwick::test {
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tarnwick-settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        path_ = dir_ + "/t.ini";
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
     TSettings Read(const std::string& ini) {
         std::ofstream(path_, std::ios::binary) << ini;
         lines_.clear();
         return ReadSettingsFile(path_, [this](const std::string& line) { lines_.push_back(line); });
     }
-    std::string dir_, path_;
+    ScratchFolder folder_{"settings"};
+    std::string dir_ = folder_.Path(), path_ = dir_ + "/t.ini";
     std::vector<std::string> lines_;
 };
 

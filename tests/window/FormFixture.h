@@ -18,10 +18,11 @@
 
 #include "app/settings/AppPaths.h"
 #include "app/window/MainForm.h"
-#include "gui/FakeShell.h"
+#include "window/FakeShell.h"
 #include "platform/Exception.h"
 #include "platform/qt/Edit.h"
 #include "platform/qt/QtText.h"
+#include "support/TempDir.h"
 #include "platform/qt/SpinEdit.h"
 #include "tray/TrayIcon.h"
 
@@ -35,9 +36,6 @@ struct TCycleCall {
 class FormTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string dir = "/tmp/tarnwick-form-XXXXXX";
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        folder = dir;
         form = std::make_unique<Tfrm_Main>([this](TForwardingCycle::TAddLog addLog) {
             Tfrm_Main::TCycleHooks hooks;
             // Runs on the worker thread; a test may hold it until it lets go or aborts.
@@ -73,8 +71,6 @@ protected:
     void TearDown() override {
         Release();
         form.reset();
-        if (std::system(("rm -rf '" + folder + "'").c_str()) != 0) {
-        }
     }
 
     std::string IniPath() const { return folder + "/tarnwick.ini"; }
@@ -131,7 +127,8 @@ protected:
     }
 
     TFakeShell shell;
-    std::string folder;
+    ScratchFolder scratch{"form"};
+    std::string folder = scratch.Path();
     std::unique_ptr<Tfrm_Main> form;
     std::mutex mutex;
     std::condition_variable released;

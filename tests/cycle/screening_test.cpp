@@ -11,7 +11,7 @@
 #include "app/cycle/RefusalBackoff.h"
 #include "message/MailMessage.h"
 #include "net/MailPOP3.h"
-#include "support/ScriptedServer.h"
+#include "support/LoopbackClient.h"
 #include "support/TempDir.h"
 #include "support/Transcript.h"
 
@@ -49,10 +49,7 @@ protected:
     }
     // Runs the screening; the server must have seen exactly these lines after the login.
     std::vector<std::string> Screen(const std::string& expected, const TRefusalBackoff* backoff = nullptr) {
-        server.Start();
-        pop3.SetHost("127.0.0.1");
-        pop3.SetPort(server.Port());
-        pop3.Connect();
+        ConnectTo(server, pop3);
         TPop3Mailbox mailbox(pop3, "127.0.0.1", [] { return false; });
         ScreenMessages(mailbox, filter, backoff, messages);
         pop3.Disconnect();

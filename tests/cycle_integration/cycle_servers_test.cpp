@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/cycle/Ledger.h"
-#include "engine/CycleFixture.h"
+#include "cycle/CycleFixture.h"
 #include "net/MailPOP3.h"
 #include "platform/StringList.h"
 #include "support/MailServers.h"
