@@ -63,7 +63,7 @@ void TMailPOP3::Connect(int timeout) {
     else if (!APOP) CheckCommandText(Password, "password");
     OAuth.ErrorStatus.clear();
     capaAsked_ = false;
-    utf8Asked_ = utf8_ = false;
+    utf8_ = false;
     Capabilities.Clear();
     TMailMessageClient::Connect(timeout);
     try {
@@ -74,6 +74,10 @@ void TMailPOP3::Connect(int timeout) {
             if (SendCommand("STLS") != 1)
                 throw EMailTLSError("The POP3 server refused STLS: " + Trim(LastReply.Text.Text()));
             StartTLS();
+        }
+        if (AskUtf8) {
+            AskCapabilities();
+            utf8_ = Offers("UTF8") && SendCommand("UTF8") == 1;
         }
         if (OAuth.Active()) {
             LoginWithToken();
@@ -211,14 +215,6 @@ bool TMailPOP3::Pipelining() {
     if (!UsePipelining) return false;
     AskCapabilities();
     return Offers("PIPELINING");
-}
-
-bool TMailPOP3::EnableUtf8() {
-    if (utf8Asked_) return utf8_;
-    AskCapabilities();
-    utf8Asked_ = true;
-    utf8_ = Offers("UTF8") && SendCommand("UTF8") == 1;
-    return utf8_;
 }
 
 std::vector<int64_t> TMailPOP3::ListSizes(const std::vector<int>& messageNumbers) {

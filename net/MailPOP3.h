@@ -68,11 +68,12 @@ public:
     // Whether the server takes commands before earlier ones are answered (its CAPA lists
     // PIPELINING). Asks "CAPA" once per connection; a server without CAPA does not pipeline.
     bool Pipelining();
-    // Sends "UTF8" when the server's CAPA lists it (asked once per connection, as Pipelining
-    // does), so that a message with raw 8-bit header text is handed out as it is and not
-    // replaced by a notice. Call after the login, before the first RETR. True when the server
-    // accepted; false, with nothing more sent, when it does not offer UTF8 or answers CAPA -ERR.
-    bool EnableUtf8();
+    // With AskUtf8, Connect asks CAPA after STLS and, before the login (RFC 6856 allows it only
+    // then), sends "UTF8" when the server lists it, so that a message with raw 8-bit header text
+    // is handed out as it is and not replaced by a notice.
+    bool AskUtf8 = false;
+    // Whether UTF8 is in force on this connection: the server accepted it before the login.
+    bool EnableUtf8() const { return utf8_; }
     // "LIST n" for every number, sent in pipelined batches when the server allows it, else one
     // at a time: the sizes in the same order, -1 where a message has none.
     std::vector<int64_t> ListSizes(const std::vector<int>& messageNumbers);
@@ -102,7 +103,6 @@ private:
     // socket buffers hold, so that neither side can block the other.
     static constexpr size_t kPipelineWindow = 64;
     bool capaAsked_ = false;
-    bool utf8Asked_ = false;
     bool utf8_ = false;
 
     // "CAPA" into Capabilities, once per connection (-ERR leaves it empty).

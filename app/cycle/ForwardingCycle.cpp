@@ -161,6 +161,8 @@ void TForwardingCycle::AddLogWithSubject(const std::string& before, const std::s
 
 void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
     TMailPOP3& pop3 = impl_->MailPOP3;
+    // Messages go on as they are: a server offering UTF8 may otherwise wrap 8-bit headers.
+    pop3.AskUtf8 = true;
     SignInAndLogin(pop3, SignIn.get(), impl_->Abort, settings, TServerKind::Pop3, [&] { pop3.Connect(kConnectTimeoutMs); });
 }
 

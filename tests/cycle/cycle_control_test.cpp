@@ -74,7 +74,7 @@ TEST_F(CycleControl, AbortDuringARetrievalLeavesTheMessageUnrecorded) {
 TEST_F(CycleControl, FirstRunWithSkipExistingRecordsWhatIsThereThenForwardsOnlyWhatComesLater) {
     settings_.SkipExisting = true;
     Pop3Login();
-    Pop3Listing({"1 a", "2 b"}, false);
+    Pop3Listing({"1 a", "2 b"});
     pop3_.Expect("QUIT");
     pop3_.Accept();
     Pop3Login();
@@ -136,7 +136,7 @@ TEST_F(CycleControl, ConnectionTestLogsInCountsAndGreetsWithoutSending) {
 }
 
 TEST_F(CycleControl, ConnectionTestSaysWhatFailedInTheServersWords) {
-    pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("-ERR [AUTH] Authentication failed.");
+    pop3_.SendLine("+OK ready").Expect("CAPA").SendLine("-ERR").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("-ERR [AUTH] Authentication failed.");
     pop3_.Start();
     RefusingPort refusing;
     settings_.SmtpServer = "127.0.0.1:" + std::to_string(refusing.Port());

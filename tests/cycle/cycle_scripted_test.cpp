@@ -142,7 +142,7 @@ TEST_F(ScriptedCycle, AnIdThatCannotBeOneLedgerLineIsSkippedAndSaidAndHidesNoOth
 TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {
     WriteWholeFile(ledgerFile_, "a\r\n");
     const FileStamp before = StampOf(ledgerFile_);
-    pop3_.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("-ERR wrong password");
+    pop3_.SendLine("+OK ready").Expect("CAPA").SendLine("-ERR").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("-ERR wrong password");
     pop3_.Start();
     Run();
     EXPECT_TRUE(pop3_.Finish());
@@ -181,7 +181,7 @@ TEST_F(ScriptedCycle, RefusedSmtpLoginLogsOffPop3AndLeavesTheLedgerAlone) {
     WriteWholeFile(ledgerFile_, "gone\r\n");
     const FileStamp before = StampOf(ledgerFile_);
     Pop3Login();
-    Pop3Listing({"1 a", "2 b"}, false);
+    Pop3Listing({"1 a", "2 b"});
     pop3_.Expect("QUIT");
     smtp_.SendLine("554 go away");
     Start();
@@ -198,7 +198,7 @@ TEST_F(ScriptedCycle, ARefusedPasswordOrAMissingStartTlsIsAFailedSmtpLoginWithNo
     settings_.SmtpPass = "sp";
     for (int run = 0; run < 2; ++run) {
         Pop3Login();
-        Pop3Listing({"1 a"}, false);
+        Pop3Listing({"1 a"});
         pop3_.Expect("QUIT");
         if (run == 0) pop3_.Accept();
     }
@@ -222,7 +222,7 @@ TEST_F(ScriptedCycle, NoNewMailOrARefusedListingLogsTheShortSequenceWithoutSmtpO
     WriteWholeFile(ledgerFile_, "a\r\nb\r\n");
     const FileStamp before = StampOf(ledgerFile_);
     Pop3Login();
-    Pop3Listing({"1 a", "2 b"}, false);
+    Pop3Listing({"1 a", "2 b"});
     pop3_.Expect("QUIT").Accept();
     Pop3Login();
     pop3_.Expect("UIDL").SendLine("-ERR not now").Expect("QUIT");
@@ -264,7 +264,7 @@ TEST_P(PermanentRefusal, SkipsTheMessageForwardsTheOthersAndOffersItAgainAfterIt
     // The next cycle, within the wait: message 2 is not even downloaded, and no SMTP login.
     pop3_.Accept();
     Pop3Login();
-    Pop3Listing({"1 id1", "2 id2", "3 id3"}, false);
+    Pop3Listing({"1 id1", "2 id2", "3 id3"});
     pop3_.Expect("QUIT");
     // Once the wait (one interval: 5 minutes) is over: only message 2.
     pop3_.Accept();
@@ -484,9 +484,9 @@ TEST_F(ScriptedCycle, AServerThatEndsTheConnectionAfterSomeMessagesIsLoggedIntoA
         settings_.Pop3Server = "127.0.0.1:" + std::to_string(pop3.Port());
         settings_.SmtpServer = "127.0.0.1:" + std::to_string(smtp.Port());
         ::unlink(ledgerFile_.c_str());
-        pop3.SendLine("+OK ready").Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK");
+        pop3.SendLine("+OK ready").Expect("CAPA").SendLine("-ERR");
+        pop3.Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK");
         pop3.Expect("UIDL").SendLine("+OK").SendLine("1 id1").SendLine("2 id2").SendLine("3 id3").SendLine(".");
-        pop3.Expect("CAPA").SendLine("-ERR");
         for (int n : {1, 2, 2, 3}) {
             pop3.Expect("LIST " + std::to_string(n)).SendLine("+OK " + std::to_string(n) + " 50");
             pop3.Expect("RETR " + std::to_string(n)).SendLine("+OK").Send(Mail(n) + ".\r\n");
@@ -554,10 +554,11 @@ TEST_F(ScriptedCycle, Utf8IsAskedForAndUnusableAuthIsSaidOnce) {
             pop3_.Accept();
             smtp_.Accept();
         }
-        Pop3Login();
-        Pop3Listing({"1 id1"}, false);
-        pop3_.Expect("CAPA").SendLine("+OK").SendLine("UIDL").SendLine("UTF8").SendLine(".");
+        // UTF8 is said before the login, the only state it is valid in.
+        pop3_.SendLine("+OK ready").Expect("CAPA").SendLine("+OK\r\nUIDL\r\nUTF8\r\n.");
         pop3_.Expect("UTF8").SendLine("+OK UTF8 enabled");
+        pop3_.Expect("USER u").SendLine("+OK").Expect("PASS p").SendLine("+OK");
+        Pop3Listing({"1 id1"});
         Pop3Retr(1, "From: a@example.jp\r\nSubject: s1\r\n\r\nbody\r\n");
         pop3_.Expect("QUIT");
         smtp_.SendLine("220 hi").Expect("EHLO tester").SendLine("250-hi").SendLine("250 AUTH DIGEST-MD5 XOAUTH2");
@@ -692,7 +693,7 @@ TEST_F(ScriptedCycle, ALedgerThatCannotBeWrittenStopsTheCycleBeforeAnythingIsSen
     for (int cycle = 0; cycle < 3; ++cycle) {
         if (cycle > 0) pop3_.Accept();
         Pop3Login();
-        Pop3Listing({"1 id1"}, cycle == 2);
+        Pop3Listing({"1 id1"});
         if (cycle == 2) Pop3Retr(1, Mail(1));
         pop3_.Expect("QUIT");
     }

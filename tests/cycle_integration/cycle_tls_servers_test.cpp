@@ -224,7 +224,7 @@ TEST_F(CycleTest, ATlsServerThatStopsAnsweringEndsTheLoginInAReadTimeout) {
     const TestCertificates& certs = Certificates();
     ScriptedServer pop3;
     pop3.UseCertificate(certs.server.cert, certs.server.key).ImplicitTLS();
-    pop3.SendLine("+OK ready").Expect("USER u").Hold();
+    pop3.SendLine("+OK ready").Expect("CAPA").Hold();
     pop3.Start();
     TServerSettings settings;
     settings.Pop3User = "u";

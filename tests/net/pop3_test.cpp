@@ -189,15 +189,19 @@ TEST_P(Pop3, Utf8IsAskedForOnlyWhenCapaOffersIt) {
         SCOPED_TRACE(c.name);
         ScriptedServer s;
         s.ByteAtATime(GetParam());
-        Converse(s, {{"", "+OK ready"}, {"USER bob", "+OK"}, {"PASS secret", "+OK"}, {"CAPA", c.capa}});
-        std::string expected = CrLf({"USER bob", "PASS secret", "CAPA"});
+        // Before the login: RFC 6856 makes UTF8 valid only in the AUTHORIZATION state.
+        Converse(s, {{"", "+OK ready"}, {"CAPA", c.capa}});
+        std::string expected = "CAPA\r\n";
         if (!c.utf8Reply.empty()) {
             Converse(s, {{"UTF8", c.utf8Reply}});
             expected += "UTF8\r\n";
         }
+        Converse(s, {{"USER bob", "+OK"}, {"PASS secret", "+OK"}});
+        expected += CrLf({"USER bob", "PASS secret"});
         Converse(s, {{"RETR 1", "+OK\r\nSubject: \xe2\x9c\x93\r\n."}});
         s.Start();
         TMailPOP3 pop3;
+        pop3.AskUtf8 = true;
         pop3.Username = "bob";
         pop3.Password = "secret";
         pop3.SetHost("127.0.0.1");
