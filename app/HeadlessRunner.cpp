@@ -18,6 +18,7 @@
 #include "app/signin/SignIn.h"
 #include "app/settings/Settings.h"
 #include "net/MailAbort.h"
+#include "message/ShownText.h"
 #include "platform/DateTime.h"
 #include "platform/Exception.h"
 #include "platform/Locale.h"
@@ -111,7 +112,9 @@ bool WaitInterval(std::chrono::milliseconds interval) {
     return false;
 }
 
-void PrintUtf8Line(const std::string& utf8) {
+void PrintUtf8Line(const std::string& text) {
+    // Whatever came from outside in it shows as text: no control reaches the terminal.
+    const std::string utf8 = ShownText(text, kMaxShownLine);
     const std::string line = Cp932ToUtf8(FormatTimeHMS(Now()) + " ") + utf8;
     std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);

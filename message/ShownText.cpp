@@ -40,4 +40,8 @@ std::string ShownText(std::string_view outside, size_t maxChars) {
     return out;
 }
 
+std::string ShownCp932(std::string_view outside, size_t maxChars) {
+    return Utf8ToCp932(ShownText(outside, maxChars));
+}
+
 }  // namespace tarnwick

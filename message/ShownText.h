@@ -11,5 +11,10 @@ namespace tarnwick {
 // control characters (C0, DEL, C1) shown as \xNN so nothing can move the cursor, fake a line or
 // hide what follows; cut after maxChars characters with "…" at the end.
 std::string ShownText(std::string_view outside, size_t maxChars = 200);
+// A whole log line, outside text included, is cut here.
+constexpr size_t kMaxShownLine = 2000;
+// The same in code page 932, for the program's own text channels (a character the code page lacks
+// becomes "?").
+std::string ShownCp932(std::string_view outside, size_t maxChars = 200);
 
 }  // namespace tarnwick

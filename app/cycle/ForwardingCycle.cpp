@@ -11,6 +11,7 @@
 #include "app/settings/Settings.h"
 #include "app/signin/SignIn.h"
 #include "message/MailMessage.h"
+#include "message/ShownText.h"
 #include "net/MailAbort.h"
 #include "net/MailExceptions.h"
 #include "net/MailPOP3.h"
@@ -134,7 +135,7 @@ struct TForwardingCycle::Impl {
 TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)), impl_(std::make_unique<Impl>()) {
     // The message still goes out (From unchanged); a bounce then has nowhere to go.
     impl_->MailSMTP.OnNullSender = [this](const std::string& address, const std::string& problem) {
-        AddLog("送信者アドレス不正のため<>で送信(" + OneLine(address) + ") " + problem);
+        AddLogWithSubject("送信者アドレス不正のため<>で送信(", ShownText(address), ") " + problem);
     };
 }
 TForwardingCycle::~TForwardingCycle() = default;

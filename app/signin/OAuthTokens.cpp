@@ -1,5 +1,7 @@
 #include "app/signin/OAuthTokens.h"
 
+#include "message/ShownText.h"
+
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -103,6 +105,9 @@ THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs)
     return out;
 }
 
+// A provider's text for the log and the terminal.
+std::string Shown(const QJsonValue& value) { return ShownCp932(value.toString().toStdString()); }
+
 // A lifetime in seconds as the provider gave it (a number, or a string of one), kept within a day:
 // a hostile or broken value must not overflow, nor make a token look good for ever.
 int64_t Seconds(const QJsonValue& value, int64_t fallback) {
@@ -124,7 +129,7 @@ TOAuthTokens ToTokens(const THttpAnswer& http) {
         if (answer.AccessToken.empty()) answer.Error = "no access_token";
         return answer;
     }
-    answer.Error = http.Json.value("error").toString().toStdString();
+    answer.Error = Shown(http.Json.value("error"));
     if (answer.Error.empty()) answer.Error = "HTTP " + std::to_string(http.Status);
     return answer;
 }
@@ -169,14 +174,15 @@ TDeviceAuthorization TOAuthTokenClient::StartDevice() {
     const THttpAnswer http =
         Post(provider_.DeviceUrl, Form({{"client_id", provider_.ClientId}, {"scope", provider_.Scopes}}), TimeoutMs);
     if (!http.Failure.empty() || http.Status != 200) {
-        out.Error = http.Failure.empty() ? http.Json.value("error").toString().toStdString() : http.Failure;
+        out.Error = http.Failure.empty() ? Shown(http.Json.value("error")) : http.Failure;
         if (out.Error.empty()) out.Error = "HTTP " + std::to_string(http.Status);
         return out;
     }
     out.DeviceCode = http.Json.value("device_code").toString().toStdString();
-    out.UserCode = http.Json.value("user_code").toString().toStdString();
-    out.VerificationUri = http.Json.value("verification_uri").toString().toStdString();
-    if (out.VerificationUri.empty()) out.VerificationUri = http.Json.value("verification_url").toString().toStdString();
+    // Shown to the user as they came, but never as terminal controls.
+    out.UserCode = Shown(http.Json.value("user_code"));
+    out.VerificationUri = Shown(http.Json.value("verification_uri"));
+    if (out.VerificationUri.empty()) out.VerificationUri = Shown(http.Json.value("verification_url"));
     out.ExpiresIn = Seconds(http.Json.value("expires_in"), 900);
     out.Interval = std::clamp(http.Json.value("interval").toInt(5), 1, 60);
     out.Ok = !out.DeviceCode.empty() && !out.UserCode.empty() && !out.VerificationUri.empty();

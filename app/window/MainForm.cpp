@@ -28,6 +28,7 @@
 #include "app/window/CycleWorker.h"
 #include "app/settings/Settings.h"
 #include "app/window/Autostart.h"
+#include "message/ShownText.h"
 #include "platform/DateTime.h"
 #include "platform/Locale.h"
 #include "platform/qt/Edit.h"
@@ -311,7 +312,9 @@ void Tfrm_Main::CreateTray() {
 
 void Tfrm_Main::AddLog(const std::string& text) { AppendUtf8LogLine(Cp932ToUtf8(FormatTimeHMS(Now()) + " " + text)); }
 
-void Tfrm_Main::AppendUtf8LogLine(const std::string& line) {
+void Tfrm_Main::AppendUtf8LogLine(const std::string& text) {
+    // Whatever came from outside in it shows as text: no control reaches the list or a terminal.
+    const std::string line = ShownText(text, kMaxShownLine);
     // Follow the newest line unless the user scrolled up to read.
     const QScrollBar* bar = lsb_Log->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
