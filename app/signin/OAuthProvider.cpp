@@ -24,6 +24,12 @@ std::string BuiltInClientId(TAuthMethod method) {
     return {};
 }
 
+TOAuthProvider ProviderFor(const TServerAccess& access) {
+    TOAuthProvider p = ProviderFor(access.Auth);
+    p.CAFile = access.CAFile;
+    return p;
+}
+
 TOAuthProvider ProviderFor(const TOAuthSettings& settings) {
     TOAuthProvider p;
     switch (settings.Method) {

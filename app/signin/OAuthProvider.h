@@ -17,12 +17,16 @@ struct TOAuthProvider {
     bool PreferXOAuth2 = false;
     bool TwoStepPop3 = false;
     bool ScopeOnRefresh = false;
+    // A PEM file trusted besides the system's store, as for the mail server the sign-in is for.
+    std::string CAFile;
 };
 
 // The client ID a distributor built in for the provider (empty unless set at build time).
 std::string BuiltInClientId(TAuthMethod method);
 // The provider's endpoints and scopes; amPassword gives an empty one.
 TOAuthProvider ProviderFor(const TOAuthSettings& settings);
+// The same for one server, trusting its CAFile as its mail connection does.
+TOAuthProvider ProviderFor(const TServerAccess& access);
 // https with a host, or plain http to this machine's loopback address only (a local test
 // provider: nothing leaves the machine). Anything else is never asked.
 bool EndpointAllowed(const std::string& url);

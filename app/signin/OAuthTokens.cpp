@@ -8,8 +8,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+#include <cstdlib>
 
 #include <atomic>
 #include <chrono>
@@ -49,7 +51,17 @@ constexpr qint64 kMaxReply = 1 << 20;
 
 // One POST of a form; no redirects are followed and certificates are checked as Qt does by default.
 // The abort of this thread's scope (a stop of the run) ends the request at once.
-THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs) {
+// The authorities a token request trusts: the system's, SSL_CERT_FILE as OpenSSL (and so the
+// mail connections) honour it, and the server's own CAFile.
+QSslConfiguration Trust(const std::string& caFile) {
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    const char* env = std::getenv("SSL_CERT_FILE");
+    for (const std::string& file : {std::string(env != nullptr ? env : ""), caFile})
+        if (!file.empty()) ssl.addCaCertificates(QString::fromStdString(file));
+    return ssl;
+}
+
+THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs, const std::string& caFile) {
     THttpAnswer out;
     if (!EndpointAllowed(url)) {
         out.Failure = "このアドレスには接続しません: " + url;
@@ -65,6 +77,7 @@ THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs)
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (request.url().scheme() == QStringLiteral("https")) request.setSslConfiguration(Trust(caFile));
     QNetworkReply* reply = manager.post(request, QByteArray::fromStdString(form));
     // Read as it comes, and no further ahead than that, so the bound holds while reading.
     reply->setReadBufferSize(64 * 1024);
@@ -150,7 +163,7 @@ int64_t UnixNow() {
 TOAuthTokenClient::TOAuthTokenClient(TOAuthProvider provider) : provider_(std::move(provider)) {}
 
 TOAuthTokens TOAuthTokenClient::PostToken(const std::string& form) {
-    return ToTokens(Post(provider_.TokenUrl, form, TimeoutMs));
+    return ToTokens(Post(provider_.TokenUrl, form, TimeoutMs, provider_.CAFile));
 }
 
 TOAuthTokens TOAuthTokenClient::ExchangeCode(const std::string& code, const std::string& verifier,
@@ -172,7 +185,8 @@ TDeviceAuthorization TOAuthTokenClient::StartDevice() {
         return out;
     }
     const THttpAnswer http =
-        Post(provider_.DeviceUrl, Form({{"client_id", provider_.ClientId}, {"scope", provider_.Scopes}}), TimeoutMs);
+        Post(provider_.DeviceUrl, Form({{"client_id", provider_.ClientId}, {"scope", provider_.Scopes}}), TimeoutMs,
+             provider_.CAFile);
     if (!http.Failure.empty() || http.Status != 200) {
         out.Error = http.Failure.empty() ? Shown(http.Json.value("error")) : http.Failure;
         if (out.Error.empty()) out.Error = "HTTP " + std::to_string(http.Status);

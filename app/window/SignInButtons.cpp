@@ -39,7 +39,7 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
     const TOAuthSettings& auth = settings.Servers.Access(kind).Auth;
     if (auth.Method == TAuthMethod::amPassword) return;
     SignInState().KeyringSecrets = settings.KeyringSecrets;
-    signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(auth));
+    signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(settings.Servers.Access(kind)));
     signingSmtp_ = smtp;
     signing_->OnFinished = [this, smtp, kind, settings](bool ok, const TOAuthTokens& tokens,
                                                         const std::string& reason) {
