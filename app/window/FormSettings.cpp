@@ -57,6 +57,9 @@ bool Tfrm_Main::LoadSettings() {
     chk_KeyringSecrets->setChecked(loaded_.KeyringSecrets);
     UpdateSignInButtons();
     saved_ = SettingsFromFields();
+    // Stored values that are the same still follow.
+    copiedUser_ = edt_SMTPUser->text() == edt_POP3User->text() ? edt_SMTPUser->text() : QString();
+    copiedPass_ = edt_SMTPPass->text() == edt_POP3Pass->text() ? edt_SMTPPass->text() : QString();
     return loaded_.Existed;
 }
 

@@ -404,13 +404,17 @@ void Tfrm_Main::edt_POP3ServerExit() {
     if (edt_SMTPServer->text().isEmpty()) edt_SMTPServer->setText(edt_POP3Server->text());
 }
 
-void Tfrm_Main::edt_POP3UserExit() {
-    if (edt_SMTPUser->text().isEmpty()) edt_SMTPUser->setText(edt_POP3User->text());
+// The SMTP field follows the POP3 one until the user types in it: filled when empty, and again
+// while it still holds exactly what was copied (a corrected POP3 password reaches SMTP too).
+void Tfrm_Main::FollowPop3(QLineEdit* pop3, QLineEdit* smtp, QString& copied) {
+    if (!smtp->text().isEmpty() && smtp->text() != copied) return;
+    copied = pop3->text();
+    smtp->setText(copied);
 }
 
-void Tfrm_Main::edt_POP3PassExit() {
-    if (edt_SMTPPass->text().isEmpty()) edt_SMTPPass->setText(edt_POP3Pass->text());
-}
+void Tfrm_Main::edt_POP3UserExit() { FollowPop3(edt_POP3User, edt_SMTPUser, copiedUser_); }
+
+void Tfrm_Main::edt_POP3PassExit() { FollowPop3(edt_POP3Pass, edt_SMTPPass, copiedPass_); }
 
 void Tfrm_Main::Trace(const char* what) {
     static const bool enabled = std::getenv("TARNWICK_TRACE") != nullptr;

@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
@@ -246,6 +247,9 @@ private:
     bool ended_ = false;
     QSize logWindowSize_;
     bool fitting_ = false;
+    // What the SMTP user and password fields last got from the POP3 ones.
+    QString copiedUser_, copiedPass_;
+    void FollowPop3(QLineEdit* pop3, QLineEdit* smtp, QString& copied);
 };
 
 }  // namespace tarnwick

@@ -86,6 +86,16 @@ TEST_F(FormTest, LeavingAPop3FieldFillsOnlyAnEmptySmtpField) {
     QTest::keyClicks(form->edt_POP3Pass, QStringLiteral("secret"));
     form->edt_Adress->setFocus();
     EXPECT_EQ(form->edt_SMTPPass->text(), "secret");
+    // A corrected password follows while the SMTP field holds what was copied; typed, it stays.
+    form->edt_POP3Pass->setFocus();
+    form->edt_POP3Pass->setText(QStringLiteral("secret2"));
+    form->edt_Adress->setFocus();
+    EXPECT_EQ(form->edt_SMTPPass->text(), "secret2");
+    form->edt_SMTPPass->setText(QStringLiteral("own"));
+    form->edt_POP3Pass->setFocus();
+    form->edt_POP3Pass->setText(QStringLiteral("secret3"));
+    form->edt_Adress->setFocus();
+    EXPECT_EQ(form->edt_SMTPPass->text(), "own");
 
     // Nothing flows back, and a filled SMTP field is never overwritten.
     form->edt_POP3Server->setFocus();
