@@ -45,9 +45,10 @@ constexpr int ClientWidth = 360;
 const QString PasswordStyle = QStringLiteral("QLineEdit { lineedit-password-character: 42; }");
 
 // The carriers' mail domains offered for the forwarding address, in a fixed order.
-constexpr const char* MobileDomains[12] = {
-    "docomo.ne.jp",  "ezweb.ne.jp",   "au.com",       "softbank.ne.jp", "i.softbank.jp", "ymobile.ne.jp",
-    "y-mobile.ne.jp", "disney.ne.jp", "pdx.ne.jp",    "willcom.com",    "emnet.ne.jp",   "rakumail.jp",
+// Domains the carriers have retired are not offered; a stored file that names one keeps it.
+constexpr const char* MobileDomains[] = {
+    "docomo.ne.jp",   "ezweb.ne.jp", "au.com",      "softbank.ne.jp", "i.softbank.jp",
+    "ymobile.ne.jp",  "y-mobile.ne.jp", "rakuten.jp", "rakumail.jp",  "uqmobile.jp",
 };
 
 // Rows of the log list have one height, a little more than the font's, so lines do not touch.

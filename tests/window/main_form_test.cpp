@@ -59,15 +59,15 @@ TEST_F(FormTest, TabOrderGoesDownEachGroupThenAddressIntervalButtonDomain) {
     }
 }
 
-TEST_F(FormTest, DomainListHasTwelveEntriesAndTypedDomainsAreNotAdded) {
+TEST_F(FormTest, DomainListHasTheCarriersOfTodayAndTypedDomainsAreNotAdded) {
     ShowForm();
-    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_EQ(form->cmb_Adress->count(), 10);
     EXPECT_TRUE(form->cmb_Adress->isEditable());
     EXPECT_EQ(form->cmb_Adress->currentText(), "");
     form->cmb_Adress->setFocus();
     QTest::keyClicks(form->cmb_Adress, QStringLiteral("example.jp"));
     QTest::keyClick(form->cmb_Adress, Qt::Key_Return);
-    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_EQ(form->cmb_Adress->count(), 10);
     EXPECT_EQ(form->cmb_Adress->currentText(), "example.jp");
 }
 
@@ -179,7 +179,7 @@ TEST_F(FormTest, LoadingFillsEveryControlAndClampsTheInterval) {
     EXPECT_EQ(FromQString(form->edt_SMTPPass->text()), "パス");
     EXPECT_EQ(form->edt_Adress->text(), "keitai");
     EXPECT_EQ(form->cmb_Adress->currentText(), "not.in.the.list");
-    EXPECT_EQ(form->cmb_Adress->count(), 12);
+    EXPECT_EQ(form->cmb_Adress->count(), 10);
     EXPECT_EQ(form->edt_WatchInterval->text(), "120");
 
     const std::pair<const char*, const char*> intervals[] = {{"0", "1"}, {"0x0A", "10"}, {"word", "5"}, {"7", "7"}};
