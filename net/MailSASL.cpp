@@ -13,6 +13,19 @@ namespace {
 
 std::string Base64(const std::string& bytes) { return EncodeTextWith<TMailEncoderMIME>(bytes); }
 
+// A server's base64 challenge decoded; false when it is not base64.
+bool Unbase64(std::string_view text, std::string& bytes) {
+    try {
+        TMailDecoderMIME decoder;
+        TMemoryStream stream;
+        decoder.DecodeIntoStream(text, stream);
+        bytes = stream.Data();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 // The GS2 header's authzid: "," and "=" escaped (RFC 5801).
 std::string GS2Name(const std::string& user) {
     std::string out;
@@ -161,14 +174,7 @@ void CheckOAuthCredentials(const std::string& user, const std::string& token) {
 
 std::string CramMD5Response(const std::string& user, const std::string& password, std::string_view base64Challenge) {
     std::string challenge;
-    try {
-        TMailDecoderMIME decoder;
-        TMemoryStream stream;
-        decoder.DecodeIntoStream(base64Challenge, stream);
-        challenge = stream.Data();
-    } catch (const std::exception&) {
-        throw EMailException("The server's CRAM-MD5 challenge is not base64.");
-    }
+    if (!Unbase64(base64Challenge, challenge)) throw EMailException("The server's CRAM-MD5 challenge is not base64.");
     unsigned char digest[EVP_MAX_MD_SIZE];
     size_t length = 0;
     if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "MD5", nullptr, password.data(), password.size(),
@@ -186,14 +192,7 @@ std::string CramMD5Response(const std::string& user, const std::string& password
 
 std::string OAuthErrorStatus(std::string_view base64Challenge) {
     std::string json;
-    try {
-        TMailDecoderMIME decoder;
-        TMemoryStream stream;
-        decoder.DecodeIntoStream(base64Challenge, stream);
-        json = stream.Data();
-    } catch (const std::exception&) {
-        return {};
-    }
+    if (!Unbase64(base64Challenge, json)) return {};
     std::string status = JsonScan(json).Status();
     // Only for the log: keep it short and printable.
     if (status.size() > 64) status.resize(64);
