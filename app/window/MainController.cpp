@@ -148,7 +148,9 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
 void Tfrm_Main::CycleFinished(const TCycleReport& report) {
     Trace("finished cycle");
     const TCycleStatus status = StatusOf(report, FormatTimeHMS(Now()).substr(0, 5));
-    ShowStatus(status.Tip, status.Failing, status.Notice);
+    // Nothing is watched while the settings are incomplete: the tip must not say it is.
+    ShowStatus(status.Tip, status.Failing, status.Notice,
+               report.End == TCycleReport::TEnd::Incomplete ? "設定が不完全です" : "メール監視中");
     if (report.End == TCycleReport::TEnd::Error) {
         AddLog(detail::OneLine(report.Error));
         if (ending_ != TEnding::None) {
@@ -319,8 +321,9 @@ void Tfrm_Main::btn_TestClick() {
 
 void Tfrm_Main::UpdateTestButton() { btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None); }
 
-void Tfrm_Main::ShowStatus(const std::string& status, bool failing, const std::string& notice) {
-    tray_Main->SetTipHelp("メール監視中\n" + status);
+void Tfrm_Main::ShowStatus(const std::string& status, bool failing, const std::string& notice,
+                           const std::string& heading) {
+    tray_Main->SetTipHelp(heading + "\n" + status);
     if (failing == failing_) return;
     failing_ = failing;
     tray_Main->SetIcon(failing ? MakeWarningIcon() : windowIcon());
@@ -338,6 +341,17 @@ void Tfrm_Main::changeEvent(QEvent* event) {
 }
 
 void Tfrm_Main::mi_SettingClick() { ShowSettingsWindow(); }
+
+void Tfrm_Main::mi_CheckNowClick() {
+    // The open window pauses watching; closing it runs a cycle anyway.
+    if (ending_ != TEnding::None || background_ == TBackground::None) return;
+    ForwardNewMail(Settings);
+}
+
+void Tfrm_Main::mi_ShowLogClick() {
+    ShowSettingsWindow();
+    if (pnl_Log->isHidden()) btn_ViewLogClick();
+}
 
 void Tfrm_Main::tray_MainClick() { ShowSettingsWindow(); }
 

@@ -114,6 +114,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
     setWindowIcon(MakeAppIcon());
     move(336, 173);
     CreateControls();
+    DescribeFields();
     CreateTray();
 
     worker_ = std::make_unique<TCycleWorker>();
@@ -142,6 +143,31 @@ Tfrm_Main::~Tfrm_Main() {
     // A cycle still running is cut off; the worker waits for it before the cycle object goes.
     if (worker_->Busy() && hooks_.Abort) hooks_.Abort();
     worker_.reset();
+}
+
+void Tfrm_Main::DescribeFields() {
+    auto example = [](QLineEdit* edit, const char* text) { edit->setPlaceholderText(ToQString(text)); };
+    auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(ToQString(text)); };
+    example(edt_POP3Server, "例: pop.example.jp または pop.example.jp:995");
+    example(edt_POP3User, "例: taro@example.jp");
+    example(edt_SMTPServer, "例: smtp.example.jp:587");
+    example(edt_SMTPUser, "空ならPOP3のユーザ名");
+    example(edt_EnvelopeFrom, "例: taro@example.jp(空なら元の差出人)");
+    example(edt_Adress, "例: taro");
+    tip(edt_POP3Server, "受信(POP3)サーバの名前。ポート番号が標準と違うときは「:番号」を付けます");
+    tip(cmb_POP3Security, "SSL/TLS(ポート995)か STARTTLS(ポート110)か。プロバイダの案内のとおりに選びます");
+    tip(edt_POP3User, "メールアカウントのユーザ名(多くはメールアドレス)");
+    tip(edt_POP3Pass, "メールアカウントのパスワード");
+    tip(cmb_POP3Auth, "パスワードか、OAuth2 のサインイン(Gmail、Outlook など)");
+    tip(edt_SMTPServer, "送信(SMTP)サーバの名前。多くはポート587(STARTTLS)か465(SSL/TLS)");
+    tip(cmb_SMTPSecurity, "SSL/TLS(ポート465)か STARTTLS(ポート587)か");
+    tip(edt_SMTPUser, "送信の認証に使うユーザ名。空ならPOP3と同じ");
+    tip(edt_SMTPPass, "送信の認証に使うパスワード。空ならPOP3と同じ");
+    tip(cmb_SMTPAuth, "パスワードか、OAuth2 のサインイン");
+    tip(edt_EnvelopeFrom, "転送メールの送信者(エンベロープ)。多くのプロバイダは自分のアドレスでないと受け付けません");
+    tip(edt_Adress, "転送先アドレスの「@」より前");
+    tip(cmb_Adress, "転送先の携帯電話のメールドメイン。一覧にないものは入力できます");
+    tip(edt_WatchInterval, "新しいメールを確かめる間隔(1〜120分)");
 }
 
 void Tfrm_Main::CreateControls() {
@@ -300,8 +326,14 @@ void Tfrm_Main::CreateControls() {
 void Tfrm_Main::CreateTray() {
     pop_Tary = new QMenu(this);
     mi_Setting = pop_Tary->addAction(ToQString("設定"));
+    mi_CheckNow = pop_Tary->addAction(ToQString("今すぐ確認"));
+    mi_ShowLog = pop_Tary->addAction(ToQString("ログを表示"));
+    pop_Tary->addSeparator();
+    // 終了 stays last.
     mi_Close = pop_Tary->addAction(ToQString("終了"));
     connect(mi_Setting, &QAction::triggered, this, [this] { Guarded([this] { mi_SettingClick(); }); });
+    connect(mi_CheckNow, &QAction::triggered, this, [this] { Guarded([this] { mi_CheckNowClick(); }); });
+    connect(mi_ShowLog, &QAction::triggered, this, [this] { Guarded([this] { mi_ShowLogClick(); }); });
     connect(mi_Close, &QAction::triggered, this, [this] { Guarded([this] { mi_CloseClick(); }); });
 
     tray_Main = std::make_unique<TTrayIcon>(this);

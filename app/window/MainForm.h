@@ -109,6 +109,8 @@ public:
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
     QAction* mi_Setting;
+    QAction* mi_CheckNow;
+    QAction* mi_ShowLog;
     QAction* mi_Close;
     std::unique_ptr<TTrayIcon> tray_Main;
     TTimer tim_Watchinterval{false, 10000};
@@ -156,6 +158,10 @@ public:
     void mi_SettingClick();
     void tray_MainClick();
     void mi_CloseClick();
+    // A cycle now, without waiting for the interval (while watching).
+    void mi_CheckNowClick();
+    // The window with its log.
+    void mi_ShowLogClick();
     void btn_ViewLogClick();
     void btn_TestClick();
     // Starts the browser sign-in of one server, or cancels the one that waits.
@@ -202,6 +208,8 @@ protected:
 
 private:
     void CreateControls();
+    // Examples in the empty fields and a short word on each control, for a first set-up.
+    void DescribeFields();
     void CreateTray();
     // Runs a handler the way the message loop would: an error that leaves it is reported.
     void Guarded(const std::function<void()>& handler);
@@ -212,7 +220,8 @@ private:
     void StartLastCycle();
     void FinishEnd();
     // Tip and icon for the state of things; a notification when working turns to failing or back.
-    void ShowStatus(const std::string& status, bool failing, const std::string& notice);
+    void ShowStatus(const std::string& status, bool failing, const std::string& notice,
+                    const std::string& heading = "メール監視中");
     void UpdateTestButton();
     // A whole line in UTF-8, to the list and to standard output.
     void AppendUtf8LogLine(const std::string& line);

@@ -101,6 +101,21 @@ TEST_F(ControllerTest, ClickOnTheIconOrSettingShowsTheWindowAndStopsWatching) {
     EXPECT_FALSE(form->tim_Watchinterval.Enabled());
 }
 
+TEST_F(ControllerTest, TheMenuChecksNowWhileWatchingAndShowsTheLog) {
+    StartWithoutFile();
+    TypeSettings();
+    form->mi_CheckNow->trigger();  // the window is open: nothing is watched
+    EXPECT_TRUE(cycles.empty());
+    CloseWindow();
+    WaitIdle();
+    form->mi_CheckNow->trigger();
+    WaitIdle();
+    EXPECT_EQ(cycles.size(), 2u);
+    form->mi_ShowLog->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 2000);
+    EXPECT_FALSE(form->pnl_Log->isHidden());
+}
+
 TEST_F(ControllerTest, EndingFromTheTrayMenuSavesShowsTheFirstRunMessageAndRunsALastCycle) {
     StartWithoutFile();
     TypeSettings();
@@ -363,9 +378,15 @@ TEST_F(ControllerTest, TipAndWarningIconTellTheLastOutcomeWithOneNotificationPer
     EXPECT_EQ(form->tray_Main->Icon().pixmap(32, 32).toImage(), normal);
     ASSERT_EQ(shell.balloons.size(), 2u);
     EXPECT_EQ(shell.balloons[1], "Tarnwick|メールの転送を再開しました");
+
     form->tim_WatchintervalTimer();
     WaitIdle();
     EXPECT_EQ(shell.balloons.size(), 2u);
+    cycleResult = TCycleReport{};
+    cycleResult.End = TCycleReport::TEnd::Incomplete;
+    form->tim_WatchintervalTimer();
+    WaitIdle();
+    EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 17), "設定が不完全です\n");
 }
 
 TEST_F(ControllerTest, ConnectionTestUsesTheFieldsAsTypedAndShowsItsSummary) {
