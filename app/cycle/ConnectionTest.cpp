@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/cycle/CycleSteps.h"
+#include "app/cycle/ErrorHints.h"
 #include "app/cycle/ForwardingCycle.h"
 #include "app/signin/SignIn.h"
 #include "net/MailPOP3.h"
@@ -42,7 +43,7 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
         } catch (const std::exception& e) {
             ForceClose(pop3);
             report.Pop3Ok = false;
-            if (pop3Failure.empty()) pop3Failure = OneLine(LoginFailure(e));
+            if (pop3Failure.empty()) pop3Failure = WithHint(e, TFailedStep::Login, OneLine(LoginFailure(e)));
             AddLog(prefix + "POP3サーバにログイン失敗(" + settings.Pop3Server + ") " + pop3Failure);
         }
     }
@@ -62,7 +63,7 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
             AddLog(prefix + "SMTPサーバに" + done + "成功(" + settings.SmtpServer + ")");
         } catch (const std::exception& e) {
             ForceClose(smtp);
-            smtpFailure = OneLine(LoginFailure(e));
+            smtpFailure = WithHint(e, TFailedStep::Login, OneLine(LoginFailure(e)));
             AddLog(prefix + "SMTPサーバに接続失敗(" + settings.SmtpServer + ") " + smtpFailure);
         }
     }

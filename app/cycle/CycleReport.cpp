@@ -46,6 +46,7 @@ int ExitCodeOf(const TCycleReport& report) {
 }
 
 TCycleStatus StatusOf(const TCycleReport& report, const std::string& time) {
+    const std::string hint = report.Hint.empty() ? std::string() : ": " + report.Hint;
     switch (report.End) {
         case TCycleReport::TEnd::Done:
             return {time + " 転送 " + std::to_string(report.Forwarded) + "件" + FilterCounts(report), false,
@@ -53,9 +54,9 @@ TCycleStatus StatusOf(const TCycleReport& report, const std::string& time) {
         case TCycleReport::TEnd::Incomplete:
             return {time + " 設定が不完全です", true, "設定が不完全なため転送できません"};
         case TCycleReport::TEnd::Pop3LoginFailed:
-            return {time + " POP3ログイン失敗", true, "POP3サーバにログインできません"};
+            return {time + " POP3ログイン失敗", true, "POP3サーバにログインできません" + hint};
         case TCycleReport::TEnd::SmtpLoginFailed:
-            return {time + " SMTPログイン失敗", true, "SMTPサーバにログインできません"};
+            return {time + " SMTPログイン失敗", true, "SMTPサーバにログインできません" + hint};
         case TCycleReport::TEnd::LedgerUnwritable:
             return {time + " 転送記録に書き込めません", true, "転送記録に書き込めないため転送できません"};
         case TCycleReport::TEnd::Error: break;

@@ -31,6 +31,8 @@ struct TCycleReport {
     // The connections were cut from outside (also when a login failed for it).
     bool Aborted = false;
     std::string Error;  // code page 932
+    // What to change after a failed login (code page 932), for its notice; empty when unknown.
+    std::string Hint;
 
     bool Failed() const { return End != TEnd::Done; }
 };

@@ -25,6 +25,13 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
         report_.End = TCycleReport::TEnd::Incomplete;
         return report_;
     }
+    // A forwarding address that does not parse would go to the server as typed and name a ledger.
+    if (TFieldCheck check = CheckForwardAddress(settings); !check.Ok()) {
+        if (check.Problem != missingShown_) AddLog("設定が正しくありません: " + check.Problem);
+        missingShown_ = check.Problem;
+        report_.End = TCycleReport::TEnd::Incomplete;
+        return report_;
+    }
     missingShown_.clear();
 
     if (!LoginPop3(servers)) {

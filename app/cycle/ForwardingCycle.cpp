@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cycle/CycleSteps.h"
+#include "app/cycle/ErrorHints.h"
 #include "app/cycle/Ledger.h"
 #include "app/cycle/RefusalBackoff.h"
 #include "app/settings/Settings.h"
@@ -216,7 +217,9 @@ bool TForwardingCycle::Login(TServerKind kind, const TServerSettings& settings, 
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->Client(kind));
-        const std::string reason = OneLine(LoginFailure(e));
+        const std::string hint = ErrorHint(e, TFailedStep::Login);
+        const std::string reason = WithHint(hint, OneLine(LoginFailure(e)));
+        report_.Hint = hint;
         AddLog(name + "サーバにログイン失敗(" + server + ")" + (reason.empty() ? "" : " " + reason));
         return false;
     }
@@ -252,7 +255,7 @@ TCycleReport RunCycle(TForwardingCycle& cycle, const TSettings& settings) {
     } catch (const std::exception& e) {
         TCycleReport report = cycle.Report();
         report.End = TCycleReport::TEnd::Error;
-        report.Error = e.what();
+        report.Error = WithHint(e, TFailedStep::Transfer, e.what());
         report.Aborted = cycle.Aborted();
         return report;
     }

@@ -7,3 +7,4 @@
 #include "app/settings/ServerSettings.h"
 #include "app/settings/ServerEndpoint.h"
 #include "app/settings/ForwardFilter.h"
+#include "app/settings/FieldChecks.h"

@@ -143,11 +143,11 @@ TEST_F(CycleControl, ConnectionTestSaysWhatFailedInTheServersWords) {
     const TConnectionReport report = cycle_.TestConnection(settings_);
     EXPECT_FALSE(report.Pop3Ok);
     EXPECT_FALSE(report.SmtpOk);
-    EXPECT_THAT(report.Summary, HasSubstr("POP3: [AUTH] Authentication failed."));
-    EXPECT_THAT(report.Summary, HasSubstr(" / SMTP: Socket Error"));
+    EXPECT_THAT(report.Summary, HasSubstr("POP3: 【ユーザ名またはパスワードが違います】 [AUTH] Authentication failed."));
+    EXPECT_THAT(report.Summary, HasSubstr(" / SMTP: 【接続が拒否されました。サーバ名とポート番号を確認してください】 Socket Error # 10061"));
     const std::vector<std::string> log = TakeLog();
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_THAT(log[0], HasSubstr("POP3サーバにログイン失敗(" + pop3Text_ + ") [AUTH] Authentication failed."));
+    EXPECT_THAT(log[0], HasSubstr("POP3サーバにログイン失敗(" + pop3Text_ + ") 【ユーザ名またはパスワードが違います】 [AUTH] Authentication failed."));
 
     // Empty fields get a plain line, not an error text.
     const TConnectionReport empty = cycle_.TestConnection(TServerSettings{});

@@ -147,7 +147,7 @@ TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {
     Run();
     EXPECT_TRUE(pop3_.Finish());
     // The line says why, in the server's words.
-    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ") wrong password"));
+    EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + pop3Text_ + ") 【ユーザ名またはパスワードが違います】 wrong password"));
     EXPECT_FALSE(cycle_.MailPOP3().IsConnected());
     EXPECT_EQ(smtp_.Connections(), 0);
     EXPECT_TRUE(StampOf(ledgerFile_) == before);
@@ -157,7 +157,7 @@ TEST_F(ScriptedCycle, RefusedPop3LoginEndsTheCycleWithOneLine) {
     settings_.Pop3Server = "127.0.0.1:" + std::to_string(closed.Port());
     Run();
     EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server +
-                                       ") Socket Error # 10061 Connection refused."));
+                                       ") 【接続が拒否されました。サーバ名とポート番号を確認してください】 Socket Error # 10061 Connection refused."));
 }
 
 TEST_F(ScriptedCycle, IncompleteSettingsAreSaidOnceInsteadOfAFailedLoginEveryInterval) {
@@ -188,7 +188,7 @@ TEST_F(ScriptedCycle, RefusedSmtpLoginLogsOffPop3AndLeavesTheLedgerAlone) {
     Run();
     ExpectScriptsDone();
     EXPECT_THAT(TakeLog(), ElementsAre(Pop3In(), "メールリストを取得", "新規メール 2件", SmtpIn(),
-                                       "SMTPサーバにログイン失敗(" + smtpText_ + ") go away", Pop3Out()));
+                                       "SMTPサーバにログイン失敗(" + smtpText_ + ") 【サーバに拒否されました。サーバ名・ユーザ名・暗号化の方式を確認してください】 go away", Pop3Out()));
     EXPECT_FALSE(cycle_.MailSMTP().IsConnected());
     EXPECT_TRUE(StampOf(ledgerFile_) == before);
 }
@@ -214,8 +214,8 @@ TEST_F(ScriptedCycle, ARefusedPasswordOrAMissingStartTlsIsAFailedSmtpLoginWithNo
     ExpectScriptsDone();
     const std::vector<std::string> log = TakeLog();
     ASSERT_EQ(log.size(), 12u);
-    EXPECT_EQ(log[4], "SMTPサーバにログイン失敗(" + smtpText_ + ") 5.7.8 Error: authentication failed");
-    EXPECT_EQ(log[10], "SMTPサーバにログイン失敗(" + smtpText_ + ") The SMTP server does not offer STARTTLS.");
+    EXPECT_EQ(log[4], "SMTPサーバにログイン失敗(" + smtpText_ + ") 【ユーザ名またはパスワードが違います】 5.7.8 Error: authentication failed");
+    EXPECT_EQ(log[10], "SMTPサーバにログイン失敗(" + smtpText_ + ") 【暗号化の方式を確認してください: SSL/TLS か STARTTLS】 The SMTP server does not offer STARTTLS.");
 }
 
 TEST_F(ScriptedCycle, NoNewMailOrARefusedListingLogsTheShortSequenceWithoutSmtpOrLedgerWrite) {
@@ -687,9 +687,12 @@ TEST_F(ScriptedCycle, IdsAreComparedExactlyAndEachListingLineIsItsOwnMessage) {
 }
 
 TEST_F(ScriptedCycle, ALedgerThatCannotBeWrittenStopsTheCycleBeforeAnythingIsSent) {
-    // Something else holds the ledger's name; then an address too long for a file name.
+    // Something else holds the ledger's name; then an address too long for a file name (a user
+    // part and labels of the longest a mail address allows).
     ASSERT_EQ(::mkdir(ledgerFile_.c_str(), 0755), 0);
-    const std::string longAddress = "taro@" + std::string(300, 'd') + ".jp";
+    std::string longAddress = std::string(64, 't') + "@";
+    for (int label = 0; label < 4; ++label) longAddress += std::string(50, 'd') + ".";
+    longAddress += "jp";
     for (int cycle = 0; cycle < 3; ++cycle) {
         if (cycle > 0) pop3_.Accept();
         Pop3Login();

@@ -114,7 +114,7 @@ TEST_F(CycleWithOAuth, ATokenTheServerRefusesIsLoggedWithItsStatus) {
     ASSERT_TRUE(state_->SaveSignIn(settings_, TServerKind::Pop3, tokens));
     cycle_.ForwardNewMail(settings_, forwardAddress_);
     EXPECT_THAT(TakeLog(), ElementsAre("POP3サーバにログイン失敗(" + settings_.Pop3Server +
-                                       ") [AUTH] Authentication failed. (status invalid_token)"));
+                                       ") 【サインインが拒否されました。もう一度サインインしてください】 [AUTH] Authentication failed. (status invalid_token)"));
     EXPECT_EQ(idp_->Requests("refresh_token"), 0);
 }
 

@@ -150,7 +150,7 @@ TEST_F(CycleOverTls, AWrongSmtpPasswordEndsTheLoginWithTheServersTextAndSendsNot
         const std::vector<std::string> log = TakeLog();
         // Postfix answers "535 5.7.8 Error: authentication failed: ..."
         EXPECT_THAT(log, Contains(HasSubstr("SMTPサーバにログイン失敗(" + settings.SmtpServer +
-                                            ") 5.7.8 Error: authentication failed")));
+                                            ") 【ユーザ名またはパスワードが違います】 5.7.8 Error: authentication failed")));
         ExpectNothingSent(log);
     }
     // The right password then forwards the message that waited.
@@ -164,7 +164,8 @@ TEST_F(CycleOverTls, AnAuthorityTheSystemDoesNotTrustIsRefusedUnlessItIsTheCAFil
     {
         // A store that holds some other certificate, not the servers' authority.
         ScopedEnv store("SSL_CERT_FILE", servers_->selfSignedCert);
-        const std::string reason = " Certificate verification failed: unable to get local issuer certificate";
+        const std::string reason = " 【サーバの証明書を信頼できません(期限切れ・自己署名など)。サーバの案内を確認してください】 "
+                                   "Certificate verification failed: unable to get local issuer certificate";
         TServerSettings settings = Settings(TSecurity::TLS, TSecurity::None);
         Run(settings);
         std::vector<std::string> log = TakeLog();
@@ -197,7 +198,8 @@ TEST_F(CycleOverTls, ACertificateForAnotherNameOrFromNoAuthorityGetsNoCredential
     Run(settings);
     std::vector<std::string> log = TakeLog();
     EXPECT_THAT(log, Contains("POP3サーバにログイン失敗(" + settings.Pop3Server +
-                              ") Certificate verification failed: IP address mismatch"));
+                              ") 【サーバ名が証明書の名前と違います。証明書にあるサーバ名を入力してください】 "
+                              "Certificate verification failed: IP address mismatch"));
     ExpectNothingSent(log);
     EXPECT_TRUE(pop3.Finish());
     EXPECT_EQ(pop3.Received(), "");
@@ -213,7 +215,8 @@ TEST_F(CycleOverTls, ACertificateForAnotherNameOrFromNoAuthorityGetsNoCredential
     Run(settings);
     log = TakeLog();
     EXPECT_THAT(log, Contains("SMTPサーバにログイン失敗(" + settings.SmtpServer +
-                              ") Certificate verification failed: self-signed certificate"));
+                              ") 【サーバの証明書を信頼できません(期限切れ・自己署名など)。サーバの案内を確認してください】 "
+                              "Certificate verification failed: self-signed certificate"));
     ExpectNothingSent(log);
     EXPECT_TRUE(smtp.Finish());
     EXPECT_EQ(smtp.Received(), "EHLO tester\r\nSTARTTLS\r\n");
@@ -235,7 +238,7 @@ TEST_F(CycleTest, ATlsServerThatStopsAnsweringEndsTheLoginInAReadTimeout) {
     settings.SmtpServer = "127.0.0.1:1";
     cycle_.MailPOP3().ReadTimeout = 300;
     cycle_.ForwardNewMail(settings, forwardAddress_);
-    EXPECT_THAT(TakeLog(), Contains("POP3サーバにログイン失敗(" + settings.Pop3Server + ") Read Timeout"));
+    EXPECT_THAT(TakeLog(), Contains("POP3サーバにログイン失敗(" + settings.Pop3Server + ") 【ログイン中にサーバが応答しなくなりました。ポート番号と暗号化の方式を確認してください】 Read Timeout"));
     EXPECT_TRUE(pop3.Finish());
     EXPECT_EQ(pop3.HungUp(), 1);
     EXPECT_THAT(pop3.Received(), Not(HasSubstr("PASS")));

@@ -262,7 +262,7 @@ if [ -n "${TARNWICK_POP3S_PORT:-}" ] && [ -n "${TARNWICK_SUBMISSION_PORT:-}" ]; 
   tls_settings "" >"$work/tls/box.ini"
   once_tls
   expect_code 2 "$code" "TLS without CAFile"
-  expect_in "$work/out" "POP3サーバにログイン失敗($TARNWICK_POP3_HOST:$TARNWICK_POP3S_PORT) Certificate verification failed: unable to get local issuer certificate" "TLS without CAFile"
+  expect_in "$work/out" "POP3サーバにログイン失敗($TARNWICK_POP3_HOST:$TARNWICK_POP3S_PORT) 【サーバの証明書を信頼できません(期限切れ・自己署名など)。サーバの案内を確認してください】 Certificate verification failed: unable to get local issuer certificate" "TLS without CAFile"
   tls_settings "$TARNWICK_CA_FILE" >"$work/tls/box.ini"
   once_tls
   expect_code 0 "$code" "TLS with CAFile"; expect_in "$work/out" "メール転送(headless 900)" "TLS with CAFile"
