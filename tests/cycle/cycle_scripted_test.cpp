@@ -173,6 +173,10 @@ TEST_F(ScriptedCycle, IncompleteSettingsAreSaidOnceInsteadOfAFailedLoginEveryInt
     forwardAddress_ = "taro@";
     Run();
     EXPECT_THAT(TakeLog(), ElementsAre("設定が不完全です(転送先メールアドレスが未入力)"));
+    // A user part holding "@" goes to no server and names no ledger file.
+    forwardAddress_ = "taro@@docomo.ne.jp";
+    EXPECT_EQ(cycle_.ForwardNewMail(settings_, forwardAddress_).End, TCycleReport::TEnd::Incomplete);
+    EXPECT_THAT(TakeLog(), ElementsAre(HasSubstr("設定が正しくありません: 転送先メールアドレスの「@」の前に")));
     EXPECT_EQ(pop3_.Connections(), 0);
     EXPECT_EQ(smtp_.Connections(), 0);
 }
