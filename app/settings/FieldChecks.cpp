@@ -132,15 +132,4 @@ TFieldCheck CheckForwardAddress(const TSettings& settings) {
     return {};
 }
 
-TFieldCheck CheckFields(const TSettings& settings) {
-    const TServerSettings& s = settings.Servers;
-    for (auto [field, value] : {std::pair{TField::Pop3Server, &s.Pop3Server},
-                                std::pair{TField::SmtpServer, &s.SmtpServer}})
-        if (std::string problem = FieldProblem(field, *value); !problem.empty()) return {field, problem};
-    if (TFieldCheck forward = CheckForwardAddress(settings); !forward.Ok()) return forward;
-    if (std::string problem = FieldProblem(TField::EnvelopeFrom, s.EnvelopeFrom); !problem.empty())
-        return {TField::EnvelopeFrom, problem};
-    return {TField::Interval, FieldProblem(TField::Interval, std::to_string(settings.IntervalMinutes))};
-}
-
 }  // namespace tarnwick

@@ -25,9 +25,7 @@ struct TFieldCheck {
     std::string Problem;  // empty: every field is good
     bool Ok() const { return Problem.empty(); }
 };
-// The first bad field in the window's order.
-TFieldCheck CheckFields(const TSettings& settings);
-// The forwarding address alone (user part, then domain): what a cycle may not go without.
+// The forwarding address (user part, then domain): what a cycle may not go without.
 TFieldCheck CheckForwardAddress(const TSettings& settings);
 
 }  // namespace tarnwick
