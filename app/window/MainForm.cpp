@@ -144,7 +144,7 @@ void Tfrm_Main::DescribeFields() {
     example(edt_MailAddress, "例: taro@example.jp");
     tip(edt_MailAddress, "受信するメールのアドレス。「自動設定」でサーバの設定を埋めます");
     tip(btn_LookUp, "メールアドレスからPOP3とSMTPのサーバ、暗号化、ユーザ名を調べて埋めます");
-    example(edt_POP3Pass, "メールのパスワード(アプリパスワード)");
+    example(edt_POP3Pass, "メールのパスワード");
     example(edt_SMTPPass, "空ならPOP3のパスワード");
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
@@ -282,6 +282,7 @@ void Tfrm_Main::CreateControls() {
         });
     }
     UpdateSignInButtons();
+    UpdateStatusLine();
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;

@@ -10,6 +10,7 @@
 #include "app/settings/Settings.h"
 #include "app/cycle/Cycle.h"
 #include "app/signin/SignIn.h"
+#include "app/window/StatusLine.h"
 #include "platform/qt/Timer.h"
 
 class QAction;
@@ -264,6 +265,8 @@ private:
     void ShowStatus(const std::string& status, bool failing, const std::string& notice,
                     const std::string& heading = "メール監視中");
     void UpdateTestButton();
+    // Shows watch_ in the status line; whether watching runs comes from where the program is.
+    void UpdateStatusLine();
     // A whole line in UTF-8, to the list and to standard output.
     void AppendUtf8LogLine(const std::string& line);
     void UpdateQuitPanel();
@@ -298,6 +301,7 @@ private:
     bool endRequested_ = false;
     bool closing_ = false;
     bool ended_ = false;
+    TWatchState watch_;
     QSize logWindowSize_;
     bool fitting_ = false;
     // What the SMTP user and password fields last got from the POP3 ones.
