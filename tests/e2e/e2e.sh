@@ -173,19 +173,19 @@ xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null || fail "the
 grep -q 'trace: background' out1.txt && fail "went to the background without settings"
 [ -e tarnwick.ini ] && fail "reading the settings created a file"
 eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 529 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x529"
+[ "$WWIDTH" = 708 ] && [ "$WHEIGHT" = 340 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 708x340"
 
 step "type the settings"
-type_into 225 38 "$pop3_server"    # POP3 server
+type_into 225 62 "$pop3_server"    # POP3 server
 # 暗号化: SSL/TLS on a first start; なし (the first choice) for plain servers
 if [ "$security" = None ]; then xdotool key Tab Home; fi
-type_into 225 86 "$pop3_user"      # user (leaving the server fills the empty SMTP server)
-type_into 225 110 "$pop3_pass"     # password
-type_into 225 178 "$smtp_server"   # SMTP server, replacing the copy
+type_into 225 110 "$pop3_user"     # user (leaving the server fills the empty SMTP server)
+type_into 225 134 "$pop3_pass"     # password
+type_into 580 38 "$smtp_server"    # SMTP server, replacing the copy
 if [ "$security" = None ]; then xdotool key Tab Home; fi
-type_into 166 322 keitai           # forwarding address, user part
-type_into 260 323 docomo.ne.jp     # its domain
-click_at $((WX + 225)) $((WY + 226))   # into the SMTP user field: the POP3 ones stay as typed
+type_into 190 194 keitai           # forwarding address, user part
+type_into 320 194 docomo.ne.jp     # its domain
+click_at $((WX + 580)) $((WY + 86))    # into the SMTP user field: the POP3 ones stay as typed
 
 step "close the window: icon appears and a cycle runs at once"
 "$xhelper" close "$WIN"
@@ -211,13 +211,13 @@ wait_line 'trace: watch off' out1.txt 5
 visible_window '^Tarnwick Ver1.01$' 5 >/dev/null || fail "window not back after a click on the icon"
 
 step "screenshot with the log shown"
-click_at $((WX + 292)) $((WY + 355))
+click_at $((WX + 646)) $((WY + 323))
 for i in $(seq 1 $((50 * slow))); do
   eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-  [ "$WHEIGHT" = 641 ] && break
+  [ "$WHEIGHT" = 570 ] && break
   sleep 0.1
 done
-[ "$WHEIGHT" = 641 ] || fail "window is $WHEIGHT high with the log shown, not 641"
+[ "$WHEIGHT" = 570 ] || fail "window is $WHEIGHT high with the log shown, not 570"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
