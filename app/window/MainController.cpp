@@ -274,6 +274,7 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
         }
         return;
     }
+    if (CloseHeldForFields()) return;
     // Closed with new values: they are kept even if the session ends before 終了.
     SaveChangedSettings();
     GoToTray();
@@ -320,6 +321,7 @@ void Tfrm_Main::closeEvent(QCloseEvent* event) {
 
 void Tfrm_Main::btn_TestClick() {
     if (worker_->Busy() || ending_ != TEnding::None) return;
+    if (TestRefusedForFields()) return;
     const TServerSettings settings = SettingsFromFields().Servers;
     lbl_TestResult->setText(ToQString("テスト中…"));
     lbl_TestResult->setToolTip(QString());

@@ -87,6 +87,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
     move(336, 173);
     CreateControls();
     DescribeFields();
+    SetUpFieldChecks();
     CreateTray();
 
     worker_ = std::make_unique<TCycleWorker>();

@@ -279,6 +279,24 @@ private:
     void TrayPoll();
     static void Trace(const char* what);
 
+    // The fields with a form (FieldMarks.cpp): the value's edit and the control framed when bad.
+    struct TCheckedField {
+        TField Field;
+        QLineEdit* Edit;
+        QWidget* Marked;
+    };
+    std::vector<TCheckedField> CheckedFields() const;
+    void SetUpFieldChecks();
+    // Marks the field (folded first when fold) and returns its problem; empty when it is good.
+    std::string CheckField(const TCheckedField& field, bool fold);
+    // Folds and marks every field; the first problem (its field gets the focus), or empty.
+    std::string FirstBadField();
+    // With a bad field, 接続テスト names it instead of starting.
+    bool TestRefusedForFields();
+    // With a bad field, closing names it once and the window stays.
+    bool CloseHeldForFields();
+    std::string closeWarned_;
+
     TCycleHooks hooks_;
     // The settings as last read: what the window does not show (CAFile, refused values) is kept
     // from here.

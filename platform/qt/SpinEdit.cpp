@@ -95,7 +95,7 @@ int TSpinEdit::CheckValue(int value) const {
 
 int TSpinEdit::Value() const {
     int value = 0;
-    if (TryStrToInt(FromQString(text()), value)) return value;
+    if (TryStrToInt(FromQString(Folded(text())), value)) return value;
     return minValue_;
 }
 
@@ -117,6 +117,9 @@ void TSpinEdit::DownClick() {
     SetValue(Stepped(Value(), -static_cast<long long>(Increment)));
 }
 
+// A Japanese input method types full-width digits: taken as the ASCII ones.
+QString TSpinEdit::Folded(const QString& text) { return text.normalized(QString::NormalizationForm_KC); }
+
 bool TSpinEdit::IsValidChar(QChar c) const {
     if (c >= u'0' && c <= u'9') return true;
     if (c == u'+' || c == u'-') return true;
@@ -136,9 +139,14 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    const QString text = event->text();
+    const QString text = Folded(event->text());
     if (!text.isEmpty() && !IsValidChar(text.front())) {
         Beep();
+        event->accept();
+        return;
+    }
+    if (text != event->text() && !isReadOnly()) {
+        insert(text);
         event->accept();
         return;
     }
@@ -146,7 +154,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void TSpinEdit::inputMethodEvent(QInputMethodEvent* event) {
-    const QString commit = event->commitString();
+    const QString commit = Folded(event->commitString());
     for (QChar c : commit) {
         if (!IsValidChar(c)) {
             Beep();
@@ -156,6 +164,13 @@ void TSpinEdit::inputMethodEvent(QInputMethodEvent* event) {
             event->accept();
             return;
         }
+    }
+    if (commit != event->commitString()) {
+        QInputMethodEvent folded(event->preeditString(), event->attributes());
+        folded.setCommitString(commit, event->replacementStart(), event->replacementLength());
+        TEdit::inputMethodEvent(&folded);
+        event->accept();
+        return;
     }
     TEdit::inputMethodEvent(event);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The interval box: an edit with an up/down button pair at its right edge. Unlike QSpinBox it keeps
 // whatever digits are typed (999 reads as 999) until the focus leaves it, then clamps to the range;
-// text that is not an integer reads as the minimum.
+// text that is not an integer reads as the minimum. Full-width digits are taken as ASCII ones.
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -65,6 +65,7 @@ protected:
     void DoExit() override;
 
 private:
+    static QString Folded(const QString& text);
     bool IsValidChar(QChar c) const;
 
     TSpinButton* button_;

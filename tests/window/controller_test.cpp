@@ -389,6 +389,24 @@ TEST_F(ControllerTest, TipAndWarningIconTellTheLastOutcomeWithOneNotificationPer
     EXPECT_EQ(form->tray_Main->TipHelp().substr(0, 17), "設定が不完全です\n");
 }
 
+TEST_F(ControllerTest, FullWidthInputIsFoldedAndABadFieldStopsTheTestAndOnceTheClose) {
+    StartWithoutFile();
+    TypeSettings();
+    form->edt_POP3Server->setText(QString::fromUtf8(u8"127.0.0.1\uff1a\uff12\uff11\uff11\uff10"));
+    emit form->edt_POP3Server->editingFinished();
+    EXPECT_EQ(form->edt_POP3Server->text(), "127.0.0.1:2110");
+    form->edt_Adress->setText(QStringLiteral("taro@"));
+    EXPECT_FALSE(form->edt_Adress->styleSheet().isEmpty());  // marked as typed
+    QTest::mouseClick(form->btn_Test, Qt::LeftButton);
+    EXPECT_TRUE(tests.empty());
+    EXPECT_EQ(FromQString(form->lbl_TestResult->text()).rfind("転送先メールアドレスの", 0), 0u);
+    CloseWindow();
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(boxes.size(), 1u);
+    CloseWindow();  // the second close goes on
+    EXPECT_FALSE(form->isVisible());
+}
+
 TEST_F(ControllerTest, ConnectionTestUsesTheFieldsAsTypedAndShowsItsSummary) {
     StartWithoutFile();
     TypeSettings();

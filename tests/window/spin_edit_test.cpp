@@ -97,6 +97,12 @@ TEST_F(SpinEditTest, ComposedTextIsFilteredLikeKeys) {
     QApplication::sendEvent(spin, &kanji);
     EXPECT_EQ(spin->text(), "12");
     EXPECT_EQ(beeps, 1);
+    // Full-width digits from a Japanese input method are taken as the ASCII ones.
+    QInputMethodEvent wide(QString(), {});
+    wide.setCommitString(QString::fromUtf8(u8"３"));
+    QApplication::sendEvent(spin, &wide);
+    EXPECT_EQ(spin->text(), "123");
+    EXPECT_EQ(beeps, 1);
 }
 
 TEST_F(SpinEditTest, EmptyOrNonIntegerTextReadsAsTheMinimumAndIsLeftAlone) {
