@@ -181,6 +181,8 @@ void TSpinEdit::resizeEvent(QResizeEvent* event) {
 }
 
 void TSpinEdit::DoExit() {
+    // Pasted full-width digits stay only until the box is left.
+    if (const QString folded = Folded(text()); folded != text()) setText(folded);
     const int value = Value();
     if (CheckValue(value) != value) SetValue(value);
     TEdit::DoExit();
