@@ -1,6 +1,8 @@
 // テスト送信 of the settings window: one short message to the forwarding address, through the
 // cycle's own SMTP login, so that what arrives on the phone is what forwarding would deliver.
+#include <ctime>
 #include <exception>
+#include <random>
 #include <vector>
 
 #include "app/cycle/CycleSteps.h"
@@ -53,6 +55,11 @@ void ComposeTestMessage(const TSettings& settings, TMailMessage& message) {
     message.NoEncode = false;
     message.From.Address = OwnAddress(settings);
     message.Recipients.Add().SetText(settings.ForwardAddress());
+    // Some receivers refuse a message without one; nothing on the way adds it for certain.
+    const std::string& from = message.From.Address;
+    message.ExtraHeaders.Add(Format("Message-ID: <%llx.%x.tarnwick@", static_cast<unsigned long long>(std::time(nullptr)),
+                                    std::random_device()()) +
+                             from.substr(from.rfind('@') + 1) + ">");
     message.ExtraHeaders.Add("MIME-Version: 1.0");
     std::vector<std::string> lines;
     for (const std::string& line :

@@ -129,6 +129,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
         hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
+        hooks_.SendTest = [this](const TSettings& settings) { return forwardingCycle_->SendTestMessage(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
     }
 
