@@ -35,7 +35,7 @@ TEST(SendTestWithServers, TheTestMessageArrivesAtTheForwardingAddress) {
     form.cmb_SMTPSecurity->setCurrentIndex(0);
     form.edt_Adress->setText(QStringLiteral("keitai"));
     form.cmb_Adress->setEditText(QStringLiteral("docomo.ne.jp"));
-    form.btn_SendTestClick();
+    QTest::mouseClick(form.btn_SendTest, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.WorkerBusy(); }, 60000));
 
     const std::vector<DeliveredMessage> got = servers->WaitForDelivered(1);
