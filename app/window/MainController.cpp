@@ -353,7 +353,10 @@ void Tfrm_Main::btn_TestClick() {
     UpdateTestButton();
 }
 
-void Tfrm_Main::UpdateTestButton() { btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None); }
+void Tfrm_Main::UpdateTestButton() {
+    btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None);
+    btn_SendTest->setEnabled(btn_Test->isEnabled());
+}
 
 void Tfrm_Main::UpdateStatusLine() {
     watch_.Watching = background_ != TBackground::None;

@@ -102,6 +102,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
         hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
+        hooks_.SendTest = [this](const TSettings& settings) { return forwardingCycle_->SendTestMessage(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
     }
 
@@ -271,6 +272,7 @@ void Tfrm_Main::CreateControls() {
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
+    connect(btn_SendTest, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SendTestClick(); }); });
     connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
     connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });

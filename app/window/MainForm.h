@@ -44,6 +44,8 @@ public:
     struct TCycleHooks {
         std::function<TCycleReport(const TSettings& settings)> Run;
         std::function<TConnectionReport(const TServerSettings& settings)> Test;
+        // テスト送信: one short message to the forwarding address.
+        std::function<TConnectionReport(const TSettings& settings)> SendTest;
         std::function<void()> Abort;
     };
     // Makes the hooks, given a log that may be written from any thread. Without a factory the
@@ -202,6 +204,8 @@ public:
     void mi_ShowLogClick();
     void btn_ViewLogClick();
     void btn_TestClick();
+    // Sends the test message with the fields as typed, on the worker thread as the test runs.
+    void btn_SendTestClick();
     // Starts the browser sign-in of one server, or cancels the one that waits.
     void btn_SignInClick(bool smtp);
     void SignInFinished(bool smtp, bool ok, const TOAuthTokens& tokens, const std::string& reason);

@@ -279,12 +279,16 @@ app_pid=$!
 wait_line 'trace: background tray' out2.txt 5
 grep -q 'trace: cycle' out2.txt && fail "a cycle ran before the first interval"
 
-step "a second start while one runs ends silently"
+step "a second start while one runs ends silently and brings the window forward"
 rc=0
 # A second start that waited instead of ending would be cut off here (status 124).
 timeout 60 ./tarnwick >out3.txt 2>err3.txt || rc=$?
 [ "$rc" = 0 ] || fail "second start ended with $rc"
 [ ! -s out3.txt ] && [ ! -s err3.txt ] || fail "second start said something"
+wait_line 'trace: watch off' out2.txt 5
+WIN=$(visible_window '^Tarnwick Ver1.01$' 5) || fail "window not forward after a second start"
+"$xhelper" close "$WIN"
+wait_line 'trace: background tray' out2.txt 5 2
 
 step "end again: no message this time"
 WIN=""
@@ -295,6 +299,6 @@ wait_exit "$app_pid" 10
 app_pid=""
 [ "$rc" = 0 ] || fail "the program ended with $rc"
 grep -q 'trace: message box' out2.txt && fail "a message box at the second end"
-[ "$(grep -c 'trace: cycle' out2.txt)" = 1 ] || fail "expected the one last cycle"
+[ "$(grep -c 'trace: cycle' out2.txt)" = 2 ] || fail "expected two cycles (the close, the last one)"
 
 echo "e2e: all steps passed (mail check: $([ $check_mail = 1 ] && echo on || echo off))"
