@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cycle/CycleSteps.h"
+#include "app/cycle/ErrorHints.h"
 #include "app/cycle/ForwardingCycle.h"
 #include "app/cycle/SizeNotice.h"
 #include "app/cycle/SmtpOutbox.h"
@@ -80,6 +81,8 @@ TConnectionReport TForwardingCycle::SendTestMessage(const TSettings& settings) {
     if (Trim(servers.SmtpServer).empty()) report.Summary = "SMTPサーバアドレスが入力されていません";
     else if (Trim(settings.MailUser).empty() || Trim(settings.MailDomain).empty())
         report.Summary = "転送先アドレスが入力されていません";
+    else if (TFieldCheck check = CheckForwardAddress(settings); !check.Ok())
+        report.Summary = check.Problem;
     if (!report.Summary.empty()) {
         AddLog(prefix + report.Summary);
         return report;
@@ -90,7 +93,7 @@ TConnectionReport TForwardingCycle::SendTestMessage(const TSettings& settings) {
         OpenSmtp(servers);
     } catch (const std::exception& e) {
         ForceClose(smtp);
-        const std::string failure = OneLine(LoginFailure(e));
+        const std::string failure = WithHint(e, TFailedStep::Login, OneLine(LoginFailure(e)));
         AddLog(prefix + "SMTPサーバに接続失敗(" + servers.SmtpServer + ") " + failure);
         report.Summary = "SMTP: " + failure;
         return report;

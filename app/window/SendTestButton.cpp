@@ -14,6 +14,7 @@ namespace tarnwick {
 
 void Tfrm_Main::btn_SendTestClick() {
     if (worker_->Busy() || ending_ != TEnding::None) return;
+    if (TestRefusedForFields()) return;
     const TSettings settings = SettingsFromFields();
     lbl_TestResult->setText(ToQString("送信中…"));
     lbl_TestResult->setToolTip(QString());
