@@ -58,4 +58,20 @@ std::optional<TProviderFill> TProviderLookup::Lookup(const std::string& address)
     return std::nullopt;
 }
 
+TProviderLookupTask::TProviderLookupTask(TProviderLookup lookup, std::string address, TDone done)
+    : thread_([this, lookup = std::move(lookup), address = std::move(address), done = std::move(done)]() mutable {
+          std::optional<TProviderFill> fill;
+          {
+              TAbortScope scope(abort_);
+              fill = lookup.Lookup(address);
+          }
+          if (done) done(fill);
+          finished_ = true;
+      }) {}
+
+TProviderLookupTask::~TProviderLookupTask() {
+    abort_.Abort();
+    thread_.join();
+}
+
 }  // namespace tarnwick

@@ -2,11 +2,14 @@
 // The servers of an address: the provider table shipped with the program, then the provider's own
 // settings document at https://autoconfig.<domain>/mail/config-v1.1.xml, then at
 // https://<domain>/.well-known/autoconfig/mail/config-v1.1.xml.
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "app/settings/Settings.h"
+#include "net/MailAbort.h"
 
 namespace tarnwick {
 
@@ -30,6 +33,26 @@ private:
     std::optional<TProviderSettings> FromTable(const std::string& domain);
     std::optional<TMailProviderTable> table_;
     bool tableRead_ = false;
+};
+
+// One lookup on a thread of its own, so that a window answers meanwhile. Destroying it stops the
+// lookup (a request under way ends at once) and waits for its thread.
+class TProviderLookupTask {
+public:
+    // done gets the result on the lookup's thread, as its last step; the lookup's OnLog is called
+    // there too.
+    using TDone = std::function<void(const std::optional<TProviderFill>& fill)>;
+    TProviderLookupTask(TProviderLookup lookup, std::string address, TDone done);
+    ~TProviderLookupTask();
+    TProviderLookupTask(const TProviderLookupTask&) = delete;
+    TProviderLookupTask& operator=(const TProviderLookupTask&) = delete;
+
+    bool Finished() const { return finished_; }
+
+private:
+    TMailAbort abort_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
 };
 
 }  // namespace tarnwick
