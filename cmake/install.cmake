@@ -10,6 +10,8 @@ foreach(size 16 22 24 32 48 64 128 256)
           RENAME tarnwick.png)
 endforeach()
 install(FILES assets/tarnwick.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES assets/tarnwick.ja.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1 RENAME tarnwick.1)
+install(FILES README.md README.ja.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
 # The mail providers' servers that 自動設定 fills in (its header names its source and licence).
 install(FILES data/mail-providers.tsv DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnwick)
 # The user unit runs the installed program; systemd looks in <prefix>/lib/systemd/user for /usr and /usr/local.

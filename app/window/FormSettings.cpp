@@ -23,8 +23,11 @@ std::string Tfrm_Main::SettingsPath() const {
 }
 
 Tfrm_Main::TAccessBoxes Tfrm_Main::AccessBoxes(TServerKind kind) const {
-    if (kind == TServerKind::Pop3) return {cmb_POP3Security, cmb_POP3Auth};
-    return {cmb_SMTPSecurity, cmb_SMTPAuth};
+    if (kind == TServerKind::Pop3)
+        return {cmb_POP3Security, cmb_POP3Auth, edt_POP3Pass, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl,
+                edt_POP3TokenUrl, edt_POP3DeviceUrl, edt_POP3Scopes};
+    return {cmb_SMTPSecurity, cmb_SMTPAuth, edt_SMTPPass, edt_SMTPClientId, edt_SMTPTenant, edt_SMTPAuthUrl,
+            edt_SMTPTokenUrl, edt_SMTPDeviceUrl, edt_SMTPScopes};
 }
 
 bool Tfrm_Main::LoadSettings() {

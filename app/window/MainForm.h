@@ -21,6 +21,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class QVBoxLayout;
 
 namespace tarnwick {
 
@@ -51,7 +52,9 @@ public:
     explicit Tfrm_Main(TCycleFactory makeCycle = nullptr);
     ~Tfrm_Main() override;
 
-    // Controls.
+    // Controls, top to bottom: the two server groups side by side, the forwarding address and
+    // interval, the tests, the start and keyring boxes, the status line, the log.
+    QWidget* pnl_Servers;
     QWidget* pnl_POP;
     QWidget* pnl_SMTP;
     QWidget* pnl_Setting;
@@ -74,6 +77,10 @@ public:
     QLabel* Label11;
     QLabel* Label12;
     QLabel* Label13;
+    QLabel* Label14;
+    // The mail address that 自動設定 looks the servers up for.
+    TEdit* edt_MailAddress;
+    QPushButton* btn_LookUp;
     TEdit* edt_POP3Server;
     // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
     QComboBox* cmb_POP3Security;
@@ -92,6 +99,8 @@ public:
     QWidget* pnl_Check;
     QCheckBox* chk_SkipExisting;
     QPushButton* btn_Test;
+    QPushButton* btn_SendTest;
+    // Two lines, word-wrapped.
     QLabel* lbl_TestResult;
     // Whether the session starts the program (an entry in the user's autostart folder).
     QCheckBox* chk_Autostart;
@@ -99,12 +108,28 @@ public:
     QPushButton* btn_Advanced;
     // 認証方式 per server, its サインイン button (キャンセル while a sign-in waits), and where
     // passwords and tokens are kept.
-    QWidget* pnl_Auth;
     QComboBox* cmb_POP3Auth;
     QComboBox* cmb_SMTPAuth;
     QPushButton* btn_POP3SignIn;
     QPushButton* btn_SMTPSignIn;
+    // A server's sign-in settings, in rows under its 認証方式 that show for the OAuth methods
+    // only: the client ID always, the tenant for Microsoft, the URLs and scopes for その他.
+    TEdit* edt_POP3ClientId;
+    TEdit* edt_POP3Tenant;
+    TEdit* edt_POP3AuthUrl;
+    TEdit* edt_POP3TokenUrl;
+    TEdit* edt_POP3DeviceUrl;
+    TEdit* edt_POP3Scopes;
+    TEdit* edt_SMTPClientId;
+    TEdit* edt_SMTPTenant;
+    TEdit* edt_SMTPAuthUrl;
+    TEdit* edt_SMTPTokenUrl;
+    TEdit* edt_SMTPDeviceUrl;
+    TEdit* edt_SMTPScopes;
     QCheckBox* chk_KeyringSecrets;
+    // The status line: when the next and the last check are, or that watching waits for the window.
+    QWidget* pnl_Status;
+    QLabel* lbl_Status;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -138,12 +163,24 @@ public:
 
     // The settings as they stand in the fields.
     TSettings SettingsFromFields() const;
-    // The boxes of a server's 暗号化 and 認証方式.
+    // The controls of a server's 暗号化, password and 認証方式 with its sign-in settings.
     struct TAccessBoxes {
         QComboBox* Security;
         QComboBox* Auth;
+        TEdit* Pass;
+        TEdit* ClientId;
+        TEdit* Tenant;
+        TEdit* AuthUrl;
+        TEdit* TokenUrl;
+        TEdit* DeviceUrl;
+        TEdit* Scopes;
     };
     TAccessBoxes AccessBoxes(TServerKind kind) const;
+    // The rows of a server group, top to bottom, and the 認証方式 each shows for (all when empty).
+    struct TGroupRow {
+        QWidget* Row;
+        std::vector<TAuthMethod> Methods;
+    };
     void GoToTray();
     void StartWatching();
     void ShowSettingsWindow();
@@ -208,6 +245,10 @@ protected:
 
 private:
     void CreateControls();
+    // The POP3 and SMTP groups, side by side in pnl_Servers.
+    void CreateServerGroups(QVBoxLayout* stack);
+    // Shows the rows of each group that its 認証方式 has, and sizes the groups to them.
+    void LayOutServerGroups();
     // Examples in the empty fields and a short word on each control, for a first set-up.
     void DescribeFields();
     void CreateTray();
@@ -229,6 +270,9 @@ private:
     // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
     void FitToPanels();
     QSize PanelsSize() const;
+    // The part of the window's screen that windows may take.
+    QRect ScreenRoom() const;
+    std::vector<TGroupRow> pop3Rows_, smtpRows_;
     void TrayPoll();
     static void Trace(const char* what);
 
