@@ -4,6 +4,7 @@
 
 #include "app/signin/HttpRequest.h"
 #include "message/ShownText.h"
+#include "net/MailAbort.h"
 
 namespace tarnwick {
 
@@ -59,10 +60,11 @@ std::optional<TProviderFill> TProviderLookup::Lookup(const std::string& address)
 }
 
 TProviderLookupTask::TProviderLookupTask(TProviderLookup lookup, std::string address, TDone done)
-    : thread_([this, lookup = std::move(lookup), address = std::move(address), done = std::move(done)]() mutable {
+    : abort_(std::make_unique<TMailAbort>()),
+      thread_([this, lookup = std::move(lookup), address = std::move(address), done = std::move(done)]() mutable {
           std::optional<TProviderFill> fill;
           {
-              TAbortScope scope(abort_);
+              TAbortScope scope(*abort_);
               fill = lookup.Lookup(address);
           }
           if (done) done(fill);
@@ -70,7 +72,7 @@ TProviderLookupTask::TProviderLookupTask(TProviderLookup lookup, std::string add
       }) {}
 
 TProviderLookupTask::~TProviderLookupTask() {
-    abort_.Abort();
+    abort_->Abort();
     thread_.join();
 }
 

@@ -4,14 +4,16 @@
 // https://<domain>/.well-known/autoconfig/mail/config-v1.1.xml.
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/settings/Settings.h"
-#include "net/MailAbort.h"
 
 namespace tarnwick {
+
+class TMailAbort;
 
 class TProviderLookup {
 public:
@@ -50,7 +52,7 @@ public:
     bool Finished() const { return finished_; }
 
 private:
-    TMailAbort abort_;
+    std::unique_ptr<TMailAbort> abort_;
     std::atomic<bool> finished_{false};
     std::thread thread_;
 };
