@@ -11,6 +11,7 @@ foreach(size 16 22 24 32 48 64 128 256)
 endforeach()
 install(FILES assets/tarnwick.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES assets/tarnwick.ja.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1 RENAME tarnwick.1)
+# The window points to them for what the settings need from outside (a sign-in's client ID).
 install(FILES README.md README.ja.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
 # The mail providers' servers that 自動設定 fills in (its header names its source and licence).
 install(FILES data/mail-providers.tsv DESTINATION ${CMAKE_INSTALL_DATADIR}/tarnwick)

@@ -50,8 +50,15 @@ bool Tfrm_Main::LoadSettings() {
     text(loaded_.MailDomain, cmb_Adress->lineEdit());
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
+        const TOAuthSettings& auth = s.Access(kind).Auth;
         boxes.Security->setCurrentIndex(static_cast<int>(s.Access(kind).Security));
-        boxes.Auth->setCurrentIndex(static_cast<int>(s.Access(kind).Auth.Method));
+        text(auth.ClientId, boxes.ClientId);
+        text(auth.Tenant, boxes.Tenant);
+        text(auth.AuthorizationUrl, boxes.AuthUrl);
+        text(auth.TokenUrl, boxes.TokenUrl);
+        text(auth.DeviceUrl, boxes.DeviceUrl);
+        text(auth.Scopes, boxes.Scopes);
+        boxes.Auth->setCurrentIndex(static_cast<int>(auth.Method));
     }
     edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
     chk_SkipExisting->setChecked(s.SkipExisting);

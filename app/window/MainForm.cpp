@@ -101,6 +101,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
         hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
+        hooks_.SendTest = [this](const TSettings& settings) { return forwardingCycle_->SendTestMessage(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
     }
 
@@ -144,7 +145,7 @@ void Tfrm_Main::DescribeFields() {
     example(edt_MailAddress, "例: taro@example.jp");
     tip(edt_MailAddress, "受信するメールのアドレス。「自動設定」でサーバの設定を埋めます");
     tip(btn_LookUp, "メールアドレスからPOP3とSMTPのサーバ、暗号化、ユーザ名を調べて埋めます");
-    example(edt_POP3Pass, "メールのパスワード(アプリパスワード)");
+    example(edt_POP3Pass, "メールのパスワード");
     example(edt_SMTPPass, "空ならPOP3のパスワード");
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
@@ -270,6 +271,7 @@ void Tfrm_Main::CreateControls() {
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
+    connect(btn_SendTest, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SendTestClick(); }); });
     connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
     connect(btn_LookUp, &QPushButton::clicked, this, [this] { Guarded([this] { btn_LookUpClick(); }); });
@@ -283,6 +285,7 @@ void Tfrm_Main::CreateControls() {
         });
     }
     UpdateSignInButtons();
+    UpdateStatusLine();
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;

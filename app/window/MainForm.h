@@ -11,6 +11,7 @@
 #include "app/settings/Settings.h"
 #include "app/cycle/Cycle.h"
 #include "app/signin/SignIn.h"
+#include "app/window/StatusLine.h"
 #include "platform/qt/Timer.h"
 
 class QAction;
@@ -44,6 +45,8 @@ public:
     struct TCycleHooks {
         std::function<TCycleReport(const TSettings& settings)> Run;
         std::function<TConnectionReport(const TServerSettings& settings)> Test;
+        // テスト送信: one short message to the forwarding address.
+        std::function<TConnectionReport(const TSettings& settings)> SendTest;
         std::function<void()> Abort;
     };
     // Makes the hooks, given a log that may be written from any thread. Without a factory the
@@ -202,6 +205,8 @@ public:
     void mi_ShowLogClick();
     void btn_ViewLogClick();
     void btn_TestClick();
+    // Sends the test message with the fields as typed, on the worker thread as the test runs.
+    void btn_SendTestClick();
     // Starts the browser sign-in of one server, or cancels the one that waits.
     void btn_SignInClick(bool smtp);
     // 自動設定: fills both servers in from the mail address, on a thread of the lookup's own.
@@ -269,6 +274,8 @@ private:
     void ShowStatus(const std::string& status, bool failing, const std::string& notice,
                     const std::string& heading = "メール監視中");
     void UpdateTestButton();
+    // Shows watch_ in the status line; whether watching runs comes from where the program is.
+    void UpdateStatusLine();
     // A whole line in UTF-8, to the list and to standard output.
     void AppendUtf8LogLine(const std::string& line);
     void UpdateQuitPanel();
@@ -306,6 +313,7 @@ private:
     bool endRequested_ = false;
     bool closing_ = false;
     bool ended_ = false;
+    TWatchState watch_;
     QSize logWindowSize_;
     bool fitting_ = false;
     // What the SMTP user and password fields last got from the POP3 ones.
