@@ -36,6 +36,8 @@ add_executable(tarnwick ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tarnwick PRIVATE tarnwick_app)
 target_compile_definitions(tarnwick PRIVATE TARNWICK_VERSION="${PROJECT_VERSION}")
 set_target_properties(tarnwick PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/app)
+# The mail providers' table beside the built program, where it looks first (installed: share/tarnwick).
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/data/mail-providers.tsv ${CMAKE_BINARY_DIR}/app/mail-providers.tsv COPYONLY)
 if(TARNWICK_UNIT_TESTS_ONLY)
   # Nothing there runs the window or the program.
   set_target_properties(tarnwick tarnwick_app tarnwick_tray PROPERTIES EXCLUDE_FROM_ALL ON)

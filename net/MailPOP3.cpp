@@ -6,6 +6,7 @@
 #include <charconv>
 #include <exception>
 
+#include "message/Coders.h"
 #include "message/MailGlobal.h"
 #include "message/MailMessage.h"
 #include "net/MailCommandText.h"
@@ -82,6 +83,7 @@ void TMailPOP3::Connect(int timeout) {
         if (OAuth.Active()) {
             LoginWithToken();
         } else if (!APOP) {
+            if (PreferChallenge && Security == TMailSecurity::msNone && LoginByChallenge(greeting)) return;
             SendCommand("USER " + Username, 1);
             SendCommand("PASS " + Password, 1);
         } else {
@@ -94,6 +96,34 @@ void TMailPOP3::Connect(int timeout) {
         DisconnectQuietly();
         throw;
     }
+}
+
+bool TMailPOP3::LoginByChallenge(const std::string& greeting) {
+    AskCapabilities();
+    for (const std::string& line : Capabilities) {
+        std::string rest = UpperCase(Trim(line));
+        if (CutToken(rest, " ") != "SASL") continue;
+        while (!rest.empty())
+            if (CutToken(rest, " ") == "CRAM-MD5") return LoginByCramMD5();
+    }
+    const std::string timestamp = GreetingTimestamp(greeting);
+    return !timestamp.empty() && SendCommand("APOP " + Username + " " + ApopDigest(timestamp, Password)) == 1;
+}
+
+bool TMailPOP3::LoginByCramMD5() {
+    WriteLine("AUTH CRAM-MD5");
+    ReadReplyLines();
+    // A continuation is "+" and a blank, then the base64 challenge.
+    const std::string& code = LastReply.TextCode();
+    if (code != "+" && code.rfind("+ ", 0) != 0) return StatusCode({}) == 1;
+    const std::string challenge = Trim(code.substr(1) + (LastReply.Text.Count() > 0 ? LastReply.Text[0] : std::string()));
+    std::string response;
+    try {
+        response = EncodeTextWith<TMailEncoderMIME>(CramMD5Response(Username, Password, challenge));
+    } catch (const EMailException&) {
+        response = "*";  // a challenge that is not base64: the exchange is cancelled
+    }
+    return SendCommand(response) == 1;
 }
 
 void TMailPOP3::Disconnect() {

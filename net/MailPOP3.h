@@ -1,7 +1,7 @@
 #pragma once
 // POP3 client (RFC 1939, STLS of RFC 2595, CAPA and PIPELINING of RFC 2449, UTF8 of RFC 6856,
-// AUTH of RFC 5034): USER/PASS, APOP or OAuth 2.0 login, UIDL, LIST, RETR, TOP and QUIT. Nothing
-// is ever deleted.
+// AUTH of RFC 5034, CRAM-MD5 of RFC 2195): USER/PASS, APOP, CRAM-MD5 or OAuth 2.0 login, UIDL,
+// LIST, RETR, TOP and QUIT. Nothing is ever deleted.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,8 +24,13 @@ public:
     static constexpr int64_t DefaultMaxMessageSize = 64 * 1024 * 1024;
     static constexpr int32_t DefaultMaxListingLines = 1000000;
 
-    // Log in with APOP instead of USER and PASS.
+    // Log in with APOP instead of USER and PASS, whatever the server offers.
     bool APOP = false;
+    // On a connection without TLS, keep the password off the wire where the server allows it:
+    // "AUTH CRAM-MD5" when CAPA lists it in its SASL line, else APOP when the greeting carries a
+    // timestamp. A refusal falls back once to USER and PASS, so a server that took those before
+    // still does.
+    bool PreferChallenge = false;
     // When active, "AUTH" with the access token replaces USER/PASS and APOP; omAuto asks CAPA
     // which mechanisms the server has. A refused token raises EMailOAuthRefused.
     TOAuthLogin OAuth;
@@ -110,6 +115,9 @@ private:
     bool Offers(const std::string& capability);
 
     void LoginWithToken();
+    // PreferChallenge's login: false when the server offers neither method or refused it.
+    bool LoginByChallenge(const std::string& greeting);
+    bool LoginByCramMD5();
     // The status word's code, as ReadReply gives it, for a line already in LastReply.
     int16_t StatusCode(const std::vector<int16_t>& allowed);
 

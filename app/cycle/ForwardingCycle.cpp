@@ -165,6 +165,8 @@ void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
     TMailPOP3& pop3 = impl_->MailPOP3;
     // Messages go on as they are: a server offering UTF8 may otherwise wrap 8-bit headers.
     pop3.AskUtf8 = true;
+    // Without TLS, CRAM-MD5 or APOP where the server offers one, rather than the password itself.
+    pop3.PreferChallenge = true;
     SignInAndLogin(pop3, SignIn.get(), impl_->Abort, settings, TServerKind::Pop3, [&] { pop3.Connect(kConnectTimeoutMs); });
 }
 

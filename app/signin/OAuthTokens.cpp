@@ -5,19 +5,12 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
-#include <cstdlib>
 
-#include <atomic>
 #include <chrono>
 
-#include "net/MailAbort.h"
-#include "platform/qt/QtText.h"
+#include "app/signin/HttpRequest.h"
 
 namespace tarnwick {
 
@@ -39,82 +32,17 @@ std::string Form(std::initializer_list<std::pair<const char*, std::string>> fiel
     return out;
 }
 
-struct THttpAnswer {
+struct TJsonAnswer {
     int Status = 0;
     QJsonObject Json;
     std::string Failure;  // transport failure, empty when an answer came
 };
 
-// The most of a reply that is read: a token answer is a few KB, and a reply that goes on and on
-// must not grow the process.
-constexpr qint64 kMaxReply = 1 << 20;
-
-// One POST of a form; no redirects are followed and certificates are checked as Qt does by default.
-// The abort of this thread's scope (a stop of the run) ends the request at once.
-// The authorities a token request trusts: the system's, SSL_CERT_FILE as OpenSSL (and so the
-// mail connections) honour it, and the server's own CAFile.
-QSslConfiguration Trust(const std::string& caFile) {
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    const char* env = std::getenv("SSL_CERT_FILE");
-    for (const std::string& file : {std::string(env != nullptr ? env : ""), caFile})
-        if (!file.empty()) ssl.addCaCertificates(QString::fromStdString(file));
-    return ssl;
-}
-
-THttpAnswer Post(const std::string& url, const std::string& form, int timeoutMs, const std::string& caFile) {
-    THttpAnswer out;
-    if (!EndpointAllowed(url)) {
-        out.Failure = "このアドレスには接続しません: " + url;
-        return out;
-    }
-    TMailAbort* stop = TAbortScope::Current();
-    if (stop != nullptr && stop->Aborted()) {
-        out.Failure = "Aborted.";
-        return out;
-    }
-    QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(QString::fromStdString(url)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
-    request.setRawHeader("Accept", "application/json");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (request.url().scheme() == QStringLiteral("https")) request.setSslConfiguration(Trust(caFile));
-    QNetworkReply* reply = manager.post(request, QByteArray::fromStdString(form));
-    // Read as it comes, and no further ahead than that, so the bound holds while reading.
-    reply->setReadBufferSize(64 * 1024);
-    QByteArray body;
-    bool tooLarge = false;
-    std::atomic<bool> stopped{false};
-    auto take = [&] {
-        body += reply->read(kMaxReply + 1 - body.size());
-        if (body.size() > kMaxReply && !tooLarge) {
-            tooLarge = true;
-            reply->abort();
-        }
-    };
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, reply, &QNetworkReply::abort);
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, take);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    TMailAbort::TListener listener;
-    if (stop != nullptr) {
-        // Any thread: the abort is carried out on the request's own thread.
-        listener = stop->Listen([&stopped, reply] {
-            stopped = true;
-            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-        });
-    }
-    timer.start(timeoutMs);
-    if (!reply->isFinished()) loop.exec();
-    listener = TMailAbort::TListener();
-    if (!tooLarge && reply->isOpen()) take();
-    out.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (stopped) out.Failure = "Aborted.";
-    else if (tooLarge) out.Failure = "reply larger than 1 MiB";
-    else if (out.Status == 0) out.Failure = FromQString(reply->errorString());
-    else out.Json = QJsonDocument::fromJson(body).object();
-    reply->deleteLater();
+// One POST of a form, its answer read as a JSON object.
+TJsonAnswer Post(const std::string& url, const std::string& form, int timeoutMs, const std::string& caFile) {
+    const THttpAnswer http = Fetch({url, "application/json", form, timeoutMs, caFile});
+    TJsonAnswer out{http.Status, {}, http.Failure};
+    if (out.Failure.empty()) out.Json = QJsonDocument::fromJson(QByteArray::fromStdString(http.Body)).object();
     return out;
 }
 
@@ -129,7 +57,7 @@ int64_t Seconds(const QJsonValue& value, int64_t fallback) {
     return static_cast<int64_t>(std::min(seconds, 86400.0));
 }
 
-TOAuthTokens ToTokens(const THttpAnswer& http) {
+TOAuthTokens ToTokens(const TJsonAnswer& http) {
     TOAuthTokens answer;
     if (!http.Failure.empty()) {
         answer.Error = http.Failure;
@@ -184,7 +112,7 @@ TDeviceAuthorization TOAuthTokenClient::StartDevice() {
         out.Error = "device flow not offered";
         return out;
     }
-    const THttpAnswer http =
+    const TJsonAnswer http =
         Post(provider_.DeviceUrl, Form({{"client_id", provider_.ClientId}, {"scope", provider_.Scopes}}), TimeoutMs,
              provider_.CAFile);
     if (!http.Failure.empty() || http.Status != 200) {

@@ -275,6 +275,7 @@ void Tfrm_Main::CreateControls() {
     connect(btn_SendTest, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SendTestClick(); }); });
     connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
+    connect(btn_LookUp, &QPushButton::clicked, this, [this] { Guarded([this] { btn_LookUpClick(); }); });
     connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });
     connect(btn_SMTPSignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(true); }); });
     for (QComboBox* auth : {cmb_POP3Auth, cmb_SMTPAuth}) {

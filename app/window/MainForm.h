@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,10 @@ public:
     void btn_SendTestClick();
     // Starts the browser sign-in of one server, or cancels the one that waits.
     void btn_SignInClick(bool smtp);
+    // 自動設定: fills both servers in from the mail address, on a thread of the lookup's own.
+    void btn_LookUpClick();
+    // What 自動設定 asks (a test points BaseUrl at its own server).
+    TProviderLookup ProviderLookup;
     void SignInFinished(bool smtp, bool ok, const TOAuthTokens& tokens, const std::string& reason);
     void UpdateSignInButtons();
     TSignInState& SignInState();
@@ -314,6 +319,9 @@ private:
     std::shared_ptr<TSignInState> signIn_;
     std::unique_ptr<TOAuthSignIn> signing_;
     bool signingSmtp_ = false;
+    // The running or last 自動設定; going, it stops the lookup and waits for it.
+    std::unique_ptr<TProviderLookupTask> lookUp_;
+    void LookUpFinished(const std::optional<TProviderFill>& fill);
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;
     TEnding ending_ = TEnding::None;

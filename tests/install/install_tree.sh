@@ -15,7 +15,8 @@ fails=0
 fail() { echo "FAIL: $*" >&2; fails=$((fails + 1)); }
 for f in bin/tarnwick share/applications/tarnwick.desktop share/metainfo/org.tarnwick.tarnwick.metainfo.xml \
          share/icons/hicolor/scalable/apps/tarnwick.svg share/man/man1/tarnwick.1 share/man/ja/man1/tarnwick.1 \
-         share/doc/tarnwick/README.md share/doc/tarnwick/README.ja.md lib/systemd/user/tarnwick.service; do
+         share/doc/tarnwick/README.md share/doc/tarnwick/README.ja.md lib/systemd/user/tarnwick.service \
+         share/tarnwick/mail-providers.tsv; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 for size in 16 22 24 32 48 64 128 256; do

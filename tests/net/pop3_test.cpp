@@ -101,6 +101,53 @@ TEST_P(Pop3, ApopWithoutTimestampIsRefused) {
     EXPECT_EQ(TMailPOP3::GreetingTimestamp("ready <a<b>c> x"), "<a<b>");
 }
 
+// Without TLS: CRAM-MD5 where CAPA offers it, else APOP where the greeting has a timestamp, else
+// USER/PASS; a refused method falls back once to USER/PASS. The RFC 2195 and RFC 1939 examples.
+TEST_P(Pop3, ChallengeResponseIsPreferredWithoutTls) {
+    const std::string rfc1939 = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>";
+    const std::string apop = "APOP mrose c4c9334bac560ecc979e58001b3e22fb";
+    const std::string cram = "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw";
+    const std::string challenge = "+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
+    const std::string sasl = "+OK\r\nSASL PLAIN CRAM-MD5\r\n.";
+    struct Case {
+        const char* name;
+        std::string user, pass, greeting, capa;
+        std::vector<std::pair<std::string, std::string>> login;  // after CAPA
+    };
+    const Case cases[] = {
+        {"CRAM-MD5 before APOP", "tim", "tanstaaftanstaaf", rfc1939, sasl,
+         {{"AUTH CRAM-MD5", challenge}, {cram, "+OK"}}},
+        {"APOP", "mrose", "tanstaaf", rfc1939, "+OK\r\nUIDL\r\n.", {{apop, "+OK"}}},
+        {"CRAM-MD5 refused", "tim", "tanstaaftanstaaf", "+OK ready", sasl,
+         {{"AUTH CRAM-MD5", challenge}, {cram, "-ERR no"}, {"USER tim", "+OK"}, {"PASS tanstaaftanstaaf", "+OK"}}},
+        {"AUTH CRAM-MD5 refused at once", "tim", "pw", "+OK ready", sasl,
+         {{"AUTH CRAM-MD5", "-ERR not now"}, {"USER tim", "+OK"}, {"PASS pw", "+OK"}}},
+        {"APOP refused", "mrose", "tanstaaf", rfc1939, "-ERR",
+         {{apop, "-ERR no"}, {"USER mrose", "+OK"}, {"PASS tanstaaf", "+OK"}}},
+        {"neither", "bob", "secret", "+OK ready", "-ERR", {{"USER bob", "+OK"}, {"PASS secret", "+OK"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer s;
+        s.ByteAtATime(GetParam());
+        Converse(s, {{"", c.greeting}, {"CAPA", c.capa}});
+        std::string expected = "CAPA\r\n";
+        for (const auto& [line, reply] : c.login) {
+            s.Expect(line).SendLine(reply);
+            expected += line + "\r\n";
+        }
+        TMailPOP3 pop3;
+        pop3.PreferChallenge = true;
+        pop3.Username = c.user;
+        pop3.Password = c.pass;
+        ConnectTo(s, pop3);
+        pop3.Disconnect();
+        EXPECT_TRUE(s.Finish());
+        EXPECT_THAT(s.Mismatches(), IsEmpty());
+        EXPECT_EQ(s.Received(), expected + "QUIT\r\n");
+    }
+}
+
 TEST_P(Pop3, RefusedGreeting) {
     server.SendLine("-ERR go away");
     auto e = FailedLogin<EMailProtocolReplyError>("QUIT\r\n");

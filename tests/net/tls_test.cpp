@@ -95,6 +95,18 @@ TEST_P(Tls, Pop3StlsSendsUserAndPasswordOnlyOverTls) {
     EXPECT_EQ(server.ServerName(), "");  // no SNI for an address
 }
 
+TEST_P(Tls, Pop3OverTlsLogsInWithUserAndPassWhateverTheGreetingOffers) {
+    Converse(server, {{"", "+OK ready <1896.697170952@dbc.mtview.ca.us>"}, {"STLS", "+OK begin TLS"}});
+    server.StartTLS();
+    Converse(server, {{"USER bob", "+OK"}, {"PASS secret", "+OK in"}});
+    pop3.Security = TMailSecurity::msStartTLS;
+    pop3.PreferChallenge = true;
+    Start(pop3, server);
+    pop3.Connect();
+    pop3.Disconnect();
+    Done(server, CrLf({"STLS", "USER bob", "PASS secret", "QUIT"}));
+}
+
 TEST_P(Tls, SmtpStartTlsGreetsAgainAndAuthenticatesOverTls) {
     smtp.SetAuthenticationType(TAuthenticationType::atAuto);
     Converse(server, {{"", "220 mx"}, {"EHLO client.test", "250-mx\r\n250-AUTH LOGIN\r\n250 STARTTLS"},

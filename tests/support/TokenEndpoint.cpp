@@ -166,6 +166,11 @@ std::string TokenEndpoint::LastRefreshTokenIssued() const {
     return lastRefresh_;
 }
 
+std::vector<std::string> TokenEndpoint::Gets() const {
+    std::lock_guard lock(mutex_);
+    return gets_;
+}
+
 void TokenEndpoint::Run() {
     while (!stop_) {
         pollfd p{listenFd_, POLLIN, 0};
@@ -248,6 +253,11 @@ std::string TokenEndpoint::Answer(const std::string& method, const std::string& 
         const std::string location = form["redirect_uri"] + (form["redirect_uri"].find('?') == std::string::npos ? "?" : "&") +
                                      "code=" + code + "&state=" + UrlEncode(form["state"]);
         return Response(302, "Found", "", "Location: " + location + "\r\n");
+    }
+    if (method == "GET") {
+        gets_.push_back(target);
+        const auto document = Documents.find(path);
+        return document == Documents.end() ? Response(404, "Not Found", "") : Response(200, "OK", document->second);
     }
     if (method != "POST") return Response(404, "Not Found", "{}");
     auto form = Form(body);

@@ -11,6 +11,7 @@
 // of the browser). /token takes authorization_code (with the PKCE verifier checked against the
 // S256 challenge), refresh_token (rotated on every use when RotateRefreshTokens) and device_code
 // grants. Revoke() (or a POST to /revoke) turns every refresh token into invalid_grant.
+// It also serves Documents (a provider's settings document, say) to GET, 404 for any other path.
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -51,6 +52,9 @@ public:
     enum class Replies { Normal, Stall, Endless };
     std::atomic<Replies> Reply{Replies::Normal};
 
+    // Path (without the query) -> body of a 200 to GET; set before Start.
+    std::map<std::string, std::string> Documents;
+
     void Start();
     int Port() const { return port_; }
     std::string Url(const std::string& path) const;
@@ -61,6 +65,8 @@ public:
     int Requests(const std::string& grant) const;
     std::map<std::string, std::string> LastForm() const;
     std::string LastRefreshTokenIssued() const;
+    // The targets of every GET other than /authorize, in order.
+    std::vector<std::string> Gets() const;
 
 private:
     void Run();
@@ -78,6 +84,7 @@ private:
     std::map<std::string, std::string> lastForm_;
     std::map<std::string, std::string> codes_;  // code -> "challenge redirect_uri"
     std::vector<std::string> liveRefresh_;
+    std::vector<std::string> gets_;
     std::string lastRefresh_;
     int serial_ = 0;
     int polls_ = 0;
