@@ -22,7 +22,10 @@ void Tfrm_Main::btn_LookUpClick() {
         QMetaObject::invokeMethod(this, [this, fill] { Guarded([&] { LookUpFinished(fill); }); }, Qt::QueuedConnection);
     };
     btn_LookUp->setEnabled(false);
-    lookUp_ = std::make_unique<TProviderLookupTask>(std::move(lookup), FromQString(edt_MailAddress->text()), done);
+    // "taro＠example．jp" as an input method may give it.
+    const std::string address = FoldInput(FromQString(edt_MailAddress->text()));
+    edt_MailAddress->setText(ToQString(address));
+    lookUp_ = std::make_unique<TProviderLookupTask>(std::move(lookup), address, done);
 }
 
 void Tfrm_Main::LookUpFinished(const std::optional<TProviderFill>& fill) {

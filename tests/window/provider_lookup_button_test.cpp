@@ -24,7 +24,8 @@ TEST_F(FormTest, TheLookUpButtonFillsBothServersFromTheProvidersDocument) {
         "</emailProvider></clientConfig>";
     provider.Start();
     form->ProviderLookup.BaseUrl = provider.Url("");
-    form->edt_MailAddress->setText("ken@example.test");
+    // Typed with a full-width at sign, as an input method may give it.
+    form->edt_MailAddress->setText(QString::fromUtf8("ken\xEF\xBC\xA0" "example.test"));
     QTest::mouseClick(form->btn_LookUp, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([this] { return form->btn_LookUp->isEnabled(); }, 60000));
     const TServerSettings servers = form->SettingsFromFields().Servers;
