@@ -4,3 +4,4 @@
 #include "app/cycle/ForwardingCycle.h"
 #include "app/cycle/CycleReport.h"
 #include "app/cycle/CycleSteps.h"
+#include "app/cycle/ImapWatch.h"
