@@ -130,6 +130,11 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
+        hooks_.Watch = [this](const TSettings& settings, const std::function<bool()>& keepGoing,
+                              const TCycleHooks::TEach& each) {
+            TImapWatch(*forwardingCycle_).Run(settings, keepGoing, each);
+        };
+        hooks_.Wake = [this] { forwardingCycle_->Wake(); };
     }
 
     tim_StartAtOnce.OnTimer = [this] { Guarded([this] { tim_StartAtOnceTimer(); }); };
