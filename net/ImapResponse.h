@@ -90,8 +90,8 @@ private:
 // the fuzz target): the responses, in order.
 std::vector<TImapResponse> ParseImapResponses(std::string_view bytes, const TImapLimits& limits = {});
 
-// A string as a command argument: quoted, or a literal "{n}" (its bytes returned in literal) when
-// it holds a byte a quoted string cannot.
-std::string ImapQuoted(const std::string& text, std::string* literal);
+// A string as a quoted command argument; false when it must go as a literal instead (it holds a
+// control or 8-bit byte, a quote or a backslash, which some servers do not take escaped).
+bool ImapQuoted(const std::string& text, std::string& quoted);
 
 }  // namespace tarnwick

@@ -66,17 +66,26 @@ public:
     bool FetchMessage(uint32_t uid, TMailMessage& message);
 
     // IDLE until the server reports a change of the folder (EXISTS/EXPUNGE/RECENT/FETCH), or
-    // maxSeconds pass (then the caller idles again), or the stop (Abort) ends it. Sends DONE and
-    // reads the tagged OK before returning. BYE or a close raises with kind connection lost.
+    // maxSeconds pass (at most 29 minutes; then the caller idles again), or the stop (Abort)
+    // ends it. Sends DONE and reads the tagged OK before returning. A change reported since the
+    // last SearchAll (during a fetch, say) returns Changed at once, without IDLE. BYE or a close
+    // raises with kind connection lost. The wait is one blocked read, no timer.
     enum class TIdleEnd { Changed, Renew };
     TIdleEnd Idle(int maxSeconds);
-    // "NOOP": whether the server reported a change (for servers without IDLE).
+    // "NOOP": whether a change was reported since the last SearchAll (for servers without IDLE).
     bool Noop();
 
     // The message count the server last reported for the examined folder.
     uint32_t Exists() const { return exists_; }
 
 private:
+    // A command's text, with the strings that must go as literals between its pieces.
+    struct TCommand {
+        std::vector<std::string> Texts{std::string()};
+        std::vector<std::string> Literals;
+        TCommand& Add(const std::string& text);
+        TCommand& AddString(const std::string& text);
+    };
     using TUntaggedEvent = std::function<bool(TImapResponse& response)>;
 
     std::vector<std::string> capabilities_;
@@ -88,26 +97,33 @@ private:
     bool loggedIn_ = false;
 
     std::string NextTag();
-    // One whole response: its lines and the literals between them, each read by its count.
+    // One whole response: its lines and the literals between them, each literal read by its count.
     TImapResponse ReadResponse();
-    // Remembers what an untagged response tells (capabilities, counts, status codes); BYE raises.
+    std::string ReadResponseLine();
+    std::string ReadLiteral(int64_t count);
+    // Remembers what an untagged response tells (capabilities, counts, status codes); BYE
+    // closes and raises with kind connection lost.
     void TakeUntagged(TImapResponse& response);
+    void TakeCode(const TImapResponse& response);
     // Sends a tagged command and reads up to its tagged answer, handing untagged responses to
-    // each first (true: taken). Returns the tagged answer; a failure before it closes the
+    // each first (true: taken). Returns the tagged answer; any failure before it closes the
     // connection, since what follows would be taken for later answers.
-    TImapResponse Command(const std::string& command, const TUntaggedEvent& each = {},
-                          const std::vector<std::string>& literals = {});
+    TImapResponse Command(const TCommand& command, const TUntaggedEvent& each = {});
     // As Command, raising for NO and BAD.
-    TImapResponse CommandOk(const std::string& command, const TUntaggedEvent& each = {},
-                            const std::vector<std::string>& literals = {});
+    TImapResponse CommandOk(const TCommand& command, const TUntaggedEvent& each = {});
+    TImapResponse SendAndRead(const std::string& tag, const TCommand& command, const TUntaggedEvent& each);
     TImapResponse ReadTagged(const std::string& tag, const TUntaggedEvent& each);
-    [[noreturn]] void RaiseRefusal(const TImapResponse& response, const std::string& what);
+    // Waits for the continuation request of a command (true) or its tagged answer (false).
+    bool AwaitContinuation(const std::string& tag, TImapResponse& answer);
+    [[noreturn]] void RaiseRefusal(const TImapResponse& response);
 
     void AskCapabilities();
     void Login();
     void LoginWithToken();
-    // The message in the literal of a FETCH, as the transfer form the message readers take.
-    void ReadLiteralInto(std::string literal, TMailMessage& message);
+    // A literal sent without waiting for the server's go-ahead (LITERAL+, LITERAL-).
+    bool NonSynchronizing(size_t size) const;
+    // A message (or header block) held in a literal, read as a RETR answer is read.
+    void ReadLiteralInto(const std::string& literal, TMailMessage& message);
 };
 
 }  // namespace tarnwick
