@@ -1,5 +1,9 @@
 #include "app/CommandLine.h"
 
+#include <cstdlib>
+
+#include "platform/Locale.h"
+
 namespace tarnwick {
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -40,8 +44,52 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return line;
 }
 
-std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--once | --watch | --authorize] [--config FILE]\n"
+std::string UsageLocale() {
+    // The first of these that is set decides, as for every other program's messages.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return {};
+}
+
+namespace {
+
+std::string JapaneseUsage(const std::string& program) {
+    return "使い方: " + program + " [--once | --watch | --authorize] [--config ファイル]\n"
+           "1つのPOP3メールボックスの新着メールを、SMTPサーバ経由で1つのアドレスへ転送します。\n"
+           "\n"
+           "オプションなしでは設定ウィンドウが開き(ディスプレイが必要)、通知領域に常駐します。\n"
+           "\n"
+           "  --once            保存された設定で転送を1回行って終了します。終了コード:\n"
+           "                    0 新着をすべて転送、1 スキップまたは再送待ちのメールあり\n"
+           "                    (次回また試します)、2 ログイン・設定・転送の失敗、\n"
+           "                    または同じ設定の別のインスタンスが動作中\n"
+           "  --watch           ディスプレイなしで、起動時とその後の監視間隔ごとに転送します。\n"
+           "                    SIGTERM か SIGINT で、転送中のメールを終えてから終了します\n"
+           "  --authorize       OAuth 2.0 (Microsoft、Google など) に設定したサーバに\n"
+           "                    ディスプレイなしでサインインします。任意のブラウザで入力する\n"
+           "                    ページとコード、またはこのマシンのブラウザで開く URL を表示します\n"
+           "  --config ファイル 設定ファイルを指定します。転送済みIDの記録はその隣に置かれ、\n"
+           "                    設定ファイルごとに多重起動の防止が働きます\n"
+           "  -h, --help        この説明を表示します\n"
+           "  -V, --version     バージョンを表示します\n"
+           "\n"
+           "設定ファイル: 実行ファイルのフォルダが書き込み可能か既にファイルがあればその隣、\n"
+           "なければ $XDG_CONFIG_HOME/tarnwick/tarnwick.ini (記録は $XDG_DATA_HOME/tarnwick)。\n"
+           "パスワードと更新トークンは、キーリングがあればそこに保存できます(設定ウィンドウの\n"
+           "「パスワードをキーリングに保存」)。転送するメールの大きさの上限と、ヘッダによる\n"
+           "転送ルールは「詳細設定...」で決めます。\n"
+           "ログは標準出力に出ます。詳しくは man tarnwick を参照してください。\n";
+}
+
+}  // namespace
+
+std::string UsageText(const std::string& program) { return UsageText(program, UsageLocale()); }
+
+std::string UsageText(const std::string& program, const std::string& locale) {
+    if (locale.rfind("ja", 0) == 0) return Cp932ToUtf8(JapaneseUsage(program));
+    return Cp932ToUtf8("Usage: " + program + " [--once | --watch | --authorize] [--config FILE]\n"
            "Forwards new mail from one POP3 mailbox to one address through an SMTP server.\n"
            "\n"
            "Without options the settings window starts (a display is needed) and the program\n"
@@ -63,7 +111,9 @@ std::string UsageText(const std::string& program) {
            "\n"
            "Settings: beside the executable when that folder is writable or already holds the\n"
            "file, else $XDG_CONFIG_HOME/tarnwick/tarnwick.ini (ledgers in $XDG_DATA_HOME/tarnwick).\n"
-           "Log lines go to standard output.\n";
+           "Passwords and refresh tokens can be kept in the desktop keyring (the check box\n"
+           "パスワードをキーリングに保存); a size limit and rules by header are set in 詳細設定.\n"
+           "Log lines go to standard output. See man tarnwick.\n");
 }
 
 }  // namespace tarnwick

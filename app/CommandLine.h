@@ -17,7 +17,10 @@ struct TCommandLine {
 // (-platform, -style, ...) are left for the window mode.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The text of --help.
+// The text of --help, in UTF-8: Japanese when the locale (LC_ALL, LC_MESSAGES, LANG: the first
+// that is set) is a Japanese one.
 std::string UsageText(const std::string& program);
+std::string UsageText(const std::string& program, const std::string& locale);
+std::string UsageLocale();
 
 }  // namespace tarnwick

@@ -14,6 +14,7 @@
 #include "app/settings/Settings.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
+#include "app/InstanceDoor.h"
 #include "platform/Locale.h"
 #include "platform/NamedMutex.h"
 
@@ -51,6 +52,10 @@ int RunWindow(int argc, char** argv, const tarnwick::TSettingsLocation& location
     const std::string ledgers = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : location.LedgerFolder;
     form.AddLog("転送済みIDの保存先: " + tarnwick::Utf8ToCp932(ledgers));
     form.show();
+    // A second start knocks here: the window comes forward, as the tray's 設定 brings it.
+    tarnwick::TInstanceDoor door(location.LockName, [&form] {
+        if (!form.Ended()) form.ShowSettingsWindow();
+    });
     // A logout: the session manager asks first, SIGTERM or SIGHUP may follow (or come alone).
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveChangedSettings(); });
     tarnwick::TEndSignals endSignals([&form] { form.EndNow(); });
@@ -115,8 +120,13 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     if (!instance) {
-        // A second start of the window ends here, silently, as it always has.
-        if (window) return 0;
+        // A second start of the window brings the running window forward and ends, silently. A
+        // --watch instance holding the lock has no window: then it only ends.
+        if (window) {
+            QCoreApplication core(argc, argv);
+            AskRunningWindowToShow(location.LockName);
+            return 0;
+        }
         std::fprintf(stderr, "tarnwick: another instance is running with %s\n", location.SettingsFile.c_str());
         return kExitFailed;
     }

@@ -10,6 +10,9 @@ foreach(size 16 22 24 32 48 64 128 256)
           RENAME tarnwick.png)
 endforeach()
 install(FILES assets/tarnwick.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES assets/tarnwick.ja.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/ja/man1 RENAME tarnwick.1)
+# The window points to them for what the settings need from outside (a sign-in's client ID).
+install(FILES README.md README.ja.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
 # The user unit runs the installed program; systemd looks in <prefix>/lib/systemd/user for /usr and /usr/local.
 set(TARNWICK_BIN ${CMAKE_INSTALL_FULL_BINDIR}/tarnwick)
 configure_file(assets/tarnwick.service ${CMAKE_BINARY_DIR}/tarnwick.service @ONLY)

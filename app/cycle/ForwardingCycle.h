@@ -18,7 +18,9 @@ class TMailPOP3;
 class TMailSMTP;
 class TMailTCPClient;
 
-// What a connection test found; Summary is the short line shown beside its button.
+inline constexpr const char* TestMessageSubject = "Tarnwick テスト送信";
+
+// What a connection test (or a test message) found; Summary is the short line shown beside its button.
 struct TConnectionReport {
     bool Pop3Ok = false;  // the receiving server, POP3 or IMAP
     int Messages = 0;
@@ -68,6 +70,12 @@ public:
     // the folder examined, its messages and whether IDLE is offered), then
     // the SMTP greeting, EHLO, authentication when configured, and QUIT. Each step is logged.
     TConnectionReport TestConnection(const TServerSettings& settings);
+    // テスト送信: one short message to the forwarding address, logged in at the SMTP server as a
+    // cycle logs in: the subject TestMessageSubject, the time and what the settings name (servers,
+    // encryption, 認証方式, interval; never a password). From the envelope sender, else the SMTP or
+    // POP3 user when that is an address, else the forwarding address. SmtpOk tells whether the
+    // server took it; each step is logged.
+    TConnectionReport SendTestMessage(const TSettings& settings);
 
     // From any thread: closes the connections of a running cycle, which then ends with an error;
     // no later login of this object succeeds. A message in flight is not recorded in the ledger.

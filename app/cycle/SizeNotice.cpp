@@ -181,4 +181,27 @@ void ComposeSizeNotice(const TMailMessage& original, int64_t size, const std::st
     AddBase64(text, notice.Body);
 }
 
+void SetShortText(TMailMessage& message, const std::string& subjectUtf8, const std::vector<std::string>& linesUtf8) {
+    message.ContentType = "text/plain";
+    std::string subject;
+    std::vector<std::string> lines(linesUtf8.size());
+    bool jis = InJis(subjectUtf8, subject);
+    for (size_t i = 0; jis && i < linesUtf8.size(); ++i) jis = InJis(linesUtf8[i], lines[i]);
+    if (jis) {
+        message.Subject = subject;
+        message.CharSet = "ISO-2022-JP";
+        message.ContentTransferEncoding = "7bit";
+        for (const std::string& line : lines)
+            for (const std::string& piece : WrapJis(line, SizeNoticeLineLimit)) message.Body.Add(piece);
+        return;
+    }
+    message.Subject = Utf8Words(subjectUtf8);
+    message.CharSet = "UTF-8";
+    message.ContentTransferEncoding = "base64";
+    std::string text;
+    for (const std::string& line : linesUtf8)
+        for (const std::string& piece : WrapUtf8(line, SizeNoticeLineLimit)) text += piece + "\r\n";
+    AddBase64(text, message.Body);
+}
+
 }  // namespace tarnwick

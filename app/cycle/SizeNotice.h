@@ -1,7 +1,9 @@
 #pragma once
-// The short notice that goes to the forwarding address instead of a message too big to forward.
+// The short notice that goes to the forwarding address instead of a message too big to forward,
+// and the plain text of the short messages the program writes itself.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -21,5 +23,10 @@ inline constexpr size_t SizeNoticeLineLimit = 76;
 // message model encodes its headers.
 void ComposeSizeNotice(const TMailMessage& original, int64_t size, const std::string& forwardAddress,
                        TMailMessage& notice, const std::string& ownAddress = {});
+
+// Sets message's subject, content type, charset, transfer encoding and body from texts in UTF-8:
+// in ISO-2022-JP when every character has a form there, else in UTF-8 (base64). Body lines longer
+// than SizeNoticeLineLimit are wrapped, continued under an indent.
+void SetShortText(TMailMessage& message, const std::string& subjectUtf8, const std::vector<std::string>& linesUtf8);
 
 }  // namespace tarnwick

@@ -23,8 +23,11 @@ std::string Tfrm_Main::SettingsPath() const {
 }
 
 Tfrm_Main::TAccessBoxes Tfrm_Main::AccessBoxes(TServerKind kind) const {
-    if (kind == TServerKind::Pop3) return {cmb_POP3Security, cmb_POP3Auth};
-    return {cmb_SMTPSecurity, cmb_SMTPAuth};
+    if (kind == TServerKind::Pop3)
+        return {cmb_POP3Security, cmb_POP3Auth, edt_POP3Pass, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl,
+                edt_POP3TokenUrl, edt_POP3DeviceUrl, edt_POP3Scopes};
+    return {cmb_SMTPSecurity, cmb_SMTPAuth, edt_SMTPPass, edt_SMTPClientId, edt_SMTPTenant, edt_SMTPAuthUrl,
+            edt_SMTPTokenUrl, edt_SMTPDeviceUrl, edt_SMTPScopes};
 }
 
 bool Tfrm_Main::LoadSettings() {
@@ -47,8 +50,15 @@ bool Tfrm_Main::LoadSettings() {
     text(loaded_.MailDomain, cmb_Adress->lineEdit());
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
+        const TOAuthSettings& auth = s.Access(kind).Auth;
         boxes.Security->setCurrentIndex(static_cast<int>(s.Access(kind).Security));
-        boxes.Auth->setCurrentIndex(static_cast<int>(s.Access(kind).Auth.Method));
+        text(auth.ClientId, boxes.ClientId);
+        text(auth.Tenant, boxes.Tenant);
+        text(auth.AuthorizationUrl, boxes.AuthUrl);
+        text(auth.TokenUrl, boxes.TokenUrl);
+        text(auth.DeviceUrl, boxes.DeviceUrl);
+        text(auth.Scopes, boxes.Scopes);
+        boxes.Auth->setCurrentIndex(static_cast<int>(auth.Method));
     }
     edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
     chk_SkipExisting->setChecked(s.SkipExisting);

@@ -26,6 +26,12 @@
 
 namespace tarnwick {
 
+namespace {
+
+// "hh:nn" this many milliseconds from now.
+std::string ClockIn(int ms) { return FormatTimeHMS(Now() + ms / 86400000.0).substr(0, 5); }
+
+}  // namespace
 
 void Tfrm_Main::FormCreate() {
     SetExePaths(ExeFullPath());
@@ -84,7 +90,15 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
         s.Access(kind).Security = static_cast<TSecurity>(boxes.Security->currentIndex());
-        s.Access(kind).Auth.Method = static_cast<TAuthMethod>(std::max(0, boxes.Auth->currentIndex()));
+        TOAuthSettings& auth = s.Access(kind).Auth;
+        auth.Method = static_cast<TAuthMethod>(std::max(0, boxes.Auth->currentIndex()));
+        auth.ClientId = FromQString(boxes.ClientId->text());
+        // An emptied tenant is the one every account may use.
+        auth.Tenant = boxes.Tenant->text().isEmpty() ? "common" : FromQString(boxes.Tenant->text());
+        auth.AuthorizationUrl = FromQString(boxes.AuthUrl->text());
+        auth.TokenUrl = FromQString(boxes.TokenUrl->text());
+        auth.DeviceUrl = FromQString(boxes.DeviceUrl->text());
+        auth.Scopes = FromQString(boxes.Scopes->text());
     }
     settings.KeyringSecrets = chk_KeyringSecrets->isChecked();
     return settings;
@@ -100,6 +114,8 @@ void Tfrm_Main::StartWatching() {
     Settings = SettingsFromFields();
     tim_Watchinterval.SetInterval(minutes * 60000);
     tim_Watchinterval.SetEnabled(true);
+    watch_.NextCheck = ClockIn(tim_Watchinterval.Interval());
+    UpdateStatusLine();
     Trace("watch on");
 }
 
@@ -111,6 +127,8 @@ void Tfrm_Main::ShowSettingsWindow() {
     background_ = TBackground::None;
     tim_TrayPoll.SetEnabled(false);
     tim_Watchinterval.SetEnabled(false);
+    watch_.NextCheck.clear();
+    UpdateStatusLine();
     UpdateQuitPanel();
     showNormal();
     raise();
@@ -139,6 +157,8 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
     cycleWanted_ = false;
     // The interval counts from the end of the cycle.
     tim_Watchinterval.SetEnabled(false);
+    watch_.NextCheck.clear();
+    UpdateStatusLine();
     Trace("cycle");
     ShowStatus("メール確認中", failing_, "");
     auto report = std::make_shared<TCycleReport>();
@@ -186,6 +206,14 @@ void Tfrm_Main::ShowCycleReport(const TCycleReport& report) {
     // Nothing is watched while the settings are incomplete: the tip must not say it is.
     ShowStatus(status.Tip, status.Failing, status.Notice,
                report.End == TCycleReport::TEnd::Incomplete ? "設定が不完全です" : "メール監視中");
+    if (report.End == TCycleReport::TEnd::Done) {
+        watch_.LastCheck = FormatTimeHMS(Now()).substr(0, 5);
+        if (report.Forwarded > 0) {
+            watch_.LastForward = watch_.LastCheck;
+            watch_.LastForwardCount = report.Forwarded;
+        }
+    }
+    UpdateStatusLine();
     if (report.End == TCycleReport::TEnd::Error) {
         AddLog(detail::OneLine(report.Error));
         if (ending_ != TEnding::None) {
@@ -218,6 +246,8 @@ void Tfrm_Main::AfterCycle() {
     }
     cycleWanted_ = false;
     tim_Watchinterval.SetEnabled(background_ != TBackground::None);
+    if (tim_Watchinterval.Enabled()) watch_.NextCheck = ClockIn(tim_Watchinterval.Interval());
+    UpdateStatusLine();
 }
 
 void Tfrm_Main::tim_WatchintervalTimer() {
@@ -347,8 +377,10 @@ void Tfrm_Main::btn_TestClick() {
         },
         [this, report] {
             const QString summary = ToQString(detail::OneLine(report->Summary));
-            lbl_TestResult->setText(
-                lbl_TestResult->fontMetrics().elidedText(summary, Qt::ElideRight, lbl_TestResult->width()));
+            // Two lines at most, the breaks at word ends losing some of the second.
+            const QFontMetrics metrics = lbl_TestResult->fontMetrics();
+            lbl_TestResult->setText(metrics.elidedText(summary, Qt::ElideRight,
+                                                       2 * lbl_TestResult->width() - 6 * metrics.averageCharWidth()));
             lbl_TestResult->setToolTip(summary);
             UpdateTestButton();
             if (ending_ == TEnding::Waiting) {
@@ -362,7 +394,15 @@ void Tfrm_Main::btn_TestClick() {
     UpdateTestButton();
 }
 
-void Tfrm_Main::UpdateTestButton() { btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None); }
+void Tfrm_Main::UpdateTestButton() {
+    btn_Test->setEnabled(!worker_->Busy() && ending_ == TEnding::None);
+    btn_SendTest->setEnabled(btn_Test->isEnabled());
+}
+
+void Tfrm_Main::UpdateStatusLine() {
+    watch_.Watching = background_ != TBackground::None;
+    lbl_Status->setText(ToQString(StatusLineText(watch_)));
+}
 
 void Tfrm_Main::ShowStatus(const std::string& status, bool failing, const std::string& notice,
                            const std::string& heading) {

@@ -15,8 +15,10 @@
 #include <QResizeEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include "app/window/CycleWorker.h"
 #include "app/settings/Settings.h"
 #include "app/window/Autostart.h"
+#include "app/window/FormLayout.h"
 #include "message/ShownText.h"
 #include "platform/DateTime.h"
 #include "platform/Locale.h"
@@ -38,11 +41,12 @@
 
 namespace tarnwick {
 
+using namespace layout;
+
 namespace {
 
-constexpr int ClientWidth = 360;
-// Passwords show one "*" per character.
-const QString PasswordStyle = QStringLiteral("QLineEdit { lineedit-password-character: 42; }");
+// The log shows at least this many lines: the window with it still fits a 1280 x 720 screen.
+constexpr int LogLines = 10;
 
 // The carriers' mail domains offered for the forwarding address, in a fixed order.
 // Domains the carriers have retired are not offered; a stored file that names one keeps it.
@@ -62,38 +66,6 @@ public:
 private:
     int height_;
 };
-
-QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
-    auto* label = new QLabel(ToQString(text), parent);
-    // The layout was made for a narrower Japanese face; a pixel less between characters keeps the
-    // longest captions clear of the fields beside them.
-    QFont font = label->font();
-    font.setLetterSpacing(QFont::AbsoluteSpacing, -1);
-    label->setFont(font);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-template <typename T>
-T* Place(T* control, int left, int top, int width, int height) {
-    control->setGeometry(left, top, width, height);
-    return control;
-}
-
-// The "暗号化" choice; its items are in the order of TSecurity.
-QComboBox* MakeSecurityBox(QWidget* parent) {
-    auto* box = new QComboBox(parent);
-    for (const char* name : {"なし", "STARTTLS", "SSL/TLS"}) box->addItem(ToQString(name));
-    return box;
-}
-
-// The 認証方式 choices, in the order of TAuthMethod.
-QComboBox* MakeAuthBox(QWidget* parent) {
-    auto* box = new QComboBox(parent);
-    for (const char* item : {"パスワード", "OAuth2 Microsoft", "OAuth2 Google", "OAuth2 その他"}) box->addItem(ToQString(item));
-    return box;
-}
 
 QWidget* MakePanel(QWidget* parent, QVBoxLayout* stack, int height) {
     auto* panel = new QWidget(parent);
@@ -129,6 +101,7 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         forwardingCycle_ = std::make_unique<TForwardingCycle>(addLog);
         hooks_.Run = [this](const TSettings& settings) { return forwardingCycle_->ForwardNewMail(settings); };
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
+        hooks_.SendTest = [this](const TSettings& settings) { return forwardingCycle_->SendTestMessage(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
         hooks_.Watch = [this](const TSettings& settings, const std::function<bool()>& keepGoing,
                               const TCycleHooks::TEach& each) {
@@ -173,6 +146,36 @@ void Tfrm_Main::DescribeFields() {
     tip(edt_Adress, "転送先アドレスの「@」より前");
     tip(cmb_Adress, "転送先の携帯電話のメールドメイン。一覧にないものは入力できます");
     tip(edt_WatchInterval, "新しいメールを確かめる間隔(1〜120分)");
+
+    example(edt_MailAddress, "例: taro@example.jp");
+    tip(edt_MailAddress, "受信するメールのアドレス。「自動設定」でサーバの設定を埋めます");
+    tip(btn_LookUp, "メールアドレスからPOP3とSMTPのサーバ、暗号化、ユーザ名を調べて埋めます");
+    example(edt_POP3Pass, "メールのパスワード");
+    example(edt_SMTPPass, "空ならPOP3のパスワード");
+    for (TServerKind kind : kServerKinds) {
+        const TAccessBoxes boxes = AccessBoxes(kind);
+        example(boxes.ClientId, "例: 00000000-0000-0000-0000-000000000000");
+        tip(boxes.ClientId, "プロバイダに登録したデスクトップアプリのクライアントID");
+        example(boxes.Tenant, "common");
+        tip(boxes.Tenant, "Microsoft のテナント: common、consumers(個人用)、または組織のテナントID");
+        example(boxes.AuthUrl, "例: https://auth.example.jp/authorize");
+        tip(boxes.AuthUrl, "ブラウザでサインインするページのURL");
+        example(boxes.TokenUrl, "例: https://auth.example.jp/token");
+        tip(boxes.TokenUrl, "トークンを受け取るURL");
+        example(boxes.DeviceUrl, "空でも可(--authorize で使います)");
+        tip(boxes.DeviceUrl, "ブラウザのない端末でコードを入力してサインインするためのURL");
+        example(boxes.Scopes, "例: https://mail.example.jp/ offline_access");
+        tip(boxes.Scopes, "求める権限。空白で区切ります");
+    }
+    tip(btn_POP3SignIn, "ブラウザでサインインします");
+    tip(btn_SMTPSignIn, "ブラウザでサインインします");
+    tip(chk_SkipExisting, "最初の監視で、いまサーバにあるメールは転送せず記録だけします");
+    tip(btn_Test, "POP3とSMTPのサーバに接続してログインできるか確かめます(メールは送りません)");
+    tip(btn_SendTest, "転送先にテストのメールを1通送ります");
+    tip(chk_Autostart, "デスクトップにログインしたときに起動します");
+    tip(chk_KeyringSecrets, "パスワードとトークンを設定ファイルでなくデスクトップのキーリングに保存します");
+    tip(btn_Advanced, "サイズの上限、転送しないメールの規則、今すぐ再送");
+    tip(btn_ViewLog, "監視と転送の記録を表示します");
 }
 
 void Tfrm_Main::CreateControls() {
@@ -182,46 +185,13 @@ void Tfrm_Main::CreateControls() {
     // The window's size follows the panels that are visible (FitToPanels); only the log grows.
     stack->setSizeConstraint(QLayout::SetNoConstraint);
 
-    // Group captions sit on the frame line, as on the desktop the window was laid out for.
-    const QString groupStyle = QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 8px; padding: 0 2px; }");
+    CreateServerGroups(stack);
 
-    pnl_POP = MakePanel(this, stack, 144);
-    GroupBox1 = Place(new QGroupBox(ToQString("POPサーバ設定"), pnl_POP), 16, 8, 321, 129);
-    Label1 = MakeLabel(GroupBox1, "POP3サーバアドレス", 8, 24);
-    Label11 = MakeLabel(GroupBox1, "暗号化", 8, 48);
-    Label2 = MakeLabel(GroupBox1, "ユーザ名", 8, 72);
-    Label3 = MakeLabel(GroupBox1, "パスワード", 8, 96);
-    edt_POP3Server = Place(new TEdit(GroupBox1), 122, 20, 175, 20);
-    cmb_POP3Security = Place(MakeSecurityBox(GroupBox1), 122, 44, 175, 20);
-    edt_POP3User = Place(new TEdit(GroupBox1), 122, 68, 175, 20);
-    edt_POP3Pass = Place(new TEdit(GroupBox1), 122, 92, 175, 20);
-    edt_POP3Pass->setEchoMode(QLineEdit::Password);
-    edt_POP3Pass->setStyleSheet(PasswordStyle);
-    GroupBox1->setStyleSheet(groupStyle);
-
-    pnl_SMTP = MakePanel(this, stack, 168);
-    GroupBox2 = Place(new QGroupBox(ToQString("SMTPサーバ設定"), pnl_SMTP), 16, 4, 321, 153);
-    Label4 = MakeLabel(GroupBox2, "SMTPサーバアドレス", 8, 24);
-    Label12 = MakeLabel(GroupBox2, "暗号化", 8, 48);
-    Label5 = MakeLabel(GroupBox2, "ユーザ名", 8, 72);
-    Label6 = MakeLabel(GroupBox2, "パスワード", 8, 96);
-    Label13 = MakeLabel(GroupBox2, "送信者アドレス", 8, 120);
-    edt_SMTPServer = Place(new TEdit(GroupBox2), 122, 20, 175, 20);
-    cmb_SMTPSecurity = Place(MakeSecurityBox(GroupBox2), 122, 44, 175, 20);
-    edt_SMTPUser = Place(new TEdit(GroupBox2), 122, 68, 175, 20);
-    edt_SMTPPass = Place(new TEdit(GroupBox2), 122, 92, 175, 20);
-    edt_SMTPPass->setEchoMode(QLineEdit::Password);
-    edt_SMTPPass->setStyleSheet(PasswordStyle);
-    edt_EnvelopeFrom = Place(new TEdit(GroupBox2), 122, 116, 175, 20);
-    GroupBox2->setStyleSheet(groupStyle);
-
-    pnl_Setting = MakePanel(this, stack, 65);
-    Label7 = MakeLabel(pnl_Setting, "転送先メールアドレス", 20, 4);
-    edt_Adress = Place(new TEdit(pnl_Setting), 132, 0, 69, 20);
-    Label10 = MakeLabel(pnl_Setting, "@", 204, 4);
-    cmb_Adress = Place(new QComboBox(pnl_Setting), 215, 1, 122, 20);
+    pnl_Setting = MakePanel(this, stack, 30);
+    Label7 = MakeLabel(pnl_Setting, "転送先メールアドレス", 16, 6);
+    edt_Adress = Place(new TEdit(pnl_Setting), 134, 2, 110, 20);
+    Label10 = MakeLabel(pnl_Setting, "@", 248, 6);
+    cmb_Adress = Place(new QComboBox(pnl_Setting), 260, 2, 150, 20);
     cmb_Adress->setEditable(true);
     // Typed domains stay typed; the list itself never changes.
     cmb_Adress->setInsertPolicy(QComboBox::NoInsert);
@@ -229,45 +199,50 @@ void Tfrm_Main::CreateControls() {
     RestrictToCodePage932(cmb_Adress->lineEdit(), nullptr);
     cmb_Adress->setCurrentIndex(-1);
     cmb_Adress->setEditText(QString());
-    Label8 = MakeLabel(pnl_Setting, "監視間隔", 20, 36);
-    edt_WatchInterval = Place(new TSpinEdit(pnl_Setting), 68, 32, 65, 21);
+    Label8 = MakeLabel(pnl_Setting, "監視間隔", 440, 6);
+    edt_WatchInterval = Place(new TSpinEdit(pnl_Setting), 490, 2, 65, 21);
     edt_WatchInterval->SetRange(1, 120);
     edt_WatchInterval->Increment = 1;
     edt_WatchInterval->setMaxLength(3);
     edt_WatchInterval->SetValue(10);
-    Label9 = MakeLabel(pnl_Setting, "分ごとに監視・転送", 134, 36);
-    btn_ViewLog = Place(new QPushButton(ToQString("ログを表示▼"), pnl_Setting), 248, 31, 89, 25);
+    Label9 = MakeLabel(pnl_Setting, "分ごとに監視・転送", 560, 6);
 
-    pnl_Check = MakePanel(this, stack, 52);
-    chk_SkipExisting = Place(new QCheckBox(ToQString("サーバにある既存のメールは転送しない"), pnl_Check), 20, 2, 317, 20);
-    btn_Test = Place(new QPushButton(ToQString("接続テスト"), pnl_Check), 20, 24, 89, 25);
-    lbl_TestResult = Place(new QLabel(pnl_Check), 116, 28, 221, 17);
-    pnl_Autostart = MakePanel(this, stack, 24);
-    chk_Autostart = Place(new QCheckBox(ToQString("ログイン時に起動"), pnl_Autostart), 20, 0, 200, 20);
+    // The test result takes two lines beside the buttons: a hint after the error fits there.
+    const int twoLines = 2 * fontMetrics().lineSpacing() + 2;
+    pnl_Check = MakePanel(this, stack, std::max(58, 26 + twoLines + 2));
+    chk_SkipExisting = Place(new QCheckBox(ToQString("サーバにある既存のメールは転送しない"), pnl_Check), 16, 4, 400, 20);
+    btn_Test = Place(new QPushButton(ToQString("接続テスト"), pnl_Check), 16, 28, 89, 25);
+    btn_SendTest = Place(new QPushButton(ToQString("テスト送信"), pnl_Check), 110, 28, 89, 25);
+    lbl_TestResult = Place(new QLabel(pnl_Check), 208, 26, ClientWidth - 12 - 208, twoLines);
+    lbl_TestResult->setWordWrap(true);
+    lbl_TestResult->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    pnl_Autostart = MakePanel(this, stack, 30);
+    chk_Autostart = Place(new QCheckBox(ToQString("ログイン時に起動"), pnl_Autostart), 16, 6, 160, 20);
     chk_Autostart->setChecked(AutostartEnabled(AutostartFile(std::getenv)));
-    btn_Advanced = Place(new QPushButton(ToQString("詳細設定..."), pnl_Autostart), 248, 0, 89, 22);
+    chk_KeyringSecrets = Place(new QCheckBox(ToQString("パスワードをキーリングに保存"), pnl_Autostart), 180, 6, 300, 20);
+    btn_Advanced = Place(new QPushButton(ToQString("詳細設定..."), pnl_Autostart), ClientWidth - 12 - 89, 4, 89, 24);
 
-    pnl_Auth = MakePanel(this, stack, 76);
-    MakeLabel(pnl_Auth, "POP3認証方式", 20, 4);
-    MakeLabel(pnl_Auth, "SMTP認証方式", 20, 28);
-    cmb_POP3Auth = Place(MakeAuthBox(pnl_Auth), 122, 0, 130, 20);
-    cmb_SMTPAuth = Place(MakeAuthBox(pnl_Auth), 122, 24, 130, 20);
-    btn_POP3SignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 0, 79, 21);
-    btn_SMTPSignIn = Place(new QPushButton(ToQString("サインイン"), pnl_Auth), 258, 24, 79, 21);
-    chk_KeyringSecrets = Place(new QCheckBox(ToQString("パスワードをキーリングに保存"), pnl_Auth), 20, 50, 317, 20);
+    pnl_Status = MakePanel(this, stack, 34);
+    lbl_Status = Place(new QLabel(pnl_Status), 16, 8, ClientWidth - 16 - 12 - 100 - 8, 20);
+    btn_ViewLog = Place(new QPushButton(ToQString("ログを表示▼"), pnl_Status), ClientWidth - 12 - 100, 5, 100, 25);
 
-    // The one panel that grows with the window; at its smallest the list is 337 x 89 at 8, 8.
+    // The one panel that grows with the window; at its smallest the list shows LogLines lines,
+    // also under a horizontal scroll bar.
     pnl_Log = new QWidget(this);
-    pnl_Log->setMinimumSize(ClientWidth, 112);
     pnl_Log->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     stack->addWidget(pnl_Log, 1);
     auto* logLayout = new QVBoxLayout(pnl_Log);
-    logLayout->setContentsMargins(8, 8, ClientWidth - 8 - 337, 112 - 8 - 89);
+    logLayout->setContentsMargins(12, 2, 12, 12);
     lsb_Log = new QListWidget(pnl_Log);
-    lsb_Log->setMinimumSize(337, 89);
     logLayout->addWidget(lsb_Log);
     lsb_Log->setUniformItemSizes(true);
-    lsb_Log->setItemDelegate(new TFixedHeightDelegate(QFontMetrics(lsb_Log->font()).height() + 3, lsb_Log));
+    const int rowHeight = QFontMetrics(lsb_Log->font()).height() + 3;
+    lsb_Log->setItemDelegate(new TFixedHeightDelegate(rowHeight, lsb_Log));
+    const int listHeight = LogLines * rowHeight + 2 * lsb_Log->frameWidth() +
+                           lsb_Log->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lsb_Log);
+    lsb_Log->setMinimumSize(ClientWidth - 24, listHeight);
+    pnl_Log->setMinimumSize(ClientWidth, listHeight + 2 + 12);
     lsb_Log->setSelectionMode(QAbstractItemView::ExtendedSelection);
     auto* copy = new QShortcut(QKeySequence::Copy, lsb_Log, nullptr, nullptr, Qt::WidgetShortcut);
     connect(copy, &QShortcut::activated, this, [this] {
@@ -280,44 +255,41 @@ void Tfrm_Main::CreateControls() {
     pnl_Log->hide();
 
     pnl_Quit = MakePanel(this, stack, 33);
-    btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), 248, 4, 89, 25);
+    btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), ClientWidth - 12 - 89, 4, 89, 25);
     pnl_Quit->hide();
 
-    setTabOrder(edt_POP3Server, cmb_POP3Security);
-    setTabOrder(cmb_POP3Security, edt_POP3User);
-    setTabOrder(edt_POP3User, edt_POP3Pass);
-    setTabOrder(edt_POP3Pass, edt_SMTPServer);
-    setTabOrder(edt_SMTPServer, cmb_SMTPSecurity);
-    setTabOrder(cmb_SMTPSecurity, edt_SMTPUser);
-    setTabOrder(edt_SMTPUser, edt_SMTPPass);
-    setTabOrder(edt_SMTPPass, edt_EnvelopeFrom);
-    setTabOrder(edt_EnvelopeFrom, edt_Adress);
-    setTabOrder(edt_Adress, edt_WatchInterval);
-    setTabOrder(edt_WatchInterval, btn_ViewLog);
-    setTabOrder(btn_ViewLog, cmb_Adress);
-    setTabOrder(cmb_Adress, chk_SkipExisting);
-    setTabOrder(chk_SkipExisting, btn_Test);
-    setTabOrder(btn_Test, cmb_POP3Auth);
-    setTabOrder(cmb_POP3Auth, btn_POP3SignIn);
-    setTabOrder(btn_POP3SignIn, cmb_SMTPAuth);
-    setTabOrder(cmb_SMTPAuth, btn_SMTPSignIn);
-    setTabOrder(btn_SMTPSignIn, chk_KeyringSecrets);
-    setTabOrder(chk_KeyringSecrets, lsb_Log);
-    setTabOrder(lsb_Log, btn_Quit);
-    edt_POP3Server->setFocus(Qt::OtherFocusReason);
+    // As the eye reads: down the POP3 group, down the SMTP group, then the rows below, left to right.
+    const std::vector<QWidget*> chain = {
+        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, edt_POP3User, edt_POP3Pass,
+        cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
+        edt_POP3DeviceUrl, edt_POP3Scopes,
+        edt_SMTPServer, cmb_SMTPSecurity, edt_SMTPUser, edt_SMTPPass, cmb_SMTPAuth, btn_SMTPSignIn,
+        edt_SMTPClientId, edt_SMTPTenant, edt_SMTPAuthUrl, edt_SMTPTokenUrl, edt_SMTPDeviceUrl, edt_SMTPScopes,
+        edt_EnvelopeFrom,
+        edt_Adress, cmb_Adress, edt_WatchInterval, chk_SkipExisting, btn_Test, btn_SendTest, chk_Autostart,
+        chk_KeyringSecrets, btn_Advanced, btn_ViewLog, lsb_Log, btn_Quit};
+    for (size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+    edt_MailAddress->setFocus(Qt::OtherFocusReason);
 
     edt_POP3Server->OnExit = [this] { Guarded([this] { edt_POP3ServerExit(); }); };
     edt_POP3User->OnExit = [this] { Guarded([this] { edt_POP3UserExit(); }); };
     edt_POP3Pass->OnExit = [this] { Guarded([this] { edt_POP3PassExit(); }); };
     connect(btn_ViewLog, &QPushButton::clicked, this, [this] { Guarded([this] { btn_ViewLogClick(); }); });
     connect(btn_Test, &QPushButton::clicked, this, [this] { Guarded([this] { btn_TestClick(); }); });
+    connect(btn_SendTest, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SendTestClick(); }); });
     connect(btn_Advanced, &QPushButton::clicked, this, [this] { Guarded([this] { btn_AdvancedClick(); }); });
     connect(chk_Autostart, &QCheckBox::clicked, this, [this] { Guarded([this] { chk_AutostartClick(); }); });
     connect(btn_POP3SignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(false); }); });
     connect(btn_SMTPSignIn, &QPushButton::clicked, this, [this] { Guarded([this] { btn_SignInClick(true); }); });
-    connect(cmb_POP3Auth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
-    connect(cmb_SMTPAuth, &QComboBox::currentIndexChanged, this, [this] { UpdateSignInButtons(); });
+    for (QComboBox* auth : {cmb_POP3Auth, cmb_SMTPAuth}) {
+        connect(auth, &QComboBox::currentIndexChanged, this, [this] {
+            UpdateSignInButtons();
+            LayOutServerGroups();
+            FitToPanels();
+        });
+    }
     UpdateSignInButtons();
+    UpdateStatusLine();
     connect(btn_Quit, &QPushButton::clicked, this, [this] {
         Guarded([this] {
             endRequested_ = true;
@@ -393,10 +365,23 @@ void Tfrm_Main::FitToPanels() {
     } else {
         setMinimumSize(first);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        resize(logWindowSize_.isValid() ? logWindowSize_.expandedTo(first) : first);
+        const QSize kept = logWindowSize_.isValid() ? logWindowSize_.expandedTo(first) : first;
+        // A size left on a larger screen is cut to this one.
+        resize(kept.boundedTo(ScreenRoom().size() - (frameGeometry().size() - size())).expandedTo(first));
     }
     layout()->activate();
+    // Grown past the bottom of the screen, the window moves up.
+    const QRect room = ScreenRoom(), frame = frameGeometry();
+    QPoint to = pos();
+    if (frame.bottom() > room.bottom()) to.setY(std::max(room.top(), to.y() - (frame.bottom() - room.bottom())));
+    if (frame.right() > room.right()) to.setX(std::max(room.left(), to.x() - (frame.right() - room.right())));
+    if (to != pos()) move(to);
     fitting_ = false;
+}
+
+QRect Tfrm_Main::ScreenRoom() const {
+    const QScreen* shown = screen();
+    return shown ? shown->availableGeometry() : QRect(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 void Tfrm_Main::SetLogWindowSize(QSize size) {

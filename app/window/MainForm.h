@@ -11,6 +11,7 @@
 #include "app/settings/Settings.h"
 #include "app/cycle/Cycle.h"
 #include "app/signin/SignIn.h"
+#include "app/window/StatusLine.h"
 #include "platform/qt/Timer.h"
 
 class QAction;
@@ -22,6 +23,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class QVBoxLayout;
 
 namespace tarnwick {
 
@@ -43,6 +45,8 @@ public:
     struct TCycleHooks {
         std::function<TCycleReport(const TSettings& settings)> Run;
         std::function<TConnectionReport(const TServerSettings& settings)> Test;
+        // テスト送信: one short message to the forwarding address.
+        std::function<TConnectionReport(const TSettings& settings)> SendTest;
         std::function<void()> Abort;
         // IMAP: the watch, cycle after cycle, until keepGoing says no; each cycle's report goes to
         // each (on the worker thread). Wake, from the GUI thread, ends its wait for news.
@@ -57,7 +61,9 @@ public:
     explicit Tfrm_Main(TCycleFactory makeCycle = nullptr);
     ~Tfrm_Main() override;
 
-    // Controls.
+    // Controls, top to bottom: the two server groups side by side, the forwarding address and
+    // interval, the tests, the start and keyring boxes, the status line, the log.
+    QWidget* pnl_Servers;
     QWidget* pnl_POP;
     QWidget* pnl_SMTP;
     QWidget* pnl_Setting;
@@ -80,6 +86,10 @@ public:
     QLabel* Label11;
     QLabel* Label12;
     QLabel* Label13;
+    QLabel* Label14;
+    // The mail address that 自動設定 looks the servers up for.
+    TEdit* edt_MailAddress;
+    QPushButton* btn_LookUp;
     TEdit* edt_POP3Server;
     // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
     QComboBox* cmb_POP3Security;
@@ -98,6 +108,8 @@ public:
     QWidget* pnl_Check;
     QCheckBox* chk_SkipExisting;
     QPushButton* btn_Test;
+    QPushButton* btn_SendTest;
+    // Two lines, word-wrapped.
     QLabel* lbl_TestResult;
     // Whether the session starts the program (an entry in the user's autostart folder).
     QCheckBox* chk_Autostart;
@@ -105,12 +117,28 @@ public:
     QPushButton* btn_Advanced;
     // 認証方式 per server, its サインイン button (キャンセル while a sign-in waits), and where
     // passwords and tokens are kept.
-    QWidget* pnl_Auth;
     QComboBox* cmb_POP3Auth;
     QComboBox* cmb_SMTPAuth;
     QPushButton* btn_POP3SignIn;
     QPushButton* btn_SMTPSignIn;
+    // A server's sign-in settings, in rows under its 認証方式 that show for the OAuth methods
+    // only: the client ID always, the tenant for Microsoft, the URLs and scopes for その他.
+    TEdit* edt_POP3ClientId;
+    TEdit* edt_POP3Tenant;
+    TEdit* edt_POP3AuthUrl;
+    TEdit* edt_POP3TokenUrl;
+    TEdit* edt_POP3DeviceUrl;
+    TEdit* edt_POP3Scopes;
+    TEdit* edt_SMTPClientId;
+    TEdit* edt_SMTPTenant;
+    TEdit* edt_SMTPAuthUrl;
+    TEdit* edt_SMTPTokenUrl;
+    TEdit* edt_SMTPDeviceUrl;
+    TEdit* edt_SMTPScopes;
     QCheckBox* chk_KeyringSecrets;
+    // The status line: when the next and the last check are, or that watching waits for the window.
+    QWidget* pnl_Status;
+    QLabel* lbl_Status;
     QPushButton* btn_Quit;
     QListWidget* lsb_Log;
     QMenu* pop_Tary;
@@ -144,12 +172,24 @@ public:
 
     // The settings as they stand in the fields.
     TSettings SettingsFromFields() const;
-    // The boxes of a server's 暗号化 and 認証方式.
+    // The controls of a server's 暗号化, password and 認証方式 with its sign-in settings.
     struct TAccessBoxes {
         QComboBox* Security;
         QComboBox* Auth;
+        TEdit* Pass;
+        TEdit* ClientId;
+        TEdit* Tenant;
+        TEdit* AuthUrl;
+        TEdit* TokenUrl;
+        TEdit* DeviceUrl;
+        TEdit* Scopes;
     };
     TAccessBoxes AccessBoxes(TServerKind kind) const;
+    // The rows of a server group, top to bottom, and the 認証方式 each shows for (all when empty).
+    struct TGroupRow {
+        QWidget* Row;
+        std::vector<TAuthMethod> Methods;
+    };
     void GoToTray();
     void StartWatching();
     void ShowSettingsWindow();
@@ -170,6 +210,8 @@ public:
     void mi_ShowLogClick();
     void btn_ViewLogClick();
     void btn_TestClick();
+    // Sends the test message with the fields as typed, on the worker thread as the test runs.
+    void btn_SendTestClick();
     // Starts the browser sign-in of one server, or cancels the one that waits.
     void btn_SignInClick(bool smtp);
     void SignInFinished(bool smtp, bool ok, const TOAuthTokens& tokens, const std::string& reason);
@@ -214,6 +256,10 @@ protected:
 
 private:
     void CreateControls();
+    // The POP3 and SMTP groups, side by side in pnl_Servers.
+    void CreateServerGroups(QVBoxLayout* stack);
+    // Shows the rows of each group that its 認証方式 has, and sizes the groups to them.
+    void LayOutServerGroups();
     // Examples in the empty fields and a short word on each control, for a first set-up.
     void DescribeFields();
     void CreateTray();
@@ -234,12 +280,17 @@ private:
     void ShowStatus(const std::string& status, bool failing, const std::string& notice,
                     const std::string& heading = "メール監視中");
     void UpdateTestButton();
+    // Shows watch_ in the status line; whether watching runs comes from where the program is.
+    void UpdateStatusLine();
     // A whole line in UTF-8, to the list and to standard output.
     void AppendUtf8LogLine(const std::string& line);
     void UpdateQuitPanel();
     // Fixed at the panels' size while the log is hidden; resizable, the log growing, while it shows.
     void FitToPanels();
     QSize PanelsSize() const;
+    // The part of the window's screen that windows may take.
+    QRect ScreenRoom() const;
+    std::vector<TGroupRow> pop3Rows_, smtpRows_;
     void TrayPoll();
     static void Trace(const char* what);
 
@@ -267,6 +318,7 @@ private:
     bool endRequested_ = false;
     bool closing_ = false;
     bool ended_ = false;
+    TWatchState watch_;
     QSize logWindowSize_;
     bool fitting_ = false;
     // What the SMTP user and password fields last got from the POP3 ones.

@@ -2,6 +2,8 @@
 // kept where the settings keep secrets.
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 
@@ -10,6 +12,20 @@
 #include "platform/qt/QtText.h"
 
 namespace tarnwick {
+
+namespace {
+
+// Where to get a client ID: the README's sign-in section, as installed beside the program
+// (<prefix>/share/doc/tarnwick).
+std::string NoClientIdText() {
+    const QString readme = QDir::cleanPath(ToQString(ExePath) + QStringLiteral("../share/doc/tarnwick/README.md"));
+    return "サインインにはクライアントIDが必要です。\n"
+           "プロバイダにデスクトップアプリを登録して、そのクライアントIDを「クライアントID」に入れてください。\n"
+           "登録のしかたは README の「Signing in with Microsoft or Google (OAuth 2.0)」の「Client ID」にあります:\n" +
+           FromQString(readme);
+}
+
+}  // namespace
 
 TSignInState& Tfrm_Main::SignInState() {
     if (!signIn_) {
@@ -38,6 +54,10 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
     const TServerKind kind = smtp ? TServerKind::Smtp : TServerKind::Pop3;
     const TOAuthSettings& auth = settings.Servers.Access(kind).Auth;
     if (auth.Method == TAuthMethod::amPassword) return;
+    if (ProviderFor(settings.Servers.Access(kind)).ClientId.empty()) {
+        ShowMessageBox(QMessageBox::Information, "サインイン", NoClientIdText());
+        return;
+    }
     SignInState().KeyringSecrets = settings.KeyringSecrets;
     signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(settings.Servers.Access(kind)));
     signingSmtp_ = smtp;

@@ -173,19 +173,19 @@ xdotool search --onlyvisible --name '^Tarnwick Ver1.01$' >/dev/null || fail "the
 grep -q 'trace: background' out1.txt && fail "went to the background without settings"
 [ -e tarnwick.ini ] && fail "reading the settings created a file"
 eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-[ "$WWIDTH" = 360 ] && [ "$WHEIGHT" = 529 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 360x529"
+[ "$WWIDTH" = 708 ] && [ "$WHEIGHT" = 340 ] || fail "window is ${WWIDTH}x${WHEIGHT}, not 708x340"
 
 step "type the settings"
-type_into 225 38 "$pop3_server"    # POP3 server
+type_into 225 62 "$pop3_server"    # POP3 server
 # 暗号化: SSL/TLS on a first start; なし (the first choice) for plain servers
 if [ "$security" = None ]; then xdotool key Tab Home; fi
-type_into 225 86 "$pop3_user"      # user (leaving the server fills the empty SMTP server)
-type_into 225 110 "$pop3_pass"     # password
-type_into 225 178 "$smtp_server"   # SMTP server, replacing the copy
+type_into 225 110 "$pop3_user"     # user (leaving the server fills the empty SMTP server)
+type_into 225 134 "$pop3_pass"     # password
+type_into 580 38 "$smtp_server"    # SMTP server, replacing the copy
 if [ "$security" = None ]; then xdotool key Tab Home; fi
-type_into 166 322 keitai           # forwarding address, user part
-type_into 260 323 docomo.ne.jp     # its domain
-click_at $((WX + 225)) $((WY + 226))   # into the SMTP user field: the POP3 ones stay as typed
+type_into 190 194 keitai           # forwarding address, user part
+type_into 320 194 docomo.ne.jp     # its domain
+click_at $((WX + 580)) $((WY + 86))    # into the SMTP user field: the POP3 ones stay as typed
 
 step "close the window: icon appears and a cycle runs at once"
 "$xhelper" close "$WIN"
@@ -211,13 +211,13 @@ wait_line 'trace: watch off' out1.txt 5
 visible_window '^Tarnwick Ver1.01$' 5 >/dev/null || fail "window not back after a click on the icon"
 
 step "screenshot with the log shown"
-click_at $((WX + 292)) $((WY + 355))
+click_at $((WX + 646)) $((WY + 323))
 for i in $(seq 1 $((50 * slow))); do
   eval "$(xdotool getwindowgeometry --shell "$WIN" | sed 's/^/W/')"
-  [ "$WHEIGHT" = 641 ] && break
+  [ "$WHEIGHT" = 570 ] && break
   sleep 0.1
 done
-[ "$WHEIGHT" = 641 ] || fail "window is $WHEIGHT high with the log shown, not 641"
+[ "$WHEIGHT" = 570 ] || fail "window is $WHEIGHT high with the log shown, not 570"
 import -window root "$work/screen.png"
 convert "$work/screen.png" -crop "${WWIDTH}x${WHEIGHT}+${WX}+${WY}" +repage "$out/screenshot.png"
 
@@ -279,12 +279,16 @@ app_pid=$!
 wait_line 'trace: background tray' out2.txt 5
 grep -q 'trace: cycle' out2.txt && fail "a cycle ran before the first interval"
 
-step "a second start while one runs ends silently"
+step "a second start while one runs ends silently and brings the window forward"
 rc=0
 # A second start that waited instead of ending would be cut off here (status 124).
 timeout 60 ./tarnwick >out3.txt 2>err3.txt || rc=$?
 [ "$rc" = 0 ] || fail "second start ended with $rc"
 [ ! -s out3.txt ] && [ ! -s err3.txt ] || fail "second start said something"
+wait_line 'trace: watch off' out2.txt 5
+WIN=$(visible_window '^Tarnwick Ver1.01$' 5) || fail "window not forward after a second start"
+"$xhelper" close "$WIN"
+wait_line 'trace: background tray' out2.txt 5 2
 
 step "end again: no message this time"
 WIN=""
@@ -295,6 +299,6 @@ wait_exit "$app_pid" 10
 app_pid=""
 [ "$rc" = 0 ] || fail "the program ended with $rc"
 grep -q 'trace: message box' out2.txt && fail "a message box at the second end"
-[ "$(grep -c 'trace: cycle' out2.txt)" = 1 ] || fail "expected the one last cycle"
+[ "$(grep -c 'trace: cycle' out2.txt)" = 2 ] || fail "expected two cycles (the close, the last one)"
 
 echo "e2e: all steps passed (mail check: $([ $check_mail = 1 ] && echo on || echo off))"

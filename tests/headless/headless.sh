@@ -36,6 +36,10 @@ expect_in() { # file text what
 # --- Options and the no-display message -------------------------------------------------------
 code=0; "$prog" --help >"$work/out" 2>&1 || code=$?
 expect_code 0 "$code" "--help"; expect_in "$work/out" "--watch" "--help"
+LC_ALL= LC_MESSAGES= LANG=ja_JP.UTF-8 "$prog" --help >"$work/out" 2>&1
+expect_in "$work/out" "使い方:" "--help under a Japanese locale"
+LC_ALL=C LANG=ja_JP.UTF-8 "$prog" --help >"$work/out" 2>&1
+expect_in "$work/out" "Usage:" "--help under LC_ALL=C"
 code=0; "$prog" --version >"$work/out" 2>&1 || code=$?
 expect_code 0 "$code" "--version"; expect_in "$work/out" "tarnwick 1." "--version"
 code=0; "$prog" --bogus >"$work/out" 2>&1 || code=$?

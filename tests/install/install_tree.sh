@@ -14,7 +14,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fails=0
 fail() { echo "FAIL: $*" >&2; fails=$((fails + 1)); }
 for f in bin/tarnwick share/applications/tarnwick.desktop share/metainfo/org.tarnwick.tarnwick.metainfo.xml \
-         share/icons/hicolor/scalable/apps/tarnwick.svg share/man/man1/tarnwick.1 lib/systemd/user/tarnwick.service; do
+         share/icons/hicolor/scalable/apps/tarnwick.svg share/man/man1/tarnwick.1 share/man/ja/man1/tarnwick.1 \
+         share/doc/tarnwick/README.md share/doc/tarnwick/README.ja.md lib/systemd/user/tarnwick.service; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -26,7 +27,9 @@ grep -qx 'Categories=Network;Email;' "$prefix/share/applications/tarnwick.deskto
 appstreamcli validate --no-net "$prefix/share/metainfo/org.tarnwick.tarnwick.metainfo.xml" || fail "metainfo rejected"
 grep -q '^ExecStart=/.*/tarnwick --watch$' "$prefix/lib/systemd/user/tarnwick.service" || fail "unit does not run --watch"
 if command -v groff >/dev/null; then
-  [ -z "$(groff -k -man -Tutf8 -ww -z "$prefix/share/man/man1/tarnwick.1" 2>&1)" ] || fail "man page has warnings"
+  for page in man1 ja/man1; do
+    [ -z "$(LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z "$prefix/share/man/$page/tarnwick.1" 2>&1)" ] || fail "$page man page has warnings"
+  done
 fi
 "$prefix/bin/tarnwick" --version | grep -q '^tarnwick ' || fail "installed program does not run"
 [ "$fails" = 0 ]

@@ -16,7 +16,8 @@ trap 'rm -rf "$work"; apt-get remove -y -q -o DPkg::Lock::Timeout=300 tarnwick >
 fails=0
 fail() { echo "FAIL: $*" >&2; fails=$((fails + 1)); }
 for f in /usr/bin/tarnwick /usr/share/applications/tarnwick.desktop /usr/share/metainfo/org.tarnwick.tarnwick.metainfo.xml \
-         /usr/share/icons/hicolor/48x48/apps/tarnwick.png /usr/share/man/man1/tarnwick.1 /usr/lib/systemd/user/tarnwick.service; do
+         /usr/share/icons/hicolor/48x48/apps/tarnwick.png /usr/share/man/man1/tarnwick.1 /usr/share/doc/tarnwick/README.md \
+         /usr/lib/systemd/user/tarnwick.service; do
   dpkg -S "$f" >/dev/null 2>&1 || fail "$f is not in the package"
 done
 dpkg-query -W -f='${Depends}\n' tarnwick | grep -q 'libqt6widgets6' || fail "dependencies were not computed from the libraries"

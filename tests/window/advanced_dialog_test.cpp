@@ -67,7 +67,7 @@ TEST(QtJapanese, StandardButtonsReadJapanese) {
 TEST_F(FormTest, TheAdvancedButtonOpensTheDialogAndKeepsWhatWasAccepted) {
     ShowForm();
     EXPECT_EQ(FromQString(form->btn_Advanced->text()), "詳細設定...");
-    EXPECT_EQ(form->btn_Advanced->geometry(), QRect(248, 0, 89, 22));
+    EXPECT_EQ(form->btn_Advanced->geometry(), QRect(607, 4, 89, 24));
     form->AdvancedDialogHook = [](Tdlg_Advanced& dialog) {
         dialog.edt_MaxSize->setValue(500);
         QTest::mouseClick(dialog.btn_ResendNow, Qt::LeftButton);
@@ -104,8 +104,8 @@ TEST_F(FormTest, TheDialogsKeysAndTheWindowSizeRoundTripThroughTheSettingsFile) 
     ShowForm();
     QTest::mouseClick(form->btn_Advanced, Qt::LeftButton);
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    form->resize(500, 700);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return form->LogWindowSize() == QSize(500, 700); }, 5000));
+    form->resize(760, 700);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return form->LogWindowSize() == QSize(760, 700); }, 5000));
     form->SaveSettings();
     const std::string saved = ReadIni();
     EXPECT_NE(saved.find("[Filter]"), std::string::npos);
@@ -121,7 +121,7 @@ TEST_F(FormTest, TheDialogsKeysAndTheWindowSizeRoundTripThroughTheSettingsFile) 
     expected.Rules.Items = {{"X-Spam-Flag", "YES"}, {"Subject", "[迷惑]"}};
     EXPECT_EQ(form->SettingsFromFields().Filter, expected);
     EXPECT_EQ(form->SettingsFromFields().IntervalMinutes, 7);
-    EXPECT_EQ(form->LogWindowSize(), QSize(500, 700));
+    EXPECT_EQ(form->LogWindowSize(), QSize(760, 700));
     form->AdvancedDialogHook = [&](Tdlg_Advanced& dialog) {
         EXPECT_EQ(dialog.Filter(), expected);
         return int(QDialog::Rejected);
@@ -133,21 +133,23 @@ TEST_F(FormTest, WithTheLogShownTheWindowResizesAndTheLogGrows) {
     ShowForm();
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "fixed while the log is hidden";
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 565 + 76);
-    EXPECT_EQ(form->lsb_Log->size(), QSize(337, 89));
-    EXPECT_EQ(form->minimumSize(), QSize(360, 565 + 76));
-    EXPECT_GT(form->maximumHeight(), 565 + 76);
-    form->resize(600, 800);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));
-    EXPECT_EQ(form->lsb_Log->size(), QSize(600 - 23, 89 + 800 - (565 + 76)));
-    EXPECT_EQ(form->LogWindowSize(), QSize(600, 800));
+    const int first = 340 + form->pnl_Log->minimumHeight();
+    const QSize list = form->lsb_Log->size();
+    EXPECT_EQ(ClientHeight(), first);
+    EXPECT_EQ(list.width(), 708 - 24);
+    EXPECT_EQ(form->minimumSize(), QSize(708, first));
+    EXPECT_GT(form->maximumHeight(), first);
+    form->resize(780, 760);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 760; }, 5000));
+    EXPECT_EQ(form->lsb_Log->size(), QSize(780 - 24, list.height() + 760 - first));
+    EXPECT_EQ(form->LogWindowSize(), QSize(780, 760));
     // Hidden and shown again, the log comes back at the size the user gave it.
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 453 + 76);
-    EXPECT_EQ(form->width(), 360);
+    EXPECT_EQ(ClientHeight(), 340);
+    EXPECT_EQ(form->width(), 708);
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 800; }, 5000));
-    EXPECT_EQ(form->size(), QSize(600, 800));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return form->height() == 760; }, 5000));
+    EXPECT_EQ(form->size(), QSize(780, 760));
 }
 
 }  // namespace

@@ -251,7 +251,7 @@ TEST_F(ControllerTest, WithoutANotificationAreaTheWindowIsMinimizedAndHasAnEndBu
     shell.available = false;
     StartWithoutFile();
     EXPECT_TRUE(form->pnl_Quit->isVisible());
-    EXPECT_EQ(ClientHeight(), 453 + 76 + 33);
+    EXPECT_EQ(ClientHeight(), 340 + 33);
     CloseWindow();
     EXPECT_EQ(form->Background(), Tfrm_Main::TBackground::Window);
     EXPECT_TRUE(form->isMinimized());

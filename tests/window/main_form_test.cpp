@@ -1,9 +1,12 @@
 // The settings window: layout, the POP3 fields' exit handlers, the log and the settings file.
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <sys/stat.h>
 
@@ -19,14 +22,17 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(FromQString(form->windowTitle()), "Tarnwick Ver1.01");
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(form->width(), 360);
-    // 453 before the sign-in panel, which comes below everything that was there.
-    EXPECT_EQ(ClientHeight(), 453 + 76);
-    EXPECT_EQ(form->pnl_Auth->geometry(), QRect(0, 453, 360, 76));
-    EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 360, 144));
-    EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 312, 360, 65));
-    EXPECT_EQ(form->edt_EnvelopeFrom->geometry(), QRect(122, 116, 175, 20));
-    EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(68, 32, 65, 21));
+    EXPECT_EQ(form->width(), 708);
+    // The server groups side by side, the rows below them full width.
+    EXPECT_EQ(ClientHeight(), 340);
+    EXPECT_EQ(form->pnl_POP->geometry(), QRect(0, 0, 354, 182));
+    EXPECT_EQ(form->pnl_SMTP->geometry(), QRect(354, 0, 354, 182));
+    EXPECT_EQ(form->pnl_Setting->geometry(), QRect(0, 182, 708, 30));
+    EXPECT_EQ(QRect(form->edt_EnvelopeFrom->mapTo(form->GroupBox2, QPoint()), form->edt_EnvelopeFrom->size()),
+              QRect(122, 140, 208, 20));
+    EXPECT_EQ(form->edt_WatchInterval->geometry(), QRect(490, 2, 65, 21));
+    EXPECT_TRUE(form->lbl_TestResult->wordWrap());
+    EXPECT_GE(form->lbl_TestResult->height(), 2 * form->lbl_TestResult->fontMetrics().height());
     EXPECT_EQ(FromQString(form->GroupBox1->title()), "POPサーバ設定");
     EXPECT_EQ(form->edt_POP3Pass->echoMode(), QLineEdit::Password);
     EXPECT_EQ(form->edt_SMTPPass->echoMode(), QLineEdit::Password);
@@ -35,21 +41,45 @@ TEST_F(FormTest, WindowHasItsCaptionPanelsAndHeights) {
     EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 565 + 76);
+    EXPECT_EQ(ClientHeight(), 340 + form->pnl_Log->minimumHeight());
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを非表示▲");
     QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
-    EXPECT_EQ(ClientHeight(), 453 + 76);
+    EXPECT_EQ(ClientHeight(), 340);
     EXPECT_EQ(FromQString(form->btn_ViewLog->text()), "ログを表示▼");
 }
 
-TEST_F(FormTest, TabOrderGoesDownEachGroupThenAddressIntervalButtonDomain) {
+// With the log shown the window still fits a 1280 x 720 screen under a title bar and a desktop
+// panel, and the log shows ten lines also under its horizontal scroll bar.
+TEST_F(FormTest, WithItsLogTheWindowFitsA1280x720ScreenAndShowsTenLines) {
     ShowForm();
+    form->AddLog(std::string(400, 'x'));
+    QTest::mouseClick(form->btn_ViewLog, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_LE(form->width(), 1280);
+    EXPECT_LE(form->height(), 720 - 80);
+    EXPECT_TRUE(form->lsb_Log->horizontalScrollBar()->isVisible());
+    const int row = form->lsb_Log->visualItemRect(form->lsb_Log->item(0)).height();
+    EXPECT_GE(form->lsb_Log->viewport()->height() / row, 10);
+    // A size kept from a larger screen is cut to this one, and the window moves up to show all of it.
+    form->SetLogWindowSize(QSize(3000, 3000));
+    QApplication::processEvents();
+    EXPECT_TRUE(form->screen()->availableGeometry().contains(form->frameGeometry()));
+}
+
+// Down the POP3 group, down the SMTP group (a sign-in's fields under its 認証方式), then the rows
+// below from left to right.
+TEST_F(FormTest, TabOrderRunsTopToBottomAndLeftToRight) {
+    ShowForm();
+    form->cmb_SMTPAuth->setCurrentIndex(static_cast<int>(TAuthMethod::amMicrosoft));
     const std::vector<QWidget*> expected = {
-        form->edt_POP3Server, form->cmb_POP3Security, form->edt_POP3User, form->edt_POP3Pass,
-        form->edt_SMTPServer, form->cmb_SMTPSecurity, form->edt_SMTPUser, form->edt_SMTPPass,
-        form->edt_EnvelopeFrom, form->edt_Adress, form->edt_WatchInterval, form->btn_ViewLog,
-        form->cmb_Adress};
-    form->edt_POP3Server->setFocus();
+        form->edt_MailAddress, form->btn_LookUp, form->edt_POP3Server, form->cmb_POP3Security,
+        form->edt_POP3User, form->edt_POP3Pass, form->cmb_POP3Auth, form->edt_SMTPServer,
+        form->cmb_SMTPSecurity, form->edt_SMTPUser, form->cmb_SMTPAuth, form->btn_SMTPSignIn,
+        form->edt_SMTPClientId, form->edt_SMTPTenant, form->edt_EnvelopeFrom, form->edt_Adress,
+        form->cmb_Adress, form->edt_WatchInterval, form->chk_SkipExisting, form->btn_Test,
+        form->btn_SendTest, form->chk_Autostart, form->chk_KeyringSecrets, form->btn_Advanced,
+        form->btn_ViewLog};
+    form->edt_MailAddress->setFocus();
     for (size_t i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* focus = QApplication::focusWidget();
