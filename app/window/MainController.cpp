@@ -80,6 +80,7 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     s.SmtpServer = FromQString(edt_SMTPServer->text());
     s.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
     s.SkipExisting = chk_SkipExisting->isChecked();
+    s.Protocol = static_cast<TReceiveProtocol>(std::max(0, cmb_POP3Protocol->currentIndex()));
     settings.MailUser = FromQString(edt_Adress->text());
     settings.MailDomain = FromQString(cmb_Adress->currentText());
     settings.IntervalMinutes = edt_WatchInterval->Value();

@@ -186,6 +186,7 @@ void Tfrm_Main::CreateControls() {
     stack->setSizeConstraint(QLayout::SetNoConstraint);
 
     CreateServerGroups(stack);
+    CreateProtocolChoice();
 
     pnl_Setting = MakePanel(this, stack, 30);
     Label7 = MakeLabel(pnl_Setting, "転送先メールアドレス", 16, 6);
@@ -260,8 +261,8 @@ void Tfrm_Main::CreateControls() {
 
     // As the eye reads: down the POP3 group, down the SMTP group, then the rows below, left to right.
     const std::vector<QWidget*> chain = {
-        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, edt_POP3User, edt_POP3Pass,
-        cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
+        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, cmb_POP3Protocol, edt_POP3User,
+        edt_POP3Pass, cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
         edt_POP3DeviceUrl, edt_POP3Scopes,
         edt_SMTPServer, cmb_SMTPSecurity, edt_SMTPUser, edt_SMTPPass, cmb_SMTPAuth, btn_SMTPSignIn,
         edt_SMTPClientId, edt_SMTPTenant, edt_SMTPAuthUrl, edt_SMTPTokenUrl, edt_SMTPDeviceUrl, edt_SMTPScopes,

@@ -93,6 +93,7 @@ public:
     TEdit* edt_POP3Server;
     // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
     QComboBox* cmb_POP3Security;
+    QComboBox* cmb_POP3Protocol;  // 受信方式 (ProtocolChoice.cpp)
     TEdit* edt_POP3User;
     TEdit* edt_POP3Pass;
     TEdit* edt_SMTPServer;
@@ -256,6 +257,7 @@ protected:
 
 private:
     void CreateControls();
+    void CreateProtocolChoice();
     // The POP3 and SMTP groups, side by side in pnl_Servers.
     void CreateServerGroups(QVBoxLayout* stack);
     // Shows the rows of each group that its 認証方式 has, and sizes the groups to them.
