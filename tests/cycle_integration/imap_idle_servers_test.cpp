@@ -28,6 +28,9 @@ TEST_F(CycleTest, ImapWatchForwardsWhatArrivesDuringIdleUnchangedAndUnread) {
     settings.MailUser = "taro";
     settings.MailDomain = "docomo.ne.jp";
 
+    // The connection test examines the folder and sees IDLE offered.
+    const TConnectionReport test = cycle_.TestConnection(settings.Servers);
+    EXPECT_TRUE(test.Pop3Ok && test.Idle) << test.Summary;
     std::atomic<int> cycles{0};
     std::atomic<bool> going{true};
     std::thread watch([&] {
