@@ -190,7 +190,10 @@ TImapResponse TMailIMAP::ReadResponse() {
 }
 
 void TMailIMAP::TakeCode(const TImapResponse& r) {
-    if (r.Code == "CAPABILITY") capabilities_ = Words(r.CodeText);
+    if (r.Code == "CAPABILITY") {
+        capabilities_ = Words(r.CodeText);
+        ++capabilityUpdates_;
+    }
     else if (r.Code == "UIDVALIDITY") CodeNumber(r.CodeText, uidValidity_);
     else if (r.Code == "UIDNEXT") CodeNumber(r.CodeText, uidNext_);
 }
@@ -210,6 +213,7 @@ void TMailIMAP::TakeUntagged(TImapResponse& r) {
     } else if (r.Name == "CAPABILITY") {
         capabilities_.clear();
         for (const TImapValue& v : r.Items) capabilities_.push_back(v.Text);
+        ++capabilityUpdates_;
     }
 }
 
@@ -335,11 +339,11 @@ void TMailIMAP::Connect(int timeout) {
         }
         if (capabilities_.empty()) AskCapabilities();
         if (!loggedIn_) {
-            capabilities_.clear();
+            const uint32_t told = capabilityUpdates_;
             OAuth.Active() ? LoginWithToken() : Login();
             loggedIn_ = true;
             // What is offered may change with the login; the OK often says it.
-            if (capabilities_.empty()) AskCapabilities();
+            if (capabilityUpdates_ == told) AskCapabilities();
         }
     } catch (...) {
         // The login's own failure is the one to report, not a failure to say LOGOUT.

@@ -89,6 +89,7 @@ private:
     using TUntaggedEvent = std::function<bool(TImapResponse& response)>;
 
     std::vector<std::string> capabilities_;
+    uint32_t capabilityUpdates_ = 0;  // how often the server said what it offers
     uint32_t tagNumber_ = 0;
     uint32_t exists_ = 0;
     uint32_t uidValidity_ = 0;
