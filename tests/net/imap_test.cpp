@@ -109,6 +109,47 @@ TEST_P(Imap, RefusedLoginIsAPermanentRefusalWithTheServersText) {
     EXPECT_EQ(server.Received(), CrLf({"A0001 LOGIN \"bob\" \"secret\"", "A0002 LOGOUT"}));
 }
 
+TEST_P(Imap, AuthenticateWithTheTokenOnTheLineOnlyWhereSaslIrIsOffered) {
+    const std::string response = "dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=";
+    struct Case {
+        const char* name;
+        std::string capabilities;
+        std::vector<std::pair<std::string, std::string>> steps;
+        std::string errorStatus;  // empty: logged in
+    };
+    const Case cases[] = {
+        {"SASL-IR", "IMAP4rev1 SASL-IR AUTH=XOAUTH2",
+         {{"A0001 AUTHENTICATE XOAUTH2 " + response, "A0001 OK [CAPABILITY IMAP4rev1 IDLE] in"}}, ""},
+        {"two steps, refused with an error challenge", "IMAP4rev1 AUTH=XOAUTH2",
+         {{"A0001 AUTHENTICATE XOAUTH2", "+ "},
+          {response, "+ eyJzdGF0dXMiOiI0MDEifQ=="},
+          {"", "A0001 NO [AUTHENTICATIONFAILED] invalid token"}},
+         "401"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer s;
+        s.ByteAtATime(GetParam());
+        s.SendLine("* OK [CAPABILITY " + c.capabilities + "] ready");
+        for (const auto& [line, reply] : c.steps) s.Expect(line).SendLine(reply);
+        TMailIMAP local;
+        local.Username = "bob";
+        local.OAuth.Mechanism = TOAuthMechanism::omAuto;
+        local.OAuth.AccessToken = "tok";
+        if (c.errorStatus.empty()) {
+            ConnectTo(s, local);
+            local.Disconnect();
+        } else {
+            auto e = Raised<EMailOAuthRefused>([&] { ConnectTo(s, local); });
+            ASSERT_TRUE(e);
+            EXPECT_EQ(e->Status, c.errorStatus);
+            EXPECT_EQ(e->Kind(), TMailErrorKind::PermanentRefusal);
+        }
+        EXPECT_TRUE(s.Finish());
+        EXPECT_THAT(s.Mismatches(), IsEmpty());
+    }
+}
+
 TEST_P(Imap, StartTlsRefusedEndsTheLoginBeforeTheUserName) {
     client.Security = TMailSecurity::msStartTLS;
     Converse(server, {{"", kGreeting}, {"A0001 STARTTLS", "A0001 BAD not here"}});
