@@ -50,7 +50,8 @@ public:
     struct TFolderStatus {
         uint32_t UidValidity = 0, UidNext = 0, Exists = 0;
     };
-    // "EXAMINE": the folder opened read-only. NO/BAD raise with the server's text.
+    // "EXAMINE": the folder (text of this system, sent in the protocol's modified UTF-7) opened
+    // read-only. NO/BAD raise with the server's text.
     TFolderStatus Examine(const std::string& folder);
     // "UID SEARCH ALL": the uids in ascending order.
     std::vector<uint32_t> SearchAll();

@@ -182,7 +182,8 @@ TEST_P(Imap, ExamineSearchAndSizes) {
                        {"A0003 UID SEARCH ALL", "* SEARCH 11 4 7\r\nA0003 OK"},
                        {"A0004 UID FETCH 4,7,11 (UID RFC822.SIZE)",
                         "* 2 FETCH (UID 7 RFC822.SIZE 300)\r\n* 1 FETCH (RFC822.SIZE 120 UID 4)\r\n"
-                        "A0004 NO [EXPUNGEISSUED] some are gone"}});
+                        "A0004 NO [EXPUNGEISSUED] some are gone"},
+                       {"A0005 EXAMINE \"~peter/mail/&U,BTFw-/&ZeVnLIqe-&-\"", "A0005 NO no such folder"}});
     Connect();
     const TMailIMAP::TFolderStatus status = client.Examine("INBOX");
     EXPECT_EQ(status.UidValidity, 3857529045u);
@@ -191,8 +192,13 @@ TEST_P(Imap, ExamineSearchAndSizes) {
     EXPECT_THAT(client.SearchAll(), ElementsAre(4, 7, 11));
     EXPECT_THAT(client.FetchSizes({4, 7, 11}), ElementsAre(std::pair<const uint32_t, int64_t>(4, 120),
                                                            std::pair<const uint32_t, int64_t>(7, 300)));
+    auto e = Raised<EMailProtocolReplyError>([&] { client.Examine("~peter/mail/台北/日本語&"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->Message(), "no such folder");
+    EXPECT_EQ(e->Kind(), TMailErrorKind::PermanentRefusal);
     Done(CrLf({"A0001 LOGIN \"bob\" \"secret\"", "A0002 EXAMINE \"INBOX\"", "A0003 UID SEARCH ALL",
-               "A0004 UID FETCH 4,7,11 (UID RFC822.SIZE)", "A0005 LOGOUT"}));
+               "A0004 UID FETCH 4,7,11 (UID RFC822.SIZE)", "A0005 EXAMINE \"~peter/mail/&U,BTFw-/&ZeVnLIqe-&-\"",
+               "A0006 LOGOUT"}));
 }
 
 TEST_P(Imap, HeadersComeInTheOrderAskedForWhateverTheServersOrder) {
