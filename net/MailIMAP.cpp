@@ -13,6 +13,7 @@
 #include "net/ImapResponse.h"
 #include "net/MailCommandText.h"
 #include "platform/Exception.h"
+#include "platform/Locale.h"
 #include "platform/Streams.h"
 
 namespace tarnwick {
@@ -103,6 +104,37 @@ bool CodeNumber(const std::string& text, uint32_t& value) {
     return true;
 }
 
+// A folder name of this system's text as the protocol writes it (RFC 3501 5.1.3): printable
+// ASCII as it is ("&" as "&-"), anything else as "&" + base64 (with "," for "/") of its UTF-16 + "-".
+std::string FolderName(const std::string& name) {
+    std::string utf16;
+    if (!TryConvert("CP932", "UTF-16BE", name, utf16))
+        throw EMailException("The folder name holds characters that cannot be sent.");
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+    std::string out;
+    for (size_t i = 0; i + 1 < utf16.size();) {
+        const unsigned unit = static_cast<unsigned char>(utf16[i]) << 8 | static_cast<unsigned char>(utf16[i + 1]);
+        if (unit >= 0x20 && unit < 0x7F) {
+            out += unit == '&' ? std::string("&-") : std::string(1, static_cast<char>(unit));
+            i += 2;
+            continue;
+        }
+        size_t end = i;
+        while (end + 1 < utf16.size() && !(utf16[end] == 0 && utf16[end + 1] >= 0x20 && utf16[end + 1] < 0x7F)) end += 2;
+        out += '&';
+        uint32_t bits = 0;
+        int count = 0;
+        for (size_t j = i; j < end; ++j) {
+            bits = bits << 8 | static_cast<unsigned char>(utf16[j]);
+            for (count += 8; count >= 6; count -= 6) out += kDigits[(bits >> (count - 6)) & 0x3F];
+        }
+        if (count > 0) out += kDigits[(bits << (6 - count)) & 0x3F];
+        out += '-';
+        i = end;
+    }
+    return out;
+}
+
 std::vector<std::string> Words(const std::string& text) {
     std::vector<std::string> words;
     std::string rest = Trim(text);
@@ -190,7 +222,10 @@ TImapResponse TMailIMAP::ReadResponse() {
 }
 
 void TMailIMAP::TakeCode(const TImapResponse& r) {
-    if (r.Code == "CAPABILITY") capabilities_ = Words(r.CodeText);
+    if (r.Code == "CAPABILITY") {
+        capabilities_ = Words(r.CodeText);
+        ++capabilityUpdates_;
+    }
     else if (r.Code == "UIDVALIDITY") CodeNumber(r.CodeText, uidValidity_);
     else if (r.Code == "UIDNEXT") CodeNumber(r.CodeText, uidNext_);
 }
@@ -210,6 +245,7 @@ void TMailIMAP::TakeUntagged(TImapResponse& r) {
     } else if (r.Name == "CAPABILITY") {
         capabilities_.clear();
         for (const TImapValue& v : r.Items) capabilities_.push_back(v.Text);
+        ++capabilityUpdates_;
     }
 }
 
@@ -335,11 +371,11 @@ void TMailIMAP::Connect(int timeout) {
         }
         if (capabilities_.empty()) AskCapabilities();
         if (!loggedIn_) {
-            capabilities_.clear();
+            const uint32_t told = capabilityUpdates_;
             OAuth.Active() ? LoginWithToken() : Login();
             loggedIn_ = true;
             // What is offered may change with the login; the OK often says it.
-            if (capabilities_.empty()) AskCapabilities();
+            if (capabilityUpdates_ == told) AskCapabilities();
         }
     } catch (...) {
         // The login's own failure is the one to report, not a failure to say LOGOUT.
@@ -416,7 +452,7 @@ void TMailIMAP::LoginWithToken() {
 
 TMailIMAP::TFolderStatus TMailIMAP::Examine(const std::string& folder) {
     exists_ = uidValidity_ = uidNext_ = 0;
-    CommandOk(TCommand().Add("EXAMINE ").AddString(folder));
+    CommandOk(TCommand().Add("EXAMINE ").AddString(FolderName(folder)));
     changed_ = false;
     return {uidValidity_, uidNext_, exists_};
 }

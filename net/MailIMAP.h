@@ -50,7 +50,8 @@ public:
     struct TFolderStatus {
         uint32_t UidValidity = 0, UidNext = 0, Exists = 0;
     };
-    // "EXAMINE": the folder opened read-only. NO/BAD raise with the server's text.
+    // "EXAMINE": the folder (text of this system, sent in the protocol's modified UTF-7) opened
+    // read-only. NO/BAD raise with the server's text.
     TFolderStatus Examine(const std::string& folder);
     // "UID SEARCH ALL": the uids in ascending order.
     std::vector<uint32_t> SearchAll();
@@ -89,6 +90,7 @@ private:
     using TUntaggedEvent = std::function<bool(TImapResponse& response)>;
 
     std::vector<std::string> capabilities_;
+    uint32_t capabilityUpdates_ = 0;  // how often the server said what it offers
     uint32_t tagNumber_ = 0;
     uint32_t exists_ = 0;
     uint32_t uidValidity_ = 0;
