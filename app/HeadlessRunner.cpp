@@ -242,7 +242,7 @@ int RunAuthorize(const TSettingsLocation& location) {
         const TServerAccount server = s.Account(kind);
         PrintLogLine(std::string(server.Name()) + "サーバのサインイン(" + server.Server + ")");
         TOAuthTokens tokens;
-        const bool ok = SignInWithoutDisplay(ProviderFor(server.Access), PrintLogLine,
+        const bool ok = SignInWithoutDisplay(ProviderFor(server), PrintLogLine,
                                              [] { return stopRequested.load(); }, tokens);
         if (!ok) return kExitFailed;
         if (!state->SaveSignIn(s, kind, tokens)) {

@@ -72,7 +72,8 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
     }
 
     if (pop3Failure.empty() && smtpFailure.empty()) {
-        report.Summary = "成功 (メール " + IntToStr(report.Messages) + "件)";
+        report.Summary = "成功 (メール " + IntToStr(report.Messages) + "件" +
+                         (imap ? (report.Idle ? "、IDLE対応" : "、IDLE非対応") : "") + ")";
     } else {
         if (!pop3Failure.empty()) report.Summary = (imap ? "IMAP: " : "POP3: ") + pop3Failure;
         if (!smtpFailure.empty()) report.Summary += (report.Summary.empty() ? "" : " / ") + ("SMTP: " + smtpFailure);
