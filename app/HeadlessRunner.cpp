@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -59,10 +60,12 @@ void InstallStopHandlers() {
 
 // Waits for a stop signal while the mode runs; then gives the message in flight kStopGrace to
 // finish and otherwise sets off the abort, as the window's second 終了 does: the connections are
-// cut and every other outside wait (a token request, a keyring call) ends.
+// cut and every other outside wait (a token request, a keyring call) ends. onStop runs at once on
+// the signal: a wait for the server's news (IMAP's IDLE) ends without the grace.
 class TStopGuard {
 public:
-    explicit TStopGuard(TMailAbort& abort) : abort_(abort), thread_([this] { Run(); }) {}
+    explicit TStopGuard(TMailAbort& abort, std::function<void()> onStop = nullptr)
+        : abort_(abort), onStop_(std::move(onStop)), thread_([this] { Run(); }) {}
     ~TStopGuard() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -88,6 +91,7 @@ private:
                 }
             }
         }
+        if (stopRequested && onStop_) onStop_();
         std::unique_lock<std::mutex> lock(mutex_);
         if (changed_.wait_for(lock, kStopGrace, [this] { return done_.load(); })) return;
         PrintLogLine("転送を中断して終了します");
@@ -95,6 +99,7 @@ private:
     }
 
     TMailAbort& abort_;
+    std::function<void()> onStop_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<bool> done_{false};
@@ -195,12 +200,17 @@ int RunWatch(const TSettingsLocation& location) {
     TForwardingCycle cycle(PrintUtf8Line);
     cycle.StopRequested = [] { return stopRequested.load(); };
     {
-        TStopGuard guard(cycle.AbortGroup());
+        TStopGuard guard(cycle.AbortGroup(), [&cycle] { cycle.Wake(); });
         {
             TAbortScope scope(cycle.AbortGroup());
             cycle.SignIn = SignInFor(location, settings);
         }
-        while (!stopRequested) {
+        if (settings.Servers.Protocol == TReceiveProtocol::Imap && !stopRequested) {
+            TImapWatch(cycle).Run(settings, [] { return !stopRequested.load(); }, [](const TCycleReport& report) {
+                if (report.End == TCycleReport::TEnd::Error) PrintLogLine(OneLine(report.Error));
+            });
+        }
+        while (!stopRequested && settings.Servers.Protocol == TReceiveProtocol::Pop3) {
             RunLoggedCycle(cycle, settings);
             if (stopRequested || !WaitInterval(std::chrono::minutes(settings.IntervalMinutes))) break;
         }
@@ -232,7 +242,7 @@ int RunAuthorize(const TSettingsLocation& location) {
         const TServerAccount server = s.Account(kind);
         PrintLogLine(std::string(server.Name()) + "サーバのサインイン(" + server.Server + ")");
         TOAuthTokens tokens;
-        const bool ok = SignInWithoutDisplay(ProviderFor(server.Access), PrintLogLine,
+        const bool ok = SignInWithoutDisplay(ProviderFor(server), PrintLogLine,
                                              [] { return stopRequested.load(); }, tokens);
         if (!ok) return kExitFailed;
         if (!state->SaveSignIn(s, kind, tokens)) {

@@ -76,6 +76,9 @@ public:
                                              : replyCode >= 400 && replyCode <= 499 ? TMailErrorKind::TemporaryRefusal
                                                                                     : TMailErrorKind::Other),
           ReplyCode(replyCode) {}
+    // A protocol whose answers carry no such number says what the refusal means itself.
+    EMailProtocolReplyError(int32_t replyCode, std::string message, TMailErrorKind kind)
+        : EMailException(std::move(message), kind), ReplyCode(replyCode) {}
     int32_t ReplyCode;
 };
 

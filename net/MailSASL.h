@@ -35,6 +35,8 @@ class EMailOAuthRefused : public EMailProtocolReplyError {
 public:
     EMailOAuthRefused(int32_t replyCode, std::string message, std::string status)
         : EMailProtocolReplyError(replyCode, std::move(message)), Status(std::move(status)) {}
+    EMailOAuthRefused(int32_t replyCode, std::string message, std::string status, TMailErrorKind kind)
+        : EMailProtocolReplyError(replyCode, std::move(message), kind), Status(std::move(status)) {}
     std::string Status;
 };
 

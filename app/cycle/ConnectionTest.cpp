@@ -6,6 +6,7 @@
 #include "app/cycle/ErrorHints.h"
 #include "app/cycle/ForwardingCycle.h"
 #include "app/signin/SignIn.h"
+#include "net/MailIMAP.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
@@ -22,9 +23,12 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
     const std::string prefix = "接続テスト: ";
 
     TMailPOP3& pop3 = MailPOP3();
+    const bool imap = settings.Protocol == TReceiveProtocol::Imap;
     if (Trim(settings.Pop3Server).empty()) {
         pop3Failure = "POP3サーバアドレスが入力されていません";
         AddLog(prefix + pop3Failure);
+    } else if (imap) {
+        pop3Failure = TestImap(settings, report);
     } else {
         try {
             OpenPop3(settings);
@@ -69,12 +73,37 @@ TConnectionReport TForwardingCycle::TestConnection(const TServerSettings& settin
     }
 
     if (pop3Failure.empty() && smtpFailure.empty()) {
-        report.Summary = "成功 (メール " + IntToStr(report.Messages) + "件)";
+        report.Summary = "成功 (メール " + IntToStr(report.Messages) + "件" +
+                         (imap ? (report.Idle ? "、IDLE対応" : "、IDLE非対応") : "") + ")";
     } else {
-        if (!pop3Failure.empty()) report.Summary = "POP3: " + pop3Failure;
+        if (!pop3Failure.empty()) report.Summary = (imap ? "IMAP: " : "POP3: ") + pop3Failure;
         if (!smtpFailure.empty()) report.Summary += (report.Summary.empty() ? "" : " / ") + ("SMTP: " + smtpFailure);
     }
     return report;
+}
+
+// Logs in, examines the folder, and says what it holds and whether the server can say when new
+// mail comes. The failure's text; empty when it passed.
+std::string TForwardingCycle::TestImap(const TServerSettings& settings, TConnectionReport& report) {
+    const std::string prefix = "接続テスト: ";
+    CloseImap();
+    TMailIMAP& imap = MailIMAP();
+    try {
+        OpenReceiving(settings);
+        report.Pop3Ok = true;
+        report.Messages = static_cast<int>(imap.Exists());
+        report.Idle = imap.HasCapability("IDLE");
+        AddLog(prefix + "IMAPサーバにログイン成功(" + settings.Pop3Server + ") " + settings.ImapFolder + " メール " +
+               IntToStr(report.Messages) + "件 " + (report.Idle ? "IDLE対応" : "IDLE非対応(監視間隔ごとに確認)"));
+        imap.Disconnect();
+        return {};
+    } catch (const std::exception& e) {
+        CloseImap();
+        report.Pop3Ok = false;
+        const std::string failure = OneLine(LoginFailure(e));
+        AddLog(prefix + "IMAPサーバにログイン失敗(" + settings.Pop3Server + ") " + failure);
+        return failure;
+    }
 }
 
 }  // namespace tarnwick

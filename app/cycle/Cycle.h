@@ -5,3 +5,4 @@
 #include "app/cycle/CycleReport.h"
 #include "app/cycle/CycleSteps.h"
 #include "app/cycle/ErrorHints.h"
+#include "app/cycle/ImapWatch.h"

@@ -19,6 +19,7 @@ bool TCyclePlanner::Plan() {
     TStringList allIds;
     ListedIds(listed, allIds);
     if (!LoadOrStartLedger(listed)) return false;
+    if (!RecordRenewedIds(listed)) return false;
     c.New = PlanCycle(listed, c.Ledger).New;
     c.Report.NewCount = static_cast<int>(c.New.size());
     c.Log("新規メール " + IntToStr(c.Report.NewCount) + "件");
@@ -58,6 +59,25 @@ bool TCyclePlanner::LoadOrStartLedger(const std::vector<TListedMessage>& listed)
         c.Log(OneLine(e.Message()));
         return false;
     }
+    return true;
+}
+
+// Ids given out anew (a folder rebuilt on the server) would send the whole folder again: what it
+// holds is recorded as forwarded instead.
+bool TCyclePlanner::RecordRenewedIds(const std::vector<TListedMessage>& listed) {
+    TCycleContext& c = cycle_;
+    const std::string why = mailbox_.IdsRenewed(c.Ledger);
+    if (why.empty()) return true;
+    c.Ledger.Clear();
+    ListedIds(listed, c.Ledger);
+    try {
+        TLedgerWriter(c.ForwardAddress).SaveLedger(c.Ledger);
+    } catch (const EStreamError& e) {
+        c.Log(OneLine(e.Message()));
+        return false;
+    }
+    c.Log("メールのIDが変わったため(" + why + ")、既存のメール " + IntToStr(c.Ledger.Count()) +
+          "件を転送済みとして記録しました");
     return true;
 }
 

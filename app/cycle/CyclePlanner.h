@@ -21,6 +21,7 @@ private:
     std::vector<TListedMessage> RecordableOnly(std::vector<TListedMessage> listed);
     // The ledger file as it stands, or made from the listing on a first run. False when unreadable.
     bool LoadOrStartLedger(const std::vector<TListedMessage>& listed);
+    bool RecordRenewedIds(const std::vector<TListedMessage>& listed);
     bool Reserve();
     bool Screen(const TStringList& allIds);
     void LoadBackoff(const TStringList& allIds);

@@ -1,12 +1,16 @@
-// One forwarding cycle from login to log-off: the POP3 mailbox and the SMTP outbox, the plan of
-// what to send, then the transfer.
+// One forwarding cycle from login to log-off: the POP3 or IMAP mailbox and the SMTP outbox, the
+// plan of what to send, then the transfer.
+#include <memory>
+
 #include "app/cycle/CycleContext.h"
 #include "app/cycle/CyclePlanner.h"
 #include "app/cycle/CycleSteps.h"
 #include "app/cycle/CycleTransfer.h"
 #include "app/cycle/ForwardingCycle.h"
+#include "app/cycle/ImapMailbox.h"
 #include "app/cycle/Pop3Mailbox.h"
 #include "app/cycle/SmtpOutbox.h"
+#include "net/MailIMAP.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
@@ -34,7 +38,8 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
     }
     missingShown_.clear();
 
-    if (!LoginPop3(servers)) {
+    // A watch goes on in the IMAP session its last cycle left open.
+    if (!ImapSessionOpen(servers) && !LoginPop3(servers)) {
         report_.End = TCycleReport::TEnd::Pop3LoginFailed;
         return report_;
     }
@@ -47,7 +52,13 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
     cycle.Aborted = [this] { return Aborted(); };
     cycle.Clock = Clock;
     cycle.RefusalKeyFile = RefusalKeyFile();
-    TPop3Mailbox mailbox(MailPOP3(), servers.Pop3Server, [this, &servers] { return LoginPop3(servers); });
+    const auto login = [this, &servers] { return LoginPop3(servers); };
+    std::unique_ptr<TMailbox> source;
+    if (servers.Protocol == TReceiveProtocol::Imap)
+        source = std::make_unique<TImapMailbox>(MailIMAP(), servers.Pop3Server, ImapUidValidity(), login);
+    else
+        source = std::make_unique<TPop3Mailbox>(MailPOP3(), servers.Pop3Server, login);
+    TMailbox& mailbox = *source;
     TSmtpOutbox outbox(MailSMTP(), servers.SmtpServer, [this, &servers] { return LoginSmtp(servers); });
     try {
         if (!TCyclePlanner(cycle, mailbox).Plan()) {
@@ -72,13 +83,11 @@ TCycleReport TForwardingCycle::ForwardNewMail(const TSettings& settings) {
         }
     } catch (Exception& e) {
         // Leave no half-open session behind: the next cycle logs in afresh.
-        ForceClose(MailPOP3());
-        ForceClose(MailSMTP());
+        CloseAll();
         e.SetContext(cycle.DoingNow);
         throw;
     } catch (...) {
-        ForceClose(MailPOP3());
-        ForceClose(MailSMTP());
+        CloseAll();
         throw;
     }
     if (report_.Notices + report_.HeldBack + report_.Waiting > 0)

@@ -7,6 +7,7 @@
 
 #include "app/cycle/CycleSteps.h"
 #include "app/cycle/ErrorHints.h"
+#include "app/cycle/ImapTransport.h"
 #include "app/cycle/Ledger.h"
 #include "app/cycle/RefusalBackoff.h"
 #include "app/settings/Settings.h"
@@ -15,6 +16,7 @@
 #include "message/ShownText.h"
 #include "net/MailAbort.h"
 #include "net/MailExceptions.h"
+#include "net/MailIMAP.h"
 #include "net/MailPOP3.h"
 #include "net/MailSMTP.h"
 #include "platform/Exception.h"
@@ -104,8 +106,15 @@ struct TForwardingCycle::Impl {
     TMailAbort Abort;
     TMailIOHandlerAbortable Pop3Transport{Abort};
     TMailIOHandlerAbortable SmtpTransport{Abort};
+    TImapTransport ImapTransport{Abort};
     TMailPOP3 MailPOP3;
+    TMailIMAP MailIMAP;
     TMailSMTP MailSMTP;
+    // The receiving server of the last login is IMAP; the folder it examined; the settings of the
+    // session a watch keeps open (empty when none is).
+    bool Imap = false;
+    TMailIMAP::TFolderStatus Folder;
+    std::unique_ptr<TServerSettings> ImapSession;
     // The server fields as typed at the last login, for the log-off lines (by TServerKind).
     std::string Shown[2];
     // The AUTH offer last said to be of no use, so it is said once, not every interval.
@@ -113,6 +122,7 @@ struct TForwardingCycle::Impl {
 
     Impl() {
         for (TMailMessageClient* client : {static_cast<TMailMessageClient*>(&MailPOP3),
+                                           static_cast<TMailMessageClient*>(&MailIMAP),
                                            static_cast<TMailMessageClient*>(&MailSMTP)}) {
             client->MaxLineAction = TMailMaxLineAction::maException;
             client->ReadTimeout = kReadTimeoutMs;
@@ -121,13 +131,17 @@ struct TForwardingCycle::Impl {
         // Commands always leave whole, so Nagle's algorithm would only hold the last piece back.
         Pop3Transport.UseNagle = false;
         SmtpTransport.UseNagle = false;
+        ImapTransport.UseNagle = false;
         MailPOP3.SetIOHandler(&Pop3Transport);
+        MailIMAP.SetIOHandler(&ImapTransport);
+        MailIMAP.SetPort(143);
         MailSMTP.SetIOHandler(&SmtpTransport);
         MailPOP3.SetPort(110);
         MailSMTP.SetPort(25);
     }
 
     TMailTCPClient& Client(TServerKind kind) {
+        if (kind == TServerKind::Pop3 && Imap) return MailIMAP;
         if (kind == TServerKind::Pop3) return MailPOP3;
         return MailSMTP;
     }
@@ -142,6 +156,37 @@ TForwardingCycle::TForwardingCycle(TAddLog addLog) : addLog_(std::move(addLog)),
 TForwardingCycle::~TForwardingCycle() = default;
 
 TMailPOP3& TForwardingCycle::MailPOP3() { return impl_->MailPOP3; }
+TMailIMAP& TForwardingCycle::MailIMAP() { return impl_->MailIMAP; }
+TImapTransport& TForwardingCycle::ImapTransport() { return impl_->ImapTransport; }
+void TForwardingCycle::Wake() { impl_->ImapTransport.Wake(); }
+uint32_t TForwardingCycle::ImapUidValidity() const { return impl_->Folder.UidValidity; }
+
+bool TForwardingCycle::ImapSessionOpen(const TServerSettings& settings) const {
+    return impl_->Imap && impl_->ImapSession != nullptr && *impl_->ImapSession == settings;
+}
+
+void TForwardingCycle::CloseAll() {
+    ForceClose(MailPOP3());
+    CloseImap();
+    ForceClose(MailSMTP());
+}
+
+void TForwardingCycle::CloseImap() {
+    impl_->ImapSession.reset();
+    ForceClose(impl_->MailIMAP);
+}
+
+void TForwardingCycle::ReopenImap(const TServerSettings& settings) {
+    CloseImap();
+    impl_->Imap = true;
+    try {
+        OpenImap(settings);
+    } catch (...) {
+        CloseImap();
+        throw;
+    }
+    impl_->ImapSession = std::make_unique<TServerSettings>(settings);
+}
 TMailSMTP& TForwardingCycle::MailSMTP() { return impl_->MailSMTP; }
 
 void TForwardingCycle::Abort() { impl_->Abort.Abort(); }
@@ -168,6 +213,21 @@ void TForwardingCycle::OpenPop3(const TServerSettings& settings) {
     // Without TLS, CRAM-MD5 or APOP where the server offers one, rather than the password itself.
     pop3.PreferChallenge = true;
     SignInAndLogin(pop3, SignIn.get(), impl_->Abort, settings, TServerKind::Pop3, [&] { pop3.Connect(kConnectTimeoutMs); });
+}
+
+// The folder is examined, never selected: nothing read there changes on the server.
+void TForwardingCycle::OpenImap(const TServerSettings& settings) {
+    TMailIMAP& imap = impl_->MailIMAP;
+    SignInAndLogin(imap, SignIn.get(), impl_->Abort, settings, TServerKind::Pop3, [&] {
+        imap.Connect(kConnectTimeoutMs);
+        impl_->Folder = imap.Examine(settings.ImapFolder);
+    });
+}
+
+void TForwardingCycle::OpenReceiving(const TServerSettings& settings) {
+    impl_->Imap = settings.Protocol == TReceiveProtocol::Imap;
+    if (impl_->Imap) OpenImap(settings);
+    else OpenPop3(settings);
 }
 
 void TForwardingCycle::OpenSmtp(const TServerSettings& settings) {
@@ -209,13 +269,16 @@ bool TForwardingCycle::LogoffSmtp() { return Logoff(TServerKind::Smtp); }
 
 // POP3 says its login once it stands; SMTP says first what it is about to do (connect again, say).
 bool TForwardingCycle::Login(TServerKind kind, const TServerSettings& settings, const char* announce) {
-    const std::string name = ServerName(kind), server = settings.Account(kind).Server;
+    const TServerAccount account = settings.Account(kind);
+    const std::string name = account.Name(), server = account.Server;
     impl_->Shown[static_cast<int>(kind)] = server;
+    if (kind == TServerKind::Pop3) impl_->ImapSession.reset();
     try {
         if (announce != nullptr) AddLog(announce + server + ")");
-        if (kind == TServerKind::Pop3) OpenPop3(settings);
+        if (kind == TServerKind::Pop3) OpenReceiving(settings);
         else OpenSmtp(settings);
         if (announce == nullptr) AddLog(name + "サーバにログイン(" + server + ")");
+        if (kind == TServerKind::Pop3 && impl_->Imap) impl_->ImapSession = std::make_unique<TServerSettings>(settings);
         return true;
     } catch (const std::exception& e) {
         ForceClose(impl_->Client(kind));
@@ -228,7 +291,11 @@ bool TForwardingCycle::Login(TServerKind kind, const TServerSettings& settings, 
 }
 
 bool TForwardingCycle::Logoff(TServerKind kind) {
-    const std::string name = ServerName(kind), &server = impl_->Shown[static_cast<int>(kind)];
+    const bool imap = kind == TServerKind::Pop3 && impl_->Imap;
+    // The watch's session stays for its wait.
+    if (imap && KeepImapOpen && impl_->ImapSession != nullptr) return true;
+    if (imap) impl_->ImapSession.reset();
+    const std::string name = imap ? "IMAP" : ServerName(kind), &server = impl_->Shown[static_cast<int>(kind)];
     try {
         impl_->Client(kind).Disconnect();
         AddLog(name + "サーバからログオフ(" + server + ")");

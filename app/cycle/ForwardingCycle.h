@@ -11,16 +11,20 @@
 
 namespace tarnwick {
 
+class TImapTransport;
 class TMailAbort;
+class TMailIMAP;
 class TMailPOP3;
 class TMailSMTP;
+class TMailTCPClient;
 
 inline constexpr const char* TestMessageSubject = "Tarnwick テスト送信";
 
 // What a connection test (or a test message) found; Summary is the short line shown beside its button.
 struct TConnectionReport {
-    bool Pop3Ok = false;
+    bool Pop3Ok = false;  // the receiving server, POP3 or IMAP
     int Messages = 0;
+    bool Idle = false;    // IMAP: the server offers IDLE
     bool SmtpOk = false;
     std::string Summary;
 };
@@ -41,6 +45,9 @@ public:
     // Seconds since the epoch for the waits after a refusal; the system clock when empty (tests
     // set their own).
     std::function<int64_t()> Clock;
+    // IMAP: a cycle leaves its session open (the folder examined) and the next one goes on in it
+    // while the settings are the same. The watch sets it; --once and the tests log off.
+    bool KeepImapOpen = false;
 
     explicit TForwardingCycle(TAddLog addLog);
     ~TForwardingCycle();
@@ -59,7 +66,8 @@ public:
     // The same with the servers and an address "user@domain" (tests).
     TCycleReport ForwardNewMail(const TServerSettings& servers, const std::string& forwardAddress);
 
-    // Tries the settings without forwarding anything: POP3 login and the number of messages, then
+    // Tries the settings without forwarding anything: POP3 login and the number of messages (IMAP:
+    // the folder examined, its messages and whether IDLE is offered), then
     // the SMTP greeting, EHLO, authentication when configured, and QUIT. Each step is logged.
     TConnectionReport TestConnection(const TServerSettings& settings);
     // テスト送信: one short message to the forwarding address, logged in at the SMTP server as a
@@ -78,17 +86,37 @@ public:
     // of its own that waits on the outside (reading passwords from the keyring, say).
     TMailAbort& AbortGroup();
 
-    // The two clients, kept for the whole run (tests adjust their time-outs).
+    // The clients, kept for the whole run (tests adjust their time-outs).
     TMailPOP3& MailPOP3();
+    TMailIMAP& MailIMAP();
     TMailSMTP& MailSMTP();
+
+    // The IMAP session the watch waits in, and its transport's wake.
+    bool ImapSessionOpen(const TServerSettings& settings) const;
+    TImapTransport& ImapTransport();
+    // Any thread: ends the watch's wait for the server's news under way, or the next one.
+    void Wake();
+    // Closes the IMAP session whatever its state.
+    void CloseImap();
+    // Logs in to the IMAP server and examines the folder without a log line: the watch's quiet
+    // tries after a lost connection. Raises what failed (the session closed).
+    void ReopenImap(const TServerSettings& settings);
 
     // How the last cycle ended, also when an error left it.
     const TCycleReport& Report() const { return report_; }
 
 private:
+    friend class TImapWatch;  // its log lines and log-off
     // Aims a client at its server and logs in: TLS, greeting, EHLO and authentication as the
     // settings ask. Raises what the server or the connection said; the caller closes.
     void OpenPop3(const TServerSettings& settings);
+    void OpenImap(const TServerSettings& settings);
+    // The receiving server: POP3 or IMAP as the settings say.
+    void OpenReceiving(const TServerSettings& settings);
+    void CloseAll();
+    std::string TestImap(const TServerSettings& settings, TConnectionReport& report);
+    // The UIDVALIDITY of the folder the last IMAP login examined.
+    uint32_t ImapUidValidity() const;
     void OpenSmtp(const TServerSettings& settings);
     bool LoginPop3(const TServerSettings& settings);
     bool LoginSmtp(const TServerSettings& settings, const char* line = "SMTPサーバにログイン(");

@@ -22,6 +22,9 @@ public:
     // Every message there, in the source's order: how it is asked for (Number 0 where it cannot
     // be) and its unique id. Raises what the source said.
     virtual std::vector<TListedMessage> List() = 0;
+    // After List: why the ids the ledger holds for this source no longer name the same messages
+    // ("UIDVALIDITY 1→2"); empty while they do. What the source holds is then recorded as sent.
+    virtual std::string IdsRenewed(const TStringList& /*ledger*/) const { return {}; }
     // The announced sizes of these messages, in the same order; -1 where none is known.
     virtual std::vector<int64_t> Sizes(const std::vector<int>& numbers) = 0;
     // Messages and header blocks are handed out as they are (8-bit header text included) from now on.

@@ -21,7 +21,8 @@ TSecurity SecurityFromName(const std::string& name) {
 
 const char* ServerName(TServerKind kind) { return kind == TServerKind::Pop3 ? "POP3" : "SMTP"; }
 
-int DefaultPort(TServerKind kind, TSecurity security) {
+int DefaultPort(TServerKind kind, TSecurity security, TReceiveProtocol protocol) {
+    if (kind == TServerKind::Pop3 && protocol == TReceiveProtocol::Imap) return security == TSecurity::TLS ? 993 : 143;
     if (kind == TServerKind::Pop3) return security == TSecurity::TLS ? 995 : 110;
     switch (security) {
         case TSecurity::StartTLS: return 587;
@@ -31,10 +32,16 @@ int DefaultPort(TServerKind kind, TSecurity security) {
     return 25;
 }
 
-TServerEndpoint TServerAccount::Endpoint() const { return ParseServerText(Server, DefaultPort(Kind, Access.Security)); }
+const char* TServerAccount::Name() const {
+    return Kind == TServerKind::Pop3 && Protocol == TReceiveProtocol::Imap ? "IMAP" : ServerName(Kind);
+}
+
+TServerEndpoint TServerAccount::Endpoint() const {
+    return ParseServerText(Server, DefaultPort(Kind, Access.Security, Protocol));
+}
 
 TServerAccount TServerSettings::Account(TServerKind kind) const {
-    if (kind == TServerKind::Pop3) return {kind, Pop3Server, Pop3User, Pop3Pass, Pop3Access};
+    if (kind == TServerKind::Pop3) return {kind, Pop3Server, Pop3User, Pop3Pass, Pop3Access, Protocol};
     return {kind, SmtpServer, SmtpUser, SmtpPass, SmtpAccess};
 }
 

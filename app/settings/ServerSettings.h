@@ -35,8 +35,12 @@ enum class TServerKind { Pop3, Smtp };
 constexpr TServerKind kServerKinds[] = {TServerKind::Pop3, TServerKind::Smtp};
 // "POP3", "SMTP": the section of the settings file and the word of the log lines.
 const char* ServerName(TServerKind kind);
-// The standard ports: POP3 110 / 110 / 995, SMTP 25 / 587 / 465.
-int DefaultPort(TServerKind kind, TSecurity security);
+// 受信方式: how the receiving server is read. Stored as Protocol in the POP3 section; a file
+// without it is POP3.
+enum class TReceiveProtocol : uint8_t { Pop3, Imap };
+
+// The standard ports: POP3 110 / 110 / 995, IMAP 143 / 143 / 993, SMTP 25 / 587 / 465.
+int DefaultPort(TServerKind kind, TSecurity security, TReceiveProtocol protocol = TReceiveProtocol::Pop3);
 
 // How one server is reached and signed into, beyond its name, user and password; the same for
 // both servers.
@@ -54,8 +58,10 @@ struct TServerAccount {
     TServerKind Kind = TServerKind::Pop3;
     std::string Server, User, Pass;
     TServerAccess Access;
+    TReceiveProtocol Protocol = TReceiveProtocol::Pop3;  // of the receiving server
 
-    const char* Name() const { return ServerName(Kind); }
+    // "POP3", "IMAP" or "SMTP": the word of the log lines.
+    const char* Name() const;
     // Host and port as typed; the standard port of its encryption when none is typed.
     TServerEndpoint Endpoint() const;
 };
@@ -69,6 +75,9 @@ struct TServerSettings {
     std::string SmtpServer;
     TServerAccess Pop3Access;
     TServerAccess SmtpAccess;
+    // 受信方式 of the receiving server, and the IMAP folder read.
+    TReceiveProtocol Protocol = TReceiveProtocol::Pop3;
+    std::string ImapFolder = "INBOX";
     // The envelope sender of every forwarded message; empty keeps the message's own sender.
     std::string EnvelopeFrom;
     // A forwarding address without a ledger yet starts by recording what the server already holds.

@@ -116,6 +116,9 @@ TSettings ReadSettingsFile(const std::string& path, const std::function<void(con
     ForEachText(settings, text);
     TServerSettings& s = settings.Servers;
     for (TServerKind kind : kServerKinds) ReadAccess(ini, ServerName(kind), settings.Existed, s.Access(kind));
+    s.Protocol = SameText(ini.ReadString("POP3", "Protocol", ""), "IMAP") ? TReceiveProtocol::Imap : TReceiveProtocol::Pop3;
+    s.ImapFolder = ini.ReadString("POP3", "Folder", "");
+    if (Trim(s.ImapFolder).empty()) s.ImapFolder = "INBOX";
     // A first start keeps old mail off the phone; a file from before the key forwards as it did.
     s.SkipExisting = ini.ReadInteger("Common", "SkipExisting", settings.Existed ? 0 : 1) != 0;
     settings.KeyringSecrets = ini.ReadInteger("Common", "KeyringSecrets", settings.Existed ? 0 : 1) != 0;
@@ -144,6 +147,10 @@ void WriteSettingsFile(const std::string& path, const TSettings& settings) {
     ForEachText(settings, text);
     const TServerSettings& s = settings.Servers;
     for (TServerKind kind : kServerKinds) WriteAccess(ini, ServerName(kind), s.Access(kind));
+    // A POP3 user's file gains no key it did not have.
+    const bool imap = s.Protocol == TReceiveProtocol::Imap;
+    if (imap || !ini.ReadString("POP3", "Protocol", "").empty()) ini.WriteString("POP3", "Protocol", imap ? "IMAP" : "POP3");
+    if (s.ImapFolder != "INBOX" || !ini.ReadString("POP3", "Folder", "").empty()) ini.WriteString("POP3", "Folder", s.ImapFolder);
     ini.WriteInteger("Common", "Interval", settings.IntervalMinutes);
     ini.WriteInteger("Common", "SkipExisting", s.SkipExisting ? 1 : 0);
     WriteForwardFilter(ini, settings.Filter);

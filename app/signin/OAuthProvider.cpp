@@ -30,6 +30,14 @@ TOAuthProvider ProviderFor(const TServerAccess& access) {
     return p;
 }
 
+TOAuthProvider ProviderFor(const TServerAccount& account) {
+    TOAuthProvider p = ProviderFor(account.Access);
+    const std::string pop = "/POP.AccessAsUser.All";
+    if (account.Access.Auth.Method == TAuthMethod::amMicrosoft && account.Protocol == TReceiveProtocol::Imap)
+        if (const size_t at = p.Scopes.find(pop); at != std::string::npos) p.Scopes.replace(at, pop.size(), "/IMAP.AccessAsUser.All");
+    return p;
+}
+
 TOAuthProvider ProviderFor(const TOAuthSettings& settings) {
     TOAuthProvider p;
     switch (settings.Method) {

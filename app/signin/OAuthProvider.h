@@ -27,6 +27,8 @@ std::string BuiltInClientId(TAuthMethod method);
 TOAuthProvider ProviderFor(const TOAuthSettings& settings);
 // The same for one server, trusting its CAFile as its mail connection does.
 TOAuthProvider ProviderFor(const TServerAccess& access);
+// The same for a server as the cycle reaches it: Microsoft grants IMAP and POP3 by separate scopes.
+TOAuthProvider ProviderFor(const TServerAccount& account);
 // https with a host, or plain http to this machine's loopback address only (a local test
 // provider: nothing leaves the machine). Anything else is never asked.
 bool EndpointAllowed(const std::string& url);

@@ -56,7 +56,7 @@ TOAuthLogin TSignInState::LoginFor(const TServerSettings& s, TServerKind kind, b
     if (auth.Method == TAuthMethod::amPassword) return login;
     std::lock_guard lock(mutex_);
     TTokenStore store = Tokens(s, kind);
-    const TOAuthProvider provider = ProviderFor(s.Access(kind));
+    const TOAuthProvider provider = ProviderFor(s.Account(kind));
     const TOAuthTokens tokens = store.ForLogin(provider, UnixNow(), renew);
     if (tokens.NeedsSignIn) {
         if (!signInTold_ && OnSignInNeeded) OnSignInNeeded();

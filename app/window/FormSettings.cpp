@@ -60,6 +60,7 @@ bool Tfrm_Main::LoadSettings() {
         text(auth.Scopes, boxes.Scopes);
         boxes.Auth->setCurrentIndex(static_cast<int>(auth.Method));
     }
+    cmb_POP3Protocol->setCurrentIndex(static_cast<int>(s.Protocol));
     edt_WatchInterval->SetValue(loaded_.IntervalMinutes);
     chk_SkipExisting->setChecked(s.SkipExisting);
     if (loaded_.LogWindowWidth > 0 && loaded_.LogWindowHeight > 0)

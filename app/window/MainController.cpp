@@ -41,7 +41,10 @@ void Tfrm_Main::FormCreate() {
 void Tfrm_Main::tim_StartAtOnceTimer() {
     tim_StartAtOnce.SetEnabled(false);
     UpdateQuitPanel();
-    if (LoadSettings()) GoToTray();
+    if (!LoadSettings()) return;
+    GoToTray();
+    // IMAP is watched from the start; POP3 is first asked after the interval.
+    if (Settings.Servers.Protocol == TReceiveProtocol::Imap && hooks_.Watch) ForwardNewMail(Settings);
 }
 
 void Tfrm_Main::GoToTray() {
@@ -77,6 +80,7 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     s.SmtpServer = FromQString(edt_SMTPServer->text());
     s.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
     s.SkipExisting = chk_SkipExisting->isChecked();
+    s.Protocol = static_cast<TReceiveProtocol>(std::max(0, cmb_POP3Protocol->currentIndex()));
     settings.MailUser = FromQString(edt_Adress->text());
     settings.MailDomain = FromQString(cmb_Adress->currentText());
     settings.IntervalMinutes = edt_WatchInterval->Value();
@@ -119,6 +123,7 @@ void Tfrm_Main::StartWatching() {
 void Tfrm_Main::ShowSettingsWindow() {
     // A cycle already running finishes; no new one starts while the window is open.
     cycleWanted_ = false;
+    StopWatch();
     tray_Main->SetVisible(false);
     background_ = TBackground::None;
     tim_TrayPoll.SetEnabled(false);
@@ -134,7 +139,17 @@ void Tfrm_Main::ShowSettingsWindow() {
 
 bool Tfrm_Main::WorkerBusy() const { return worker_->Busy(); }
 
+void Tfrm_Main::StopWatch() {
+    if (!watching_.exchange(false)) return;
+    if (hooks_.Wake) hooks_.Wake();
+}
+
 void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
+    if (worker_->Busy() && watching_) {
+        // The watch runs a cycle at once.
+        if (hooks_.Wake) hooks_.Wake();
+        return;
+    }
     if (worker_->Busy()) {
         // One cycle at a time: this one starts when the running one has ended.
         cycleWanted_ = true;
@@ -151,6 +166,22 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
     TSettings runWith = settings;
     // 今すぐ再送 applies to the one cycle that starts next.
     runWith.ResendRefused = std::exchange(ResendRequested, false);
+    if (runWith.Servers.Protocol == TReceiveProtocol::Imap && hooks_.Watch && ending_ == TEnding::None) {
+        // One job for the whole watch: the window hears of each cycle as it ends.
+        watching_ = true;
+        worker_->Start(
+            [this, watch = hooks_.Watch, settings = std::move(runWith)] {
+                watch(settings, [this] { return watching_.load(); }, [this](const TCycleReport& cycle) {
+                    worker_->Post([this, cycle] { ShowCycleReport(cycle); });
+                });
+            },
+            [this] {
+                watching_ = false;
+                AfterCycle();
+            });
+        UpdateTestButton();
+        return;
+    }
     // Copies: edits made in the window meanwhile apply from the next cycle.
     worker_->Start(
         [run = hooks_.Run, settings = std::move(runWith), report] {
@@ -166,6 +197,11 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
 }
 
 void Tfrm_Main::CycleFinished(const TCycleReport& report) {
+    ShowCycleReport(report);
+    AfterCycle();
+}
+
+void Tfrm_Main::ShowCycleReport(const TCycleReport& report) {
     Trace("finished cycle");
     const TCycleStatus status = StatusOf(report, FormatTimeHMS(Now()).substr(0, 5));
     // Nothing is watched while the settings are incomplete: the tip must not say it is.
@@ -188,6 +224,9 @@ void Tfrm_Main::CycleFinished(const TCycleReport& report) {
             ShowErrorBox(report.Error);
         }
     }
+}
+
+void Tfrm_Main::AfterCycle() {
     UpdateTestButton();
 
     switch (ending_) {
@@ -266,7 +305,12 @@ void Tfrm_Main::FormClose(TCloseAction& action) {
             ShowErrorBox(e.what());
         }
         if (ending_ != TEnding::Waiting) return;
-        if (worker_->Busy()) {
+        if (worker_->Busy() && watching_) {
+            // The watch was just looking: no last cycle; the one in flight, if any, ends first.
+            ending_ = TEnding::Last;
+            StopWatch();
+            ShowStatus("終了待ち", failing_, "");
+        } else if (worker_->Busy()) {
             AddLog("転送の終了を待っています（もう一度「終了」を選ぶと中断します）");
             ShowStatus("終了待ち", failing_, "");
         } else {

@@ -104,6 +104,11 @@ Tfrm_Main::Tfrm_Main(TCycleFactory makeCycle)
         hooks_.Test = [this](const TServerSettings& settings) { return forwardingCycle_->TestConnection(settings); };
         hooks_.SendTest = [this](const TSettings& settings) { return forwardingCycle_->SendTestMessage(settings); };
         hooks_.Abort = [this] { forwardingCycle_->Abort(); };
+        hooks_.Watch = [this](const TSettings& settings, const std::function<bool()>& keepGoing,
+                              const TCycleHooks::TEach& each) {
+            TImapWatch(*forwardingCycle_).Run(settings, keepGoing, each);
+        };
+        hooks_.Wake = [this] { forwardingCycle_->Wake(); };
     }
 
     tim_StartAtOnce.OnTimer = [this] { Guarded([this] { tim_StartAtOnceTimer(); }); };
@@ -182,6 +187,7 @@ void Tfrm_Main::CreateControls() {
     stack->setSizeConstraint(QLayout::SetNoConstraint);
 
     CreateServerGroups(stack);
+    CreateProtocolChoice();
 
     pnl_Setting = MakePanel(this, stack, 30);
     Label7 = MakeLabel(pnl_Setting, "転送先メールアドレス", 16, 6);
@@ -256,8 +262,8 @@ void Tfrm_Main::CreateControls() {
 
     // As the eye reads: down the POP3 group, down the SMTP group, then the rows below, left to right.
     const std::vector<QWidget*> chain = {
-        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, edt_POP3User, edt_POP3Pass,
-        cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
+        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, cmb_POP3Protocol, edt_POP3User,
+        edt_POP3Pass, cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
         edt_POP3DeviceUrl, edt_POP3Scopes,
         edt_SMTPServer, cmb_SMTPSecurity, edt_SMTPUser, edt_SMTPPass, cmb_SMTPAuth, btn_SMTPSignIn,
         edt_SMTPClientId, edt_SMTPTenant, edt_SMTPAuthUrl, edt_SMTPTokenUrl, edt_SMTPDeviceUrl, edt_SMTPScopes,

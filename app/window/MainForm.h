@@ -2,6 +2,7 @@
 // The program's one window: the settings form with its activity log, and the controller that moves
 // the program between the settings window and the tray.
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,6 +49,11 @@ public:
         // テスト送信: one short message to the forwarding address.
         std::function<TConnectionReport(const TSettings& settings)> SendTest;
         std::function<void()> Abort;
+        // IMAP: the watch, cycle after cycle, until keepGoing says no; each cycle's report goes to
+        // each (on the worker thread). Wake, from the GUI thread, ends its wait for news.
+        using TEach = std::function<void(const TCycleReport& report)>;
+        std::function<void(const TSettings& settings, const std::function<bool()>& keepGoing, const TEach& each)> Watch;
+        std::function<void()> Wake;
     };
     // Makes the hooks, given a log that may be written from any thread. Without a factory the
     // window runs the real forwarding cycle.
@@ -88,6 +94,7 @@ public:
     TEdit* edt_POP3Server;
     // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
     QComboBox* cmb_POP3Security;
+    QComboBox* cmb_POP3Protocol;  // 受信方式 (ProtocolChoice.cpp)
     TEdit* edt_POP3User;
     TEdit* edt_POP3Pass;
     TEdit* edt_SMTPServer;
@@ -255,6 +262,7 @@ protected:
 
 private:
     void CreateControls();
+    void CreateProtocolChoice();
     // The POP3 and SMTP groups, side by side in pnl_Servers.
     void CreateServerGroups(QVBoxLayout* stack);
     // Shows the rows of each group that its 認証方式 has, and sizes the groups to them.
@@ -268,6 +276,11 @@ private:
     void ShowErrorBox(const std::string& text);
     void ShowMessageBox(int icon, const std::string& caption, const std::string& text);
     void CycleFinished(const TCycleReport& report);
+    void ShowCycleReport(const TCycleReport& report);
+    // After a cycle or the IMAP watch: the end the user asked for, or the next cycle.
+    void AfterCycle();
+    // Ends the IMAP watch after the cycle in flight; its wait ends at once.
+    void StopWatch();
     void StartLastCycle();
     void FinishEnd();
     // Tip and icon for the state of things; a notification when working turns to failing or back.
@@ -324,6 +337,8 @@ private:
     void LookUpFinished(const std::optional<TProviderFill>& fill);
     std::unique_ptr<TCycleWorker> worker_;
     bool cycleWanted_ = false;
+    // The IMAP watch runs on the worker thread (it reads this between cycles).
+    std::atomic<bool> watching_{false};
     TEnding ending_ = TEnding::None;
     bool failing_ = false;
     TTimer tim_TrayPoll{false, TrayPollInterval};

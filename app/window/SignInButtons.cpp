@@ -54,12 +54,12 @@ void Tfrm_Main::btn_SignInClick(bool smtp) {
     const TServerKind kind = smtp ? TServerKind::Smtp : TServerKind::Pop3;
     const TOAuthSettings& auth = settings.Servers.Access(kind).Auth;
     if (auth.Method == TAuthMethod::amPassword) return;
-    if (ProviderFor(settings.Servers.Access(kind)).ClientId.empty()) {
+    if (ProviderFor(settings.Servers.Account(kind)).ClientId.empty()) {
         ShowMessageBox(QMessageBox::Information, "サインイン", NoClientIdText());
         return;
     }
     SignInState().KeyringSecrets = settings.KeyringSecrets;
-    signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(settings.Servers.Access(kind)));
+    signing_ = std::make_unique<TOAuthSignIn>(ProviderFor(settings.Servers.Account(kind)));
     signingSmtp_ = smtp;
     signing_->OnFinished = [this, smtp, kind, settings](bool ok, const TOAuthTokens& tokens,
                                                         const std::string& reason) {

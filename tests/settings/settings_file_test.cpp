@@ -63,6 +63,11 @@ TEST_F(SettingsFileTest, EachKeyItsDefaultAndABadValue) {
          "120"},
         {"Common", "Interval", [](const TSettings& s) { return std::to_string(s.IntervalMinutes); }, "5", "x",
          "5"},
+        // 受信方式: anything but IMAP is POP3, as before the key.
+        {"POP3", "Protocol", [](const TSettings& s) { return std::to_string(s.Servers.Protocol == TReceiveProtocol::Imap); },
+         "0", "imap", "1"},
+        {"POP3", "Folder", text(&TServerSettings::ImapFolder), "INBOX", " ", "INBOX"},
+        {"POP3", "Folder", text(&TServerSettings::ImapFolder), "INBOX", "Work", "Work"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -100,6 +105,28 @@ TEST_F(SettingsFileTest, RefusedValuesAreNamedAndKeptAndTheFileIsPrivate) {
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadSettingsFile(path_).Servers.Pop3Server, "pop2");
+}
+
+// A POP3 user's file is written back byte for byte; IMAP and its folder are kept.
+TEST_F(SettingsFileTest, TheReceiveProtocolIsWrittenOnlyWhereChosen) {
+    const TSettings pop3 = Read("[POP3]\r\nServer=pop\r\n");
+    WriteSettingsFile(path_, pop3);
+    auto bytes = [this] {
+        std::ifstream in(path_, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string before = bytes();
+    WriteSettingsFile(path_, ReadSettingsFile(path_));
+    EXPECT_EQ(bytes(), before);
+    EXPECT_EQ(before.find("Protocol"), std::string::npos);
+    TSettings imap = pop3;
+    imap.Servers.Protocol = TReceiveProtocol::Imap;
+    imap.Servers.ImapFolder = "Work";
+    WriteSettingsFile(path_, imap);
+    const TSettings back = ReadSettingsFile(path_);
+    EXPECT_EQ(back.Servers.Protocol, TReceiveProtocol::Imap);
+    EXPECT_EQ(back.Servers.ImapFolder, "Work");
+    EXPECT_EQ(back.Servers.Account(TServerKind::Pop3).Endpoint().Port, 143);
 }
 
 }  // namespace

@@ -271,6 +271,12 @@ TEST(OAuthProviders, PresetsAndReachableEndpoints) {
     EXPECT_EQ(ProviderFor(ms).DeviceUrl, "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode");
     ms.Tenant = "consumers";
     EXPECT_EQ(ProviderFor(ms).DeviceUrl, "https://login.microsoftonline.com/consumers/oauth2/v2.0/devicecode");
+    // Reading through IMAP asks for IMAP's scope instead of POP3's.
+    TServerAccount imap;
+    imap.Access.Auth = ms;
+    imap.Protocol = TReceiveProtocol::Imap;
+    EXPECT_EQ(ProviderFor(imap).Scopes,
+              "https://outlook.office.com/IMAP.AccessAsUser.All https://outlook.office.com/SMTP.Send offline_access");
     TOAuthSettings google;
     google.Method = TAuthMethod::amGoogle;
     p = ProviderFor(google);

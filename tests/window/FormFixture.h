@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QTest>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +58,24 @@ protected:
             hooks.Abort = [this] {
                 std::lock_guard<std::mutex> lock(mutex);
                 aborted = true;
+                released.notify_all();
+            };
+            // The IMAP watch: a cycle, then a wait until a wake, a stop or an abort.
+            hooks.Watch = [this, addLog](const TSettings&, const std::function<bool()>& keepGoing,
+                                         const Tfrm_Main::TCycleHooks::TEach& each) {
+                while (keepGoing()) {
+                    addLog("watch cycle");
+                    each(cycleResult);
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ++watchCycles;
+                    while (keepGoing() && !woken && !aborted) released.wait_for(lock, std::chrono::milliseconds(10));
+                    woken = false;
+                    if (aborted) return;
+                }
+            };
+            hooks.Wake = [this] {
+                std::lock_guard<std::mutex> lock(mutex);
+                woken = true;
                 released.notify_all();
             };
             return hooks;
@@ -134,6 +153,8 @@ protected:
     std::condition_variable released;
     bool hold = false;
     bool aborted = false;
+    bool woken = false;
+    int watchCycles = 0;
     std::vector<TCycleCall> cycles;
     std::string cycleError;
     TCycleReport cycleResult;

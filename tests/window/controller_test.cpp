@@ -162,6 +162,33 @@ TEST_F(ControllerTest, StartWithASettingsFileGoesToTheTrayByItselfAndWaitsAnInte
     EXPECT_EQ(cycles.size(), 1u);
 }
 
+// IMAP: one watch from the start instead of the interval's cycles; 今すぐ確認 wakes it, the open
+// window and 終了 end its wait at once, with no last cycle.
+TEST_F(ControllerTest, ImapIsWatchedFromTheStartAndTheWindowOrTheEndStopsTheWatch) {
+    WriteIni("[POP3]\r\nServer=imap.example.jp\r\nProtocol=IMAP\r\n[Mail]\r\nUser=u\r\nDomain=d.jp\r\n");
+    ShowForm();
+    QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 2000);
+    EXPECT_EQ(form->cmb_POP3Protocol->currentText(), "IMAP");
+    auto watched = [this] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return watchCycles;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(watched(), 1, 5000);
+    EXPECT_TRUE(form->WorkerBusy());
+    EXPECT_FALSE(form->tim_Watchinterval.Active());
+    form->mi_CheckNow->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(watched(), 2, 5000);
+    form->mi_Setting->trigger();
+    WaitIdle();
+    CloseWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(watched(), 3, 5000);
+    ChooseEnd();
+    WaitEnded();
+    EXPECT_EQ(watched(), 3);
+    EXPECT_TRUE(cycles.empty());
+    EXPECT_FALSE(aborted);
+}
+
 TEST_F(ControllerTest, IntervalBlankBecomesTenAndAnUncorrectedValueIsClamped) {
     StartWithoutFile();
     form->edt_WatchInterval->setText(QStringLiteral("  "));

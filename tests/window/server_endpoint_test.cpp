@@ -34,6 +34,8 @@ TEST(ServerEndpointTest, SecurityNamesAndStandardPorts) {
     EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::None), 110);
     EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::StartTLS), 110);
     EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::TLS), 995);
+    EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::StartTLS, TReceiveProtocol::Imap), 143);
+    EXPECT_EQ(DefaultPort(TServerKind::Pop3, TSecurity::TLS, TReceiveProtocol::Imap), 993);
     EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::None), 25);
     EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::StartTLS), 587);
     EXPECT_EQ(DefaultPort(TServerKind::Smtp, TSecurity::TLS), 465);
