@@ -229,6 +229,18 @@ void Tfrm_Main::CreateControls() {
     lbl_Status = Place(new QLabel(pnl_Status), 16, 8, ClientWidth - 16 - 12 - 100 - 8, 20);
     btn_ViewLog = Place(new QPushButton(ToQString("ログを表示▼"), pnl_Status), ClientWidth - 12 - 100, 5, 100, 25);
 
+    CreateLogPanel(stack);
+
+    pnl_Quit = MakePanel(this, stack, 33);
+    btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), ClientWidth - 12 - 89, 4, 89, 25);
+    pnl_Quit->hide();
+
+    ConnectControls();
+    stack->activate();
+    FitToPanels();
+}
+
+void Tfrm_Main::CreateLogPanel(QVBoxLayout* stack) {
     // The one panel that grows with the window; at its smallest the list shows LogLines lines,
     // also under a horizontal scroll bar.
     pnl_Log = new QWidget(this);
@@ -255,11 +267,9 @@ void Tfrm_Main::CreateControls() {
         if (!lines.isEmpty()) QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
     });
     pnl_Log->hide();
+}
 
-    pnl_Quit = MakePanel(this, stack, 33);
-    btn_Quit = Place(new QPushButton(ToQString("終了"), pnl_Quit), ClientWidth - 12 - 89, 4, 89, 25);
-    pnl_Quit->hide();
-
+void Tfrm_Main::ConnectControls() {
     // As the eye reads: down the POP3 group, down the SMTP group, then the rows below, left to right.
     const std::vector<QWidget*> chain = {
         edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, cmb_POP3Protocol, edt_POP3User,
@@ -299,8 +309,6 @@ void Tfrm_Main::CreateControls() {
             mi_CloseClick();
         });
     });
-    stack->activate();
-    FitToPanels();
 }
 
 void Tfrm_Main::CreateTray() {

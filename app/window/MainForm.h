@@ -262,6 +262,10 @@ protected:
 
 private:
     void CreateControls();
+    // The log list, the one panel that grows with the window.
+    void CreateLogPanel(QVBoxLayout* stack);
+    // Tab order, handlers.
+    void ConnectControls();
     void CreateProtocolChoice();
     // The POP3 and SMTP groups, side by side in pnl_Servers.
     void CreateServerGroups(QVBoxLayout* stack);
