@@ -38,6 +38,8 @@ void Tfrm_Main::LookUpFinished(const std::optional<TProviderFill>& fill) {
         boxes.Security->setCurrentIndex(static_cast<int>(server.Security));
         boxes.Auth->setCurrentIndex(static_cast<int>(server.Auth));
     }
+    // What is filled in is a POP3 server: the choice says so, lest it be read as IMAP.
+    cmb_POP3Protocol->setCurrentIndex(static_cast<int>(TReceiveProtocol::Pop3));
     // The SMTP user follows the POP3 one as it does when typed there, unless the user set it apart.
     edt_POP3User->setText(ToQString(fill->Pop3.User));
     edt_POP3UserExit();

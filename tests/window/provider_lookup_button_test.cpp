@@ -24,12 +24,14 @@ TEST_F(FormTest, TheLookUpButtonFillsBothServersFromTheProvidersDocument) {
         "</emailProvider></clientConfig>";
     provider.Start();
     form->ProviderLookup.BaseUrl = provider.Url("");
+    form->cmb_POP3Protocol->setCurrentIndex(static_cast<int>(TReceiveProtocol::Imap));
     // Typed with a full-width at sign, as an input method may give it.
     form->edt_MailAddress->setText(QString::fromUtf8("ken\xEF\xBC\xA0" "example.test"));
     QTest::mouseClick(form->btn_LookUp, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([this] { return form->btn_LookUp->isEnabled(); }, 60000));
     const TServerSettings servers = form->SettingsFromFields().Servers;
     EXPECT_EQ(servers.Pop3Server, "pop.example.test");
+    EXPECT_EQ(servers.Protocol, TReceiveProtocol::Pop3);
     EXPECT_EQ(servers.Pop3Access.Security, TSecurity::TLS);
     EXPECT_EQ(servers.Pop3User, "ken");
     EXPECT_EQ(servers.SmtpServer, "smtp.example.test:2525");
