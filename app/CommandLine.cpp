@@ -57,7 +57,7 @@ namespace {
 
 std::string JapaneseUsage(const std::string& program) {
     return "使い方: " + program + " [--once | --watch | --authorize] [--config ファイル]\n"
-           "1つのPOP3メールボックスの新着メールを、SMTPサーバ経由で1つのアドレスへ転送します。\n"
+           "1つのメールボックス(POP3またはIMAP)の新着メールを、SMTPサーバ経由で1つのアドレスへ転送します。\n"
            "\n"
            "オプションなしでは設定ウィンドウが開き(ディスプレイが必要)、通知領域に常駐します。\n"
            "\n"
@@ -90,7 +90,7 @@ std::string UsageText(const std::string& program) { return UsageText(program, Us
 std::string UsageText(const std::string& program, const std::string& locale) {
     if (locale.rfind("ja", 0) == 0) return Cp932ToUtf8(JapaneseUsage(program));
     return Cp932ToUtf8("Usage: " + program + " [--once | --watch | --authorize] [--config FILE]\n"
-           "Forwards new mail from one POP3 mailbox to one address through an SMTP server.\n"
+           "Forwards new mail from one POP3 or IMAP mailbox to one address through an SMTP server.\n"
            "\n"
            "Without options the settings window starts (a display is needed) and the program\n"
            "lives in the notification area.\n"
