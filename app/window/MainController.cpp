@@ -169,6 +169,7 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
     if (runWith.Servers.Protocol == TReceiveProtocol::Imap && hooks_.Watch && ending_ == TEnding::None) {
         // One job for the whole watch: the window hears of each cycle as it ends.
         watching_ = true;
+        watch_.Idling = true;
         worker_->Start(
             [this, watch = hooks_.Watch, settings = std::move(runWith)] {
                 watch(settings, [this] { return watching_.load(); }, [this](const TCycleReport& cycle) {
@@ -177,6 +178,7 @@ void Tfrm_Main::ForwardNewMail(const TSettings& settings) {
             },
             [this] {
                 watching_ = false;
+                watch_.Idling = false;
                 AfterCycle();
             });
         UpdateTestButton();

@@ -16,6 +16,7 @@ TEST(StatusLine, SaysWhatThereIsAndLeavesOutWhatIsNot) {
         {{true, "", "10:20", "", 0}, "最後の確認 10:20"},
         {{false, "10:30", "10:20", "", 0}, "監視を停止中（ウィンドウを閉じると再開） / 最後の確認 10:20"},
         {{false, "", "", "", 0}, "監視を停止中（ウィンドウを閉じると再開）"},
+        {{true, "", "10:20", "", 0, true}, "新着を待機中（IMAP） / 最後の確認 10:20"},
     };
     for (const auto& c : cases) EXPECT_EQ(StatusLineText(c.state), c.text);
 }
