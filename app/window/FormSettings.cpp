@@ -46,6 +46,7 @@ bool Tfrm_Main::LoadSettings() {
     text(s.SmtpUser, edt_SMTPUser);
     text(s.SmtpPass, edt_SMTPPass);
     text(s.EnvelopeFrom, edt_EnvelopeFrom);
+    text(s.ImapFolder, edt_ImapFolder);
     text(loaded_.MailUser, edt_Adress);
     text(loaded_.MailDomain, cmb_Adress->lineEdit());
     for (TServerKind kind : kServerKinds) {

@@ -81,6 +81,8 @@ TSettings Tfrm_Main::SettingsFromFields() const {
     s.EnvelopeFrom = FromQString(edt_EnvelopeFrom->text());
     s.SkipExisting = chk_SkipExisting->isChecked();
     s.Protocol = static_cast<TReceiveProtocol>(std::max(0, cmb_POP3Protocol->currentIndex()));
+    const std::string folder = Trim(FromQString(edt_ImapFolder->text()));
+    s.ImapFolder = folder.empty() ? "INBOX" : folder;
     settings.MailUser = FromQString(edt_Adress->text());
     settings.MailDomain = FromQString(cmb_Adress->currentText());
     settings.IntervalMinutes = edt_WatchInterval->Value();

@@ -129,6 +129,8 @@ void Tfrm_Main::DescribeFields() {
     auto tip = [](QWidget* widget, const char* text) { widget->setToolTip(ToQString(text)); };
     example(edt_POP3Server, "例: pop.example.jp または pop.example.jp:995");
     example(edt_POP3User, "例: taro@example.jp");
+    example(edt_ImapFolder, "INBOX");
+    tip(edt_ImapFolder, "IMAPで読むフォルダ(空なら INBOX)。読み取り専用で開き、既読にも削除にもしません");
     example(edt_SMTPServer, "例: smtp.example.jp:587");
     example(edt_SMTPUser, "空ならPOP3のユーザ名");
     example(edt_EnvelopeFrom, "例: taro@example.jp(空なら元の差出人)");
@@ -272,7 +274,7 @@ void Tfrm_Main::CreateLogPanel(QVBoxLayout* stack) {
 void Tfrm_Main::ConnectControls() {
     // As the eye reads: down the POP3 group, down the SMTP group, then the rows below, left to right.
     const std::vector<QWidget*> chain = {
-        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, cmb_POP3Protocol, edt_POP3User,
+        edt_MailAddress, btn_LookUp, edt_POP3Server, cmb_POP3Security, cmb_POP3Protocol, edt_ImapFolder, edt_POP3User,
         edt_POP3Pass, cmb_POP3Auth, btn_POP3SignIn, edt_POP3ClientId, edt_POP3Tenant, edt_POP3AuthUrl, edt_POP3TokenUrl,
         edt_POP3DeviceUrl, edt_POP3Scopes,
         edt_SMTPServer, cmb_SMTPSecurity, edt_SMTPUser, edt_SMTPPass, cmb_SMTPAuth, btn_SMTPSignIn,

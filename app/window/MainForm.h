@@ -94,7 +94,9 @@ public:
     TEdit* edt_POP3Server;
     // "なし", "STARTTLS", "SSL/TLS", in the order of TSecurity.
     QComboBox* cmb_POP3Security;
-    QComboBox* cmb_POP3Protocol;  // 受信方式 (ProtocolChoice.cpp)
+    QComboBox* cmb_POP3Protocol = nullptr;  // 受信方式 (ProtocolChoice.cpp)
+    // The IMAP folder read; its row shows only with IMAP.
+    TEdit* edt_ImapFolder = nullptr;
     TEdit* edt_POP3User;
     TEdit* edt_POP3Pass;
     TEdit* edt_SMTPServer;
@@ -191,6 +193,7 @@ public:
     struct TGroupRow {
         QWidget* Row;
         std::vector<TAuthMethod> Methods;
+        bool ImapOnly = false;
     };
     void GoToTray();
     void StartWatching();

@@ -105,6 +105,8 @@ void Tfrm_Main::CreateServerGroups(QVBoxLayout* stack) {
     btn_LookUp = Place(new QPushButton(ToQString("自動設定"), address), RowButtonLeft, 0, RowButtonWidth, 21);
     edt_POP3Server = pop.Field("POP3サーバアドレス", &Label1);
     cmb_POP3Security = Place(MakeSecurityBox(pop.Row("暗号化", &Label11)), FieldLeft, 0, ShortFieldWidth, 20);
+    edt_ImapFolder = pop.Field("フォルダ");
+    pop3Rows_.back().ImapOnly = true;
     edt_POP3User = pop.Field("ユーザ名", &Label2);
     edt_POP3Pass = pop.Password("パスワード", &Label3);
     TEdit* pop3OAuth[6];
@@ -140,6 +142,8 @@ void Tfrm_Main::CreateServerGroups(QVBoxLayout* stack) {
 void Tfrm_Main::LayOutServerGroups() {
     // Both groups are as tall as the taller one's rows.
     int height = 0;
+    // The 受信方式 choice comes after the groups.
+    const bool imap = cmb_POP3Protocol && cmb_POP3Protocol->currentIndex() == static_cast<int>(TReceiveProtocol::Imap);
     for (TServerKind kind : kServerKinds) {
         const TAccessBoxes boxes = AccessBoxes(kind);
         const auto method = static_cast<TAuthMethod>(std::max(0, boxes.Auth->currentIndex()));
@@ -147,8 +151,9 @@ void Tfrm_Main::LayOutServerGroups() {
         boxes.Pass->setEnabled(method == TAuthMethod::amPassword);
         int top = FirstRowTop;
         for (const TGroupRow& row : kind == TServerKind::Pop3 ? pop3Rows_ : smtpRows_) {
-            const bool shown = row.Methods.empty() ||
-                               std::find(row.Methods.begin(), row.Methods.end(), method) != row.Methods.end();
+            const bool shown = (row.Methods.empty() ||
+                                std::find(row.Methods.begin(), row.Methods.end(), method) != row.Methods.end()) &&
+                               (!row.ImapOnly || imap);
             row.Row->setHidden(!shown);
             if (!shown) continue;
             row.Row->move(0, top);

@@ -71,9 +71,10 @@ TEST_F(FormTest, WithItsLogTheWindowFitsA1280x720ScreenAndShowsTenLines) {
 TEST_F(FormTest, TabOrderRunsTopToBottomAndLeftToRight) {
     ShowForm();
     form->cmb_SMTPAuth->setCurrentIndex(static_cast<int>(TAuthMethod::amMicrosoft));
+    form->cmb_POP3Protocol->setCurrentIndex(static_cast<int>(TReceiveProtocol::Imap));
     const std::vector<QWidget*> expected = {
         form->edt_MailAddress, form->btn_LookUp, form->edt_POP3Server, form->cmb_POP3Security, form->cmb_POP3Protocol,
-        form->edt_POP3User, form->edt_POP3Pass, form->cmb_POP3Auth, form->edt_SMTPServer,
+        form->edt_ImapFolder, form->edt_POP3User, form->edt_POP3Pass, form->cmb_POP3Auth, form->edt_SMTPServer,
         form->cmb_SMTPSecurity, form->edt_SMTPUser, form->cmb_SMTPAuth, form->btn_SMTPSignIn,
         form->edt_SMTPClientId, form->edt_SMTPTenant, form->edt_EnvelopeFrom, form->edt_Adress,
         form->cmb_Adress, form->edt_WatchInterval, form->chk_SkipExisting, form->btn_Test,

@@ -106,12 +106,13 @@ TEST_F(FormTest, EachAuthMethodShowsItsSignInFieldsAndDisablesThePassword) {
 
 // The sign-in settings go between the fields and the file both ways.
 TEST_F(FormTest, SignInSettingsRoundTripThroughTheFields) {
-    WriteIni("[POP3]\nAuth=Microsoft\nClientId=id-1\nTenant=consumers\n[SMTP]\nAuth=Other\nClientId=id-2\n"
+    WriteIni("[POP3]\nAuth=Microsoft\nClientId=id-1\nTenant=consumers\nProtocol=IMAP\nFolder=Archive\n[SMTP]\nAuth=Other\nClientId=id-2\n"
              "AuthUrl=https://a.test/auth\nTokenUrl=https://a.test/token\nDeviceUrl=https://a.test/dev\nScopes=mail x\n");
     form->LoadSettings();
     EXPECT_EQ(form->edt_POP3ClientId->text(), "id-1");
     EXPECT_EQ(form->edt_POP3Tenant->text(), "consumers");
     EXPECT_EQ(form->edt_SMTPScopes->text(), "mail x");
+    EXPECT_EQ(form->edt_ImapFolder->text(), "Archive");
     const TSettings loaded = ReadSettingsFile(IniPath());
     EXPECT_EQ(form->SettingsFromFields().Servers, loaded.Servers);
     form->edt_POP3Tenant->clear();
