@@ -9,11 +9,10 @@
 
 #include "message/MailGlobal.h"
 #include "message/MailMessage.h"
-#include "message/MessageReader.h"
 #include "net/ImapResponse.h"
+#include "net/ImapText.h"
 #include "net/MailCommandText.h"
 #include "platform/Exception.h"
-#include "platform/Locale.h"
 #include "platform/Streams.h"
 
 namespace tarnwick {
@@ -29,50 +28,6 @@ constexpr int kMaxUnsolicited = 1000000;
 constexpr int kMaxIdleSeconds = 29 * 60;
 // RFC 7888: LITERAL- allows non-synchronizing literals up to this size.
 constexpr size_t kLiteralMinusMax = 4096;
-
-// The lines of a literal in the transfer form the message readers take (RFC 1939): a leading dot
-// doubled, and the line "." after the last line, so that nothing in the literal can end it early.
-// A last line without CR LF is a line all the same.
-class TLiteralLines : public TStream {
-public:
-    explicit TLiteralLines(std::string_view text) : text_(text) {}
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t) override { return 0; }
-    int64_t Seek(int64_t, TSeekOrigin) override { return -1; }
-    const char* ClassName() const override { return "TLiteralLines"; }
-    int64_t Size() override { return -1; }
-    std::optional<std::string> ReadLineNative(int) override {
-        if (at_ >= text_.size()) return std::string(".");
-        const size_t lf = text_.find('\n', at_);
-        const size_t end = lf == std::string_view::npos ? text_.size() : lf;
-        size_t stop = end;
-        if (lf != std::string_view::npos && stop > at_ && text_[stop - 1] == '\r') --stop;
-        std::string line(text_[at_] == '.' ? "." : "");
-        line.append(text_.substr(at_, stop - at_));
-        at_ = lf == std::string_view::npos ? text_.size() : lf + 1;
-        return line;
-    }
-
-private:
-    std::string_view text_;
-    size_t at_ = 0;
-};
-
-// "1:3,7,9:10" for the uids, ascending.
-std::string UidSet(std::vector<uint32_t> uids) {
-    std::sort(uids.begin(), uids.end());
-    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    std::string set;
-    for (size_t i = 0; i < uids.size();) {
-        size_t j = i;
-        while (j + 1 < uids.size() && uids[j + 1] == uids[j] + 1) ++j;
-        if (!set.empty()) set += ',';
-        set += std::to_string(uids[i]);
-        if (j > i) set += ':' + std::to_string(uids[j]);
-        i = j + 1;
-    }
-    return set;
-}
 
 // The value of a FETCH data item (ignoring case), nullptr when the response has none.
 TImapValue* FetchItem(TImapResponse& r, std::string_view name) {
@@ -102,37 +57,6 @@ bool CodeNumber(const std::string& text, uint32_t& value) {
     if (!atom.Number(n) || n > UINT32_MAX) return false;
     value = static_cast<uint32_t>(n);
     return true;
-}
-
-// A folder name of this system's text as the protocol writes it (RFC 3501 5.1.3): printable
-// ASCII as it is ("&" as "&-"), anything else as "&" + base64 (with "," for "/") of its UTF-16 + "-".
-std::string FolderName(const std::string& name) {
-    std::string utf16;
-    if (!TryConvert("CP932", "UTF-16BE", name, utf16))
-        throw EMailException("The folder name holds characters that cannot be sent.");
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
-    std::string out;
-    for (size_t i = 0; i + 1 < utf16.size();) {
-        const unsigned unit = static_cast<unsigned char>(utf16[i]) << 8 | static_cast<unsigned char>(utf16[i + 1]);
-        if (unit >= 0x20 && unit < 0x7F) {
-            out += unit == '&' ? std::string("&-") : std::string(1, static_cast<char>(unit));
-            i += 2;
-            continue;
-        }
-        size_t end = i;
-        while (end + 1 < utf16.size() && !(utf16[end] == 0 && utf16[end + 1] >= 0x20 && utf16[end + 1] < 0x7F)) end += 2;
-        out += '&';
-        uint32_t bits = 0;
-        int count = 0;
-        for (size_t j = i; j < end; ++j) {
-            bits = bits << 8 | static_cast<unsigned char>(utf16[j]);
-            for (count += 8; count >= 6; count -= 6) out += kDigits[(bits >> (count - 6)) & 0x3F];
-        }
-        if (count > 0) out += kDigits[(bits << (6 - count)) & 0x3F];
-        out += '-';
-        i = end;
-    }
-    return out;
 }
 
 std::vector<std::string> Words(const std::string& text) {
@@ -452,7 +376,7 @@ void TMailIMAP::LoginWithToken() {
 
 TMailIMAP::TFolderStatus TMailIMAP::Examine(const std::string& folder) {
     exists_ = uidValidity_ = uidNext_ = 0;
-    CommandOk(TCommand().Add("EXAMINE ").AddString(FolderName(folder)));
+    CommandOk(TCommand().Add("EXAMINE ").AddString(ImapFolderName(folder)));
     changed_ = false;
     return {uidValidity_, uidNext_, exists_};
 }
@@ -477,7 +401,7 @@ std::map<uint32_t, int64_t> TMailIMAP::FetchSizes(const std::vector<uint32_t>& u
     std::map<uint32_t, int64_t> sizes;
     for (size_t start = 0; start < uids.size(); start += kSizeBatch) {
         const std::vector<uint32_t> batch(uids.begin() + start, uids.begin() + std::min(uids.size(), start + kSizeBatch));
-        const TImapResponse r = Command(TCommand().Add("UID FETCH " + UidSet(batch) + " (UID RFC822.SIZE)"),
+        const TImapResponse r = Command(TCommand().Add("UID FETCH " + ImapUidSet(batch) + " (UID RFC822.SIZE)"),
                                         [&](TImapResponse& response) {
                                             uint32_t uid = 0;
                                             uint64_t size = 0;
@@ -504,7 +428,7 @@ void TMailIMAP::FetchHeaders(const std::vector<uint32_t>& uids, const THeaderEve
                                           uids.begin() + std::min(uids.size(), start + kHeaderBatch));
         std::map<uint32_t, THeader> got;
         const TImapResponse r =
-            Command(TCommand().Add("UID FETCH " + UidSet(batch) + " (UID RFC822.SIZE BODY.PEEK[HEADER])"),
+            Command(TCommand().Add("UID FETCH " + ImapUidSet(batch) + " (UID RFC822.SIZE BODY.PEEK[HEADER])"),
                     [&](TImapResponse& response) {
                         uint32_t uid = 0;
                         TImapValue* text = FetchItem(response, "BODY[HEADER]");
@@ -527,7 +451,7 @@ void TMailIMAP::FetchHeaders(const std::vector<uint32_t>& uids, const THeaderEve
                 each(start + i, false, -1, header);
                 continue;
             }
-            ReadLiteralInto(it->second.Text, header);
+            ReadImapMessage(it->second.Text, header, MaxMessageParts);
             each(start + i, true, it->second.Size, header);
         }
     }
@@ -545,17 +469,8 @@ bool TMailIMAP::FetchMessage(uint32_t uid, TMailMessage& message) {
         });
     if (r.Status == "BAD") RaiseRefusal(r);
     if (!body) return false;
-    ReadLiteralInto(*body, message);
+    ReadImapMessage(*body, message, MaxMessageParts);
     return true;
-}
-
-void TMailIMAP::ReadLiteralInto(const std::string& literal, TMailMessage& message) {
-    TLiteralLines source(literal);
-    TMailReadLimits limits;
-    limits.MaxParts = MaxMessageParts;
-    if (!ReadMessageHeaderFrom(source, message, "", limits).empty()) return;
-    bool endReached = false;
-    ReadMessageBodyFrom(source, message, ".", limits, endReached);
 }
 
 // ---------------------------------------------------------------------------------------------

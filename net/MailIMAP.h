@@ -124,8 +124,6 @@ private:
     void LoginWithToken();
     // A literal sent without waiting for the server's go-ahead (LITERAL+, LITERAL-).
     bool NonSynchronizing(size_t size) const;
-    // A message (or header block) held in a literal, read as a RETR answer is read.
-    void ReadLiteralInto(const std::string& literal, TMailMessage& message);
 };
 
 }  // namespace tarnwick
