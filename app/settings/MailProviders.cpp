@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/settings/AppPaths.h"
+#include "app/settings/ServerEndpoint.h"
 #include "platform/Exception.h"
 
 namespace tarnwick {
@@ -33,17 +34,6 @@ bool PlausibleUsername(const std::string& form) {
     for (char c : form)
         if (c <= ' ' || c > '~') return false;
     return true;
-}
-
-// 1 to 65535 in decimal digits, else 0.
-int PortOf(const std::string& digits) {
-    if (digits.empty() || digits.size() > 5) return 0;
-    int port = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return 0;
-        port = port * 10 + (c - '0');
-    }
-    return port <= 65535 ? port : 0;
 }
 
 // Lower is more secure.

@@ -2,9 +2,6 @@
 
 namespace tarnwick {
 
-namespace {
-
-// 1 to 65535 written in decimal digits, else 0.
 int PortOf(const std::string& digits) {
     if (digits.empty() || digits.size() > 5) return 0;
     int port = 0;
@@ -14,8 +11,6 @@ int PortOf(const std::string& digits) {
     }
     return port <= 65535 ? port : 0;
 }
-
-}  // namespace
 
 TServerEndpoint ParseServerText(const std::string& text, int defaultPort) {
     TServerEndpoint endpoint{text, defaultPort};

@@ -11,5 +11,7 @@ struct TServerEndpoint {
 };
 
 TServerEndpoint ParseServerText(const std::string& text, int defaultPort);
+// 1 to 65535 written in decimal digits, else 0.
+int PortOf(const std::string& digits);
 
 }  // namespace tarnwick

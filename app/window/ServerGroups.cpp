@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 
 #include "app/window/FormLayout.h"
 #include "app/window/MainForm.h"
@@ -71,16 +72,16 @@ public:
         return edit;
     }
     // 認証方式 with its サインイン button, then the sign-in settings under it.
-    void Auth(QComboBox*& box, QPushButton*& signIn, TEdit** fields) {
+    void Auth(QComboBox*& box, QPushButton*& signIn, std::array<TEdit**, 6> fields) {
         QWidget* row = Row("認証方式");
         box = Place(MakeAuthBox(row), FieldLeft, 0, ShortFieldWidth, 20);
         signIn = Place(new QPushButton(ToQString("サインイン"), row), RowButtonLeft, 0, RowButtonWidth, 21);
         const std::vector<TAuthMethod> oauth(std::begin(OAuthMethods), std::end(OAuthMethods));
-        fields[0] = Field("クライアントID", nullptr, oauth);
-        fields[1] = Field("テナント", nullptr, {TAuthMethod::amMicrosoft});
+        *fields[0] = Field("クライアントID", nullptr, oauth);
+        *fields[1] = Field("テナント", nullptr, {TAuthMethod::amMicrosoft});
         int i = 2;
         for (const char* caption : {"認可URL", "トークンURL", "デバイスURL", "スコープ"})
-            fields[i++] = Field(caption, nullptr, {TAuthMethod::amOther});
+            *fields[i++] = Field(caption, nullptr, {TAuthMethod::amOther});
     }
 
 private:
@@ -109,14 +110,8 @@ void Tfrm_Main::CreateServerGroups(QVBoxLayout* stack) {
     pop3Rows_.back().ImapOnly = true;
     edt_POP3User = pop.Field("ユーザ名", &Label2);
     edt_POP3Pass = pop.Password("パスワード", &Label3);
-    TEdit* pop3OAuth[6];
-    pop.Auth(cmb_POP3Auth, btn_POP3SignIn, pop3OAuth);
-    edt_POP3ClientId = pop3OAuth[0];
-    edt_POP3Tenant = pop3OAuth[1];
-    edt_POP3AuthUrl = pop3OAuth[2];
-    edt_POP3TokenUrl = pop3OAuth[3];
-    edt_POP3DeviceUrl = pop3OAuth[4];
-    edt_POP3Scopes = pop3OAuth[5];
+    pop.Auth(cmb_POP3Auth, btn_POP3SignIn,
+             {&edt_POP3ClientId, &edt_POP3Tenant, &edt_POP3AuthUrl, &edt_POP3TokenUrl, &edt_POP3DeviceUrl, &edt_POP3Scopes});
 
     GroupBox2 = MakeGroup("SMTPサーバ設定", pnl_SMTP, 4);
     TRows smtp(GroupBox2, smtpRows_);
@@ -124,14 +119,8 @@ void Tfrm_Main::CreateServerGroups(QVBoxLayout* stack) {
     cmb_SMTPSecurity = Place(MakeSecurityBox(smtp.Row("暗号化", &Label12)), FieldLeft, 0, ShortFieldWidth, 20);
     edt_SMTPUser = smtp.Field("ユーザ名", &Label5);
     edt_SMTPPass = smtp.Password("パスワード", &Label6);
-    TEdit* smtpOAuth[6];
-    smtp.Auth(cmb_SMTPAuth, btn_SMTPSignIn, smtpOAuth);
-    edt_SMTPClientId = smtpOAuth[0];
-    edt_SMTPTenant = smtpOAuth[1];
-    edt_SMTPAuthUrl = smtpOAuth[2];
-    edt_SMTPTokenUrl = smtpOAuth[3];
-    edt_SMTPDeviceUrl = smtpOAuth[4];
-    edt_SMTPScopes = smtpOAuth[5];
+    smtp.Auth(cmb_SMTPAuth, btn_SMTPSignIn,
+              {&edt_SMTPClientId, &edt_SMTPTenant, &edt_SMTPAuthUrl, &edt_SMTPTokenUrl, &edt_SMTPDeviceUrl, &edt_SMTPScopes});
     edt_EnvelopeFrom = smtp.Field("送信者アドレス", &Label13);
     StyleGroup(GroupBox1);
     StyleGroup(GroupBox2);
