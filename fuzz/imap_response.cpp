@@ -11,35 +11,12 @@
 #include "net/ImapResponse.h"
 #include "net/MailExceptions.h"
 #include "net/MailIMAP.h"
+#include "MemoryTransport.h"
 
 using namespace tarnwick;
+using tarnwick::fuzz::MemoryTransport;
 
 namespace {
-
-// Serves the input in pieces; the end of the input is the peer's close.
-class MemoryTransport : public TMailIOHandler {
-public:
-    MemoryTransport(const uint8_t* data, size_t size, size_t piece) : data_(data), size_(size), piece_(piece) {}
-    void Close() override { open_ = false; }
-    void ConnectTo(const std::string&, int, const std::string&, int, int, int, int) override { open_ = true; }
-    bool IsConnected() override { return open_; }
-    bool WaitReadable(int) override { return true; }
-    int Receive(void* buffer, int length) override {
-        if (!open_) throw EMailClosedSocket();
-        size_t n = std::min({piece_, size_ - at_, static_cast<size_t>(length)});
-        std::memcpy(buffer, data_ + at_, n);
-        at_ += n;
-        return static_cast<int>(n);
-    }
-    int Send(const void*, int length) override { return length; }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t piece_;
-    size_t at_ = 0;
-    bool open_ = false;
-};
 
 size_t Values(const std::vector<TImapValue>& values) {
     size_t n = values.size();
@@ -69,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const EMailException&) {
     }
 
-    MemoryTransport transport(data, size, piece);
+    MemoryTransport transport(data, size, piece, false);
     TMailIMAP imap;
     imap.MaxMessageSize = 300;
     imap.MaxResponseText = 512;
